@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian packages the tool and its tests need that
+# are not installed yet; does nothing when all are there.
+set -euo pipefail
+
+packages=(
+  cmake g++ make git ccache pkg-config
+  qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
+  qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
+  qml-module-qtquick-privatewidgets qml-module-qt-labs-folderlistmodel
+  qml-module-qt-labs-settings qml-module-qtqml-models2
+  xvfb xauth fonts-roboto-unhinted librsvg2-bin python3 iproute2 util-linux tzdata
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test inside a private
+# network namespace. Extra arguments go to ctest (for example -R discovery).
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir="${BUILD_DIR:-$root/build}"
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+
+cd "$build_dir"
+exec "$root/scripts/netns.sh" ctest --output-on-failure "$@"

@@ -1,0 +1,15 @@
+#include "core/qml_registration.h"
+
+#include "core/constants.h"
+
+#include <QQmlEngine>
+
+namespace rtu {
+
+void registerQmlTypes()
+{
+    static const char uri[] = "orvane.rtu";
+    qmlRegisterUncreatableType<Constants>(uri, 1, 0, "Constants", QStringLiteral("Constants"));
+}
+
+} // namespace rtu

@@ -1,0 +1,10 @@
+#pragma once
+
+class QQmlEngine;
+
+namespace rtu {
+
+// Registers the module "orvane.rtu" 1.0 that the documents import.
+void registerQmlTypes();
+
+} // namespace rtu

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QTime>
+
+namespace rtu {
+
+// The root of the tool's logic and the one object the QML documents reach by
+// name ("rtuContext"): creates and wires the long-lived objects, keeps the
+// page state and exposes the tool's identity.
+class RtuContext : public QObject
+{
+    Q_OBJECT
+
+    Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY currentPageChanged)
+    Q_PROPERTY(QString toolDisplayName READ toolDisplayName NOTIFY toolInfoChanged)
+    Q_PROPERTY(bool isBeta READ isBeta NOTIFY toolInfoChanged)
+    Q_PROPERTY(QString toolVersion READ toolVersion NOTIFY toolInfoChanged)
+    Q_PROPERTY(QString toolRevision READ toolRevision NOTIFY toolInfoChanged)
+    Q_PROPERTY(QString toolSupportMail READ toolSupportMail NOTIFY toolInfoChanged)
+    Q_PROPERTY(QString toolCompanyUrl READ toolCompanyUrl NOTIFY toolInfoChanged)
+
+public:
+    explicit RtuContext(QObject *parent);
+    ~RtuContext() override;
+
+    int currentPage() const;
+    void setCurrentPage(int page);
+
+    QString toolDisplayName() const;
+    bool isBeta() const;
+    QString toolVersion() const;
+    QString toolRevision() const;
+    QString toolSupportMail() const;
+    QString toolCompanyUrl() const;
+
+signals:
+    void toolInfoChanged();
+    void currentPageChanged();
+    void selectionChanged();
+    void loginOperationFailed(const QString &primarySystem);
+
+public slots:
+    QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
+                            const QByteArray &newTimeZoneId);
+
+private:
+    class Impl;
+    Impl *const m_impl;
+};
+
+} // namespace rtu

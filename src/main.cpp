@@ -1,0 +1,20 @@
+#include "core/qml_registration.h"
+#include "core/rtu_context.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QUrl>
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication application(argc, argv);
+    rtu::RtuContext context(&application);
+    QQmlApplicationEngine engine;
+
+    rtu::registerQmlTypes();
+    engine.rootContext()->setContextProperty(QStringLiteral("rtuContext"), &context);
+    engine.load(QUrl(QStringLiteral("qrc:/src/qml/main.qml")));
+
+    return application.exec();
+}

@@ -1,0 +1,51 @@
+#include "models/model_change_helper.h"
+
+namespace rtu {
+
+ModelChangeHelper::ModelChangeHelper(const RangeAction &beginInsertRows, const Action &endInsertRows,
+                                     const RangeAction &beginRemoveRows, const Action &endRemoveRows,
+                                     const Action &beginResetModel, const Action &endResetModel,
+                                     const RangeAction &dataChanged, const Action &layoutNotifier, QObject *parent)
+    : QObject(parent), m_beginInsertRows(beginInsertRows), m_endInsertRows(endInsertRows),
+      m_beginRemoveRows(beginRemoveRows), m_endRemoveRows(endRemoveRows), m_beginResetModel(beginResetModel),
+      m_endResetModel(endResetModel), m_dataChanged(dataChanged), m_layoutNotifier(layoutNotifier)
+{
+}
+
+ModelChangeHelper::~ModelChangeHelper() = default;
+
+ModelChangeHelper::Guard ModelChangeHelper::insertRowsGuard(int first, int last)
+{
+    m_beginInsertRows(first, last);
+    const Action end = m_endInsertRows;
+    const Action layout = m_layoutNotifier;
+    return Guard(nullptr, [end, layout](void *) {
+        end();
+        layout();
+    });
+}
+
+ModelChangeHelper::Guard ModelChangeHelper::removeRowsGuard(int first, int last)
+{
+    m_beginRemoveRows(first, last);
+    const Action end = m_endRemoveRows;
+    const Action layout = m_layoutNotifier;
+    return Guard(nullptr, [end, layout](void *) {
+        end();
+        layout();
+    });
+}
+
+ModelChangeHelper::Guard ModelChangeHelper::resetModelGuard()
+{
+    m_beginResetModel();
+    const Action end = m_endResetModel;
+    return Guard(nullptr, [end](void *) { end(); });
+}
+
+void ModelChangeHelper::dataChanged(int first, int last)
+{
+    m_dataChanged(first, last);
+}
+
+} // namespace rtu

@@ -13,6 +13,7 @@ if command -v ccache >/dev/null 2>&1; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-/work}"
 lock="${TESSALY_BUILD_LOCK:-/tmp/tessaly-build.lock}"
 (
   flock 9

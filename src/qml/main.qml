@@ -1,10 +1,34 @@
 import QtQuick 2.5
 import QtQuick.Window 2.2
+import QtQuick.Controls 1.4
+import QtQuick.Layouts 1.1
 
 import orvane.rtu 1.0 as TessRtu
 
+import "pages" as Pages
+
 Window {
     id: mainWindow
+
+    property alias selectionPage: selectionPage
+    property alias pageLoader: pageLoader
+
+    function chosenPage() {
+        switch (rtuContext.currentPage) {
+        case TessRtu.Constants.ProgressPage:
+            return progressPage;
+        case TessRtu.Constants.SummaryPage:
+            return summaryPage;
+        default:
+            return (rtuContext.selection && rtuContext.selection.count) ? settingsPage : emptySelectionPage;
+        }
+    }
+
+    // Every reload builds the page afresh, which also throws unapplied edits away.
+    function reloadPage() {
+        pageLoader.sourceComponent = undefined;
+        pageLoader.sourceComponent = chosenPage();
+    }
 
     title: rtuContext.toolDisplayName + (rtuContext.isBeta ? " (beta)" : "")
     color: "white"
@@ -14,4 +38,74 @@ Window {
     height: 600
     minimumWidth: 1024
     minimumHeight: 480
+
+    Component.onCompleted: {
+        selectionPage.width = width / 3.5;
+        selectionPage.Layout.minimumWidth = width / 3.5;
+    }
+
+    SplitView {
+        anchors.fill: parent
+        orientation: Qt.Horizontal
+
+        Pages.ServerSelectionPage {
+            id: selectionPage
+
+            askForSelectionChange: (pageLoader.item && pageLoader.item.parametersChanged === true) ? true : false
+            enabled: rtuContext.currentPage === TessRtu.Constants.SettingsPage
+            opacity: enabled ? 1 : 0.5
+            onApplyChanges: {
+                if (pageLoader.item && typeof pageLoader.item.applyChanges === "function")
+                    pageLoader.item.applyChanges();
+            }
+        }
+
+        Item {
+            id: pageHolder
+
+            Layout.fillWidth: true
+
+            Loader {
+                id: pageLoader
+
+                anchors.fill: parent
+                focus: true
+                sourceComponent: emptySelectionPage
+            }
+        }
+    }
+
+    Connections {
+        target: rtuContext
+        onCurrentPageChanged: mainWindow.reloadPage()
+        onSelectionChanged: {
+            // Servers answering during a run must not interrupt the progress page.
+            if (rtuContext.currentPage !== TessRtu.Constants.ProgressPage)
+                mainWindow.reloadPage();
+        }
+    }
+
+    Component {
+        id: emptySelectionPage
+
+        Pages.EmptySelectionPage {}
+    }
+
+    Component {
+        id: settingsPage
+
+        Pages.SettingsPage {}
+    }
+
+    Component {
+        id: progressPage
+
+        Pages.ProgressPage {}
+    }
+
+    Component {
+        id: summaryPage
+
+        Pages.SummaryPage {}
+    }
 }

@@ -1,0 +1,55 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../rtu" as Rtu
+import "../../common"
+
+ExpandableItem {
+    id: thisComponent
+
+    property string propertiesGroupName
+    property bool changed: false
+
+    width: parent ? parent.width : 0
+
+    headerDelegate: Column {
+        spacing: SizeManager.spacing.small
+
+        Item {
+            width: parent.width
+            height: Math.max(caption.height, marker.height) + 2 * SizeManager.spacing.base
+
+            Base.Text {
+                id: caption
+
+                anchors.left: parent.left
+                anchors.right: marker.left
+                anchors.leftMargin: SizeManager.spacing.base
+                anchors.rightMargin: SizeManager.spacing.base
+                anchors.verticalCenter: parent.verticalCenter
+                thin: false
+                wrapMode: Text.Wrap
+                font.pixelSize: SizeManager.fontSizes.medium
+                text: thisComponent.propertiesGroupName
+            }
+
+            Rtu.UnsavedChangesMarker {
+                id: marker
+
+                anchors.right: parent.right
+                anchors.rightMargin: SizeManager.spacing.base
+                anchors.verticalCenter: parent.verticalCenter
+                visible: thisComponent.changed
+            }
+        }
+
+        Base.LineDelimiter {
+            color: "#e4e4e4"
+        }
+
+        Item {
+            width: 1
+            height: SizeManager.spacing.base
+        }
+    }
+}

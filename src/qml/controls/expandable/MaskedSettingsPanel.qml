@@ -1,0 +1,56 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../../common"
+
+// Hides settings that may differ between the selected servers until the
+// operator asks to edit them all.
+GenericSettingsPanel {
+    id: thisComponent
+
+    property Component propertiesDelegate
+    property Item maskedArea: (warned && area) ? area.item : null
+    property bool extraWarned: false
+    property bool warned: (rtuContext.selection !== null && rtuContext.selection.count === 1) || extraWarned
+
+    changed: (maskedArea && maskedArea.changed) ? true : false
+
+    areaDelegate: Loader {
+        sourceComponent: thisComponent.warned ? thisComponent.propertiesDelegate : maskingPanel
+        focus: true
+    }
+
+    Component {
+        id: maskingPanel
+
+        Column {
+            spacing: SizeManager.spacing.base
+
+            Base.Text {
+                width: parent.width
+                wrapMode: Text.Wrap
+                font.pixelSize: SizeManager.fontSizes.medium
+                text: qsTr("Settings in this section can be different for selected servers.")
+            }
+
+            Row {
+                spacing: SizeManager.spacing.medium
+
+                Base.Button {
+                    id: editAllButton
+
+                    height: SizeManager.clickableSizes.medium
+                    width: height * 4
+                    text: qsTr("Edit all")
+                    onClicked: thisComponent.warned = true
+                }
+
+                Base.Text {
+                    anchors.verticalCenter: editAllButton.verticalCenter
+                    color: "#666666"
+                    text: qsTr("If you doesn't click this button,\nnothing will be changed")
+                }
+            }
+        }
+    }
+}

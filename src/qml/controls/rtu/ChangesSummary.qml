@@ -1,0 +1,130 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../expandable" as Expandable
+import "../../common"
+
+// The result rows of one apply run, grouped by server.
+Expandable.ExpandableItem {
+    id: thisComponent
+
+    property bool successfulSummary: true
+    property string caption
+    property var model: null
+
+    // Columns widen to their widest cell.
+    property real nameColumnWidth: 0
+    property real valueColumnWidth: 0
+    property real reasonColumnWidth: 0
+
+    function widened(current, textWidth) {
+        var wanted = 3 * SizeManager.spacing.large + textWidth;
+        return wanted > current ? wanted : current;
+    }
+
+    expanded: !successfulSummary
+
+    headerDelegate: Column {
+        spacing: SizeManager.spacing.medium
+
+        Base.Text {
+            width: parent.width
+            wrapMode: Text.Wrap
+            font.pixelSize: SizeManager.fontSizes.large
+            text: thisComponent.caption
+        }
+
+        Base.LineDelimiter {
+            color: "#e4e4e4"
+        }
+
+        Base.Button {
+            visible: thisComponent.successfulSummary
+            height: SizeManager.clickableSizes.medium
+            width: height * 4
+            text: qsTr("Changelog")
+            onClicked: thisComponent.toggle()
+        }
+    }
+
+    areaDelegate: ListView {
+        id: table
+
+        interactive: false
+        height: contentHeight
+        cacheBuffer: 65535
+        model: thisComponent.model
+
+        section.property: "id"
+        section.delegate: Item {
+            width: table.width
+            height: sectionText.height + 2 * SizeManager.spacing.medium
+
+            Base.Text {
+                id: sectionText
+
+                anchors.verticalCenter: parent.verticalCenter
+                thin: false
+                font.pixelSize: SizeManager.fontSizes.medium
+                text: section.substring(section.indexOf("}") + 1)
+            }
+        }
+
+        delegate: Row {
+            height: Math.max(nameCell.height, valueCell.height, reasonCell.height, successImage.height)
+
+            Base.Text {
+                id: nameCell
+
+                width: thisComponent.nameColumnWidth
+                height: contentHeight + SizeManager.spacing.medium
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: SizeManager.fontSizes.small
+                text: model.name
+                onContentWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
+                                           thisComponent.nameColumnWidth, contentWidth)
+            }
+
+            Base.Text {
+                id: valueCell
+
+                width: thisComponent.valueColumnWidth
+                height: contentHeight + SizeManager.spacing.medium
+                verticalAlignment: Text.AlignVCenter
+                color: thisComponent.successfulSummary ? "black" : "red"
+                font.pixelSize: SizeManager.fontSizes.small
+                text: model.value
+                onContentWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
+                                           thisComponent.valueColumnWidth, contentWidth)
+            }
+
+            Item {
+                width: SizeManager.clickableSizes.base
+                height: successImage.height
+
+                Image {
+                    id: successImage
+
+                    anchors.centerIn: parent
+                    width: SizeManager.clickableSizes.small
+                    height: width
+                    fillMode: Image.PreserveAspectFit
+                    source: thisComponent.successfulSummary ? "qrc:/resources/changelog-ok.png"
+                                                            : "qrc:/resources/changelog-fail.png"
+                }
+            }
+
+            Base.Text {
+                id: reasonCell
+
+                width: thisComponent.reasonColumnWidth
+                height: contentHeight + SizeManager.spacing.medium
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: SizeManager.fontSizes.small
+                text: model.reason
+                onContentWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
+                                           thisComponent.reasonColumnWidth, contentWidth)
+            }
+        }
+    }
+}

@@ -1,0 +1,88 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../../common"
+
+// The IPv4 settings of one network interface.
+Grid {
+    id: thisComponent
+
+    property string adapterName
+    property string readableName
+    property string address
+    property string subnetMask
+    property string gateway
+    property string dns
+    property int useDHCP: Qt.Unchecked
+
+    property alias ipAddressControl: ipAddressControl
+    property alias subnetMaskControl: subnetMaskControl
+    property alias gatewayControl: gatewayControl
+    property alias dnsControl: dnsControl
+    property alias useDHCPControl: useDHCPControl
+
+    property bool changed: ipAddressControl.changed || subnetMaskControl.changed || gatewayControl.changed
+                           || dnsControl.changed || useDHCPControl.changed
+
+    readonly property bool staticAddress: useDHCPControl.checkedState === Qt.Unchecked
+
+    columns: 3
+    rowSpacing: SizeManager.spacing.small
+    columnSpacing: SizeManager.spacing.medium
+    verticalItemAlignment: Grid.AlignVCenter
+
+    Base.Text {
+        thin: false
+        text: thisComponent.readableName
+    }
+    Item { width: 1; height: 1 }
+    Item { width: 1; height: 1 }
+
+    Base.Text {
+        text: qsTr("IP")
+    }
+    Base.IpControl {
+        id: ipAddressControl
+
+        enabled: thisComponent.staticAddress
+        initialText: thisComponent.address
+    }
+    Base.CheckBox {
+        id: useDHCPControl
+
+        text: qsTr("Use DHCP")
+        initialCheckedState: thisComponent.useDHCP
+    }
+
+    Base.Text {
+        text: qsTr("Subnet mask")
+    }
+    Base.IpControl {
+        id: subnetMaskControl
+
+        enabled: thisComponent.staticAddress
+        initialText: thisComponent.subnetMask
+    }
+    Item { width: 1; height: 1 }
+
+    Base.Text {
+        text: qsTr("Default Gateway")
+    }
+    Base.IpControl {
+        id: gatewayControl
+
+        enabled: thisComponent.staticAddress
+        initialText: thisComponent.gateway
+    }
+    Item { width: 1; height: 1 }
+
+    Base.Text {
+        text: qsTr("DNS server")
+    }
+    Base.IpControl {
+        id: dnsControl
+
+        initialText: thisComponent.dns
+    }
+    Item { width: 1; height: 1 }
+}

@@ -1,0 +1,45 @@
+import QtQuick 2.5
+
+import orvane.rtu 1.0 as TessRtu
+
+import "../base" as Base
+import "../../common"
+
+Rectangle {
+    id: thisComponent
+
+    property bool show: false
+
+    signal updateClicked()
+
+    width: parent ? parent.width : 0
+    height: buttonsPanel.height
+    y: show ? 0 : -height
+    color: "#35A0DA"
+
+    Behavior on y {
+        NumberAnimation {
+            duration: 300
+            easing.type: Easing.InOutQuad
+        }
+    }
+
+    Base.Text {
+        anchors.left: parent.left
+        anchors.leftMargin: SizeManager.spacing.large
+        anchors.verticalCenter: parent.verticalCenter
+        thin: false
+        color: "white"
+        font.pixelSize: SizeManager.fontSizes.medium
+        text: qsTr("Information outdated")
+    }
+
+    Base.ButtonsPanel {
+        id: buttonsPanel
+
+        anchors.right: parent.right
+        buttons: TessRtu.Buttons.Update
+        spacing: SizeManager.spacing.medium
+        onButtonClicked: thisComponent.updateClicked()
+    }
+}

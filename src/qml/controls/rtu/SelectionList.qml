@@ -1,0 +1,188 @@
+import QtQuick 2.5
+
+import orvane.rtu 1.0 as TessRtu
+
+import "../base" as Base
+import "../../dialogs" as Dialogs
+import "../../common"
+
+ListView {
+    id: thisComponent
+
+    property bool askForSelectionChange: false
+    readonly property var selectionModel: rtuContext.selectionModel()
+    readonly property int selectAllCheckedState: {
+        if (!selectionModel.serversCount || !selectionModel.selectedCount)
+            return Qt.Unchecked;
+        return selectionModel.selectedCount === selectionModel.serversCount ? Qt.Checked : Qt.PartiallyChecked;
+    }
+    property var pendingOperation: null
+
+    // The operator chose to apply the unsaved edits instead of changing the selection.
+    signal applyChanges()
+
+    // Every selection operation passes here, so unsaved edits are never lost silently.
+    function changeSelection(operation) {
+        if (!askForSelectionChange) {
+            operation();
+            return;
+        }
+        pendingOperation = operation;
+        confirmationDialog.show();
+    }
+
+    function selectAll(select) {
+        changeSelection(function() { selectionModel.setAllItemSelected(select); });
+    }
+
+    function toggleRow(row) {
+        changeSelection(function() { selectionModel.changeItemSelectedState(row); });
+    }
+
+    function selectOnlyRow(row) {
+        changeSelection(function() { selectionModel.setItemSelected(row); });
+    }
+
+    spacing: 1
+    clip: true
+    cacheBuffer: 65535
+    model: selectionModel
+
+    header: Column {
+        width: thisComponent.width
+
+        Item { width: 1; height: SizeManager.spacing.base }
+
+        Base.Text {
+            width: parent.width
+            color: "#666666"
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            font.pixelSize: SizeManager.fontSizes.large
+            text: qsTr("Auto-Detected Servers and Systems.")
+        }
+
+        SelectAllBox {
+            width: parent.width
+            checkedState: thisComponent.selectAllCheckedState
+            onSelectAllRequested: thisComponent.selectAll(select)
+        }
+
+        Base.LineDelimiter {
+            color: "#e4e4e4"
+        }
+    }
+
+    footer: Column {
+        width: thisComponent.width
+        // The footer's own height counts in the content, so compare without it.
+        visible: thisComponent.contentHeight - height > thisComponent.height
+
+        Item { width: 1; height: 1 }
+
+        SelectAllBox {
+            width: parent.width
+            checkedState: thisComponent.selectAllCheckedState
+            onSelectAllRequested: thisComponent.selectAll(select)
+        }
+
+        Item { width: 1; height: 1 }
+    }
+
+    delegate: Loader {
+        id: rowLoader
+
+        readonly property int row: index
+
+        width: ListView.view.width
+        sourceComponent: {
+            switch (model.itemType) {
+            case TessRtu.Constants.SystemItemType:
+                return systemRow;
+            case TessRtu.Constants.ServerItemType:
+                return serverRow;
+            case TessRtu.Constants.UnknownGroupType:
+                return unknownGroupRow;
+            default:
+                return unknownAddressRow;
+            }
+        }
+
+        Component {
+            id: systemRow
+
+            SystemItem {
+                systemName: model.systemName
+                loggedState: model.loggedState
+                selectedState: model.selectedState
+                rowIndex: rowLoader.row
+                onClicked: thisComponent.toggleRow(rowIndex)
+            }
+        }
+
+        Component {
+            id: serverRow
+
+            ServerItem {
+                loggedIn: model.loggedIn
+                name: model.name
+                macAddress: model.macAddress
+                selectedState: model.selectedState
+                rowIndex: rowLoader.row
+                onSingleClicked: thisComponent.toggleRow(rowIndex)
+                onDoubleClicked: thisComponent.selectOnlyRow(rowIndex)
+            }
+        }
+
+        Component {
+            id: unknownGroupRow
+
+            UnknownGroupItem {
+                caption: model.name
+            }
+        }
+
+        Component {
+            id: unknownAddressRow
+
+            UnknownItem {
+                address: model.ipAddress
+            }
+        }
+    }
+
+    Connections {
+        target: thisComponent.selectionModel
+        onLayoutChanged: thisComponent.forceLayout()
+    }
+
+    Connections {
+        target: rtuContext
+        onLoginOperationFailed: {
+            loginErrorDialog.message = qsTr("Can't login to any server in system %1 with entered password")
+                .arg(primarySystem);
+            loginErrorDialog.show();
+        }
+    }
+
+    Dialogs.MessageDialog {
+        id: confirmationDialog
+
+        title: qsTr("Confirmation")
+        message: qsTr("Configuration changes have not been saved yet")
+        buttons: TessRtu.Buttons.ApplyChanges | TessRtu.Buttons.DiscardChanges | TessRtu.Buttons.Cancel
+        styledButtons: TessRtu.Buttons.ApplyChanges
+        onButtonClicked: {
+            var operation = thisComponent.pendingOperation;
+            thisComponent.pendingOperation = null;
+            if (id === TessRtu.Buttons.ApplyChanges)
+                thisComponent.applyChanges();
+            else if (id === TessRtu.Buttons.DiscardChanges && operation)
+                operation();
+        }
+    }
+
+    Dialogs.ErrorDialog {
+        id: loginErrorDialog
+    }
+}

@@ -1,0 +1,103 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../../common"
+
+Item {
+    id: thisComponent
+
+    property bool loggedIn: false
+    property string name
+    property string macAddress
+    property int selectedState: Qt.Unchecked
+    property int rowIndex: -1
+
+    signal singleClicked()
+    signal doubleClicked()
+
+    function handleClick() {
+        if (!loggedIn)
+            return;
+        if (clickWindow.running) {
+            clickWindow.stop();
+            doubleClicked();
+        } else {
+            singleClicked();
+            clickWindow.start();
+        }
+    }
+
+    function handleDoubleClick() {
+        if (!loggedIn)
+            return;
+        clickWindow.stop();
+        doubleClicked();
+    }
+
+    height: content.height + 2 * SizeManager.spacing.medium
+    opacity: loggedIn ? 1 : 0.3
+
+    Rectangle {
+        anchors.fill: parent
+        radius: 1
+        color: thisComponent.loggedIn ? "lightblue" : "lightgrey"
+        border.color: thisComponent.loggedIn ? "blue" : "lightgrey"
+        border.width: 1
+        opacity: thisComponent.loggedIn ? 0.2 : 1
+        visible: !thisComponent.loggedIn || thisComponent.selectedState === Qt.Checked
+    }
+
+    Row {
+        id: content
+
+        x: SizeManager.spacing.medium
+        y: SizeManager.spacing.medium
+        width: parent.width - 2 * SizeManager.spacing.medium
+        spacing: SizeManager.spacing.base
+
+        Base.CheckBox {
+            id: checkBox
+
+            anchors.verticalCenter: parent.verticalCenter
+            initialCheckedState: thisComponent.selectedState
+        }
+
+        Column {
+            width: content.width - checkBox.width - content.spacing
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: SizeManager.spacing.small
+
+            Base.Text {
+                width: parent.width
+                elide: Text.ElideRight
+                text: thisComponent.name
+            }
+
+            Base.Text {
+                width: parent.width
+                elide: Text.ElideRight
+                visible: text.length !== 0
+                font.pixelSize: SizeManager.fontSizes.small
+                text: thisComponent.macAddress
+            }
+        }
+    }
+
+    Base.LineDelimiter {
+        anchors.bottom: parent.bottom
+        color: "#e4e4e4"
+    }
+
+    // A second click within this window makes a double click.
+    Timer {
+        id: clickWindow
+
+        interval: 150
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        onClicked: thisComponent.handleClick()
+        onDoubleClicked: thisComponent.handleDoubleClick()
+    }
+}

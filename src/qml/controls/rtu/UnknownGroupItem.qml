@@ -1,0 +1,35 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../../common"
+
+Column {
+    property string caption
+
+    spacing: SizeManager.spacing.base
+
+    Item { width: 1; height: SizeManager.spacing.base }
+
+    Base.Text {
+        x: SizeManager.spacing.base
+        width: parent.width - 2 * x
+        thin: false
+        wrapMode: Text.Wrap
+        font.pixelSize: SizeManager.fontSizes.medium
+        text: parent.caption
+    }
+
+    Base.LineDelimiter {
+        color: "#666666"
+    }
+
+    Base.Text {
+        x: SizeManager.spacing.base
+        width: parent.width - 2 * x
+        color: "red"
+        wrapMode: Text.Wrap
+        text: qsTr("We can't connect to these servers or find any information about them")
+    }
+
+    Item { width: 1; height: 1 }
+}

@@ -1,0 +1,30 @@
+import QtQuick 2.5
+
+import "../base" as Base
+import "../../common"
+
+Item {
+    property string address
+
+    height: addressText.height + 2 * SizeManager.spacing.small
+
+    Image {
+        id: mark
+
+        x: SizeManager.spacing.medium
+        anchors.verticalCenter: parent.verticalCenter
+        height: addressText.height
+        width: height
+        fillMode: Image.PreserveAspectFit
+        source: "qrc:/resources/unknown.png"
+    }
+
+    Base.Text {
+        id: addressText
+
+        anchors.left: mark.right
+        anchors.leftMargin: SizeManager.spacing.base
+        anchors.verticalCenter: parent.verticalCenter
+        text: parent.address
+    }
+}

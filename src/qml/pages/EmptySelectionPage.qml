@@ -1,0 +1,75 @@
+import QtQuick 2.5
+
+import "../controls/base" as Base
+import "../common"
+
+Item {
+    id: thisComponent
+
+    readonly property string versionText: (rtuContext.isBeta ? qsTr("%1 beta (%2)") : qsTr("%1 (%2)"))
+        .arg(rtuContext.toolVersion).arg(rtuContext.toolRevision)
+
+    Column {
+        anchors.centerIn: parent
+        spacing: SizeManager.spacing.large
+
+        Base.Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: picture.width * 1.6
+            color: "#666666"
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            font.pixelSize: SizeManager.fontSizes.medium
+            text: qsTr("Welcome to the\n%1").arg(rtuContext.toolDisplayName)
+        }
+
+        Image {
+            id: picture
+
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: SizeManager.clickableSizes.large * 3
+            height: sourceSize.width > 0 ? width * sourceSize.height / sourceSize.width : width
+            fillMode: Image.PreserveAspectFit
+            source: "qrc:/resources/empty_page.png"
+        }
+
+        Base.Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: picture.width * 1.6
+            color: "#666666"
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            font.pixelSize: SizeManager.fontSizes.medium
+            text: qsTr("Select server(s) from the menu on the left to get started")
+        }
+    }
+
+    Column {
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: SizeManager.spacing.medium
+        spacing: SizeManager.spacing.small
+
+        TextInput {
+            anchors.right: parent.right
+            readOnly: true
+            selectByMouse: true
+            renderType: Text.NativeRendering
+            color: "#666666"
+            font.pixelSize: SizeManager.fontSizes.small
+            text: qsTr("     Software version %1").arg(thisComponent.versionText)
+        }
+
+        Base.Hyperlink {
+            anchors.right: parent.right
+            link: rtuContext.toolCompanyUrl
+        }
+
+        Base.Hyperlink {
+            anchors.right: parent.right
+            caption: rtuContext.toolSupportMail
+            link: "mailto:%1?Subject=Support request [%2 ver.%3]".arg(rtuContext.toolSupportMail)
+                .arg(rtuContext.toolDisplayName).arg(thisComponent.versionText)
+        }
+    }
+}

@@ -1,0 +1,68 @@
+import QtQuick 2.5
+import QtQuick.Controls 1.4
+
+import "../controls/base" as Base
+import "../common"
+
+Item {
+    id: thisComponent
+
+    readonly property var changesManager: rtuContext.changesManager()
+    readonly property int totalCount: changesManager.totalChangesCount
+    readonly property int appliedCount: changesManager.appliedChangesCount
+    property alias caption: captionText.text
+    property alias patienceNote: patienceText
+
+    Column {
+        anchors.fill: parent
+        anchors.margins: SizeManager.spacing.medium
+        spacing: SizeManager.spacing.base
+
+        Base.Text {
+            id: captionText
+
+            width: parent.width
+            thin: false
+            wrapMode: Text.Wrap
+            font.pixelSize: SizeManager.fontSizes.large
+            text: thisComponent.totalCount === 0
+                  ? qsTr("Applying changes...")
+                  : qsTr("Applying changes (%1/%2)").arg(thisComponent.appliedCount).arg(thisComponent.totalCount)
+        }
+
+        Base.LineDelimiter {
+            color: "#e4e4e4"
+        }
+
+        Rectangle {
+            id: progressFrame
+
+            width: parent.width
+            height: SizeManager.clickableSizes.base
+            border.color: "grey"
+
+            ProgressBar {
+                objectName: "progressBar"
+                height: parent.height
+                width: parent.width * (thisComponent.appliedCount + 1) / (thisComponent.totalCount + 1)
+                indeterminate: true
+            }
+        }
+
+        Base.Text {
+            id: patienceText
+
+            width: parent.width
+            visible: false
+            wrapMode: Text.Wrap
+            font.pixelSize: SizeManager.fontSizes.medium
+            text: qsTr("Please be patient, the operation can take up to several minutes")
+        }
+    }
+
+    Timer {
+        interval: 5000
+        running: true
+        onTriggered: patienceText.visible = true
+    }
+}

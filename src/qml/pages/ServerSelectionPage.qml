@@ -1,0 +1,20 @@
+import QtQuick 2.5
+import QtQuick.Controls 1.4
+
+import "../controls/rtu" as Rtu
+
+ScrollView {
+    id: thisComponent
+
+    property alias askForSelectionChange: selectionList.askForSelectionChange
+    property alias selectionList: selectionList
+
+    signal applyChanges()
+
+    Rtu.SelectionList {
+        id: selectionList
+
+        anchors.fill: parent
+        onApplyChanges: thisComponent.applyChanges()
+    }
+}

@@ -1,0 +1,88 @@
+import QtQuick 2.5
+
+import orvane.rtu 1.0 as TessRtu
+
+import "../controls/base" as Base
+import "../controls/expandable" as Expandable
+import "../controls/rtu" as Rtu
+import "../common"
+
+Expandable.MaskedSettingsPanel {
+    id: thisComponent
+
+    readonly property var selection: rtuContext.selection
+    readonly property int selectedCount: selection ? selection.count : 0
+    readonly property int flags: selection ? selection.flags : 0
+    readonly property bool singleSelection: selectedCount === 1
+    readonly property bool interfacesEditable: (flags & TessRtu.Constants.AllowIfConfigFlag) !== 0
+    readonly property bool showInterfaces: interfacesEditable || singleSelection
+
+    function tryApplyChanges() {
+        if (!changed)
+            return true;
+
+        var properties = maskedArea;
+        if (properties.portControl.changed)
+            rtuContext.changesManager().addPortChange(parseInt(properties.portControl.text, 10));
+
+        var editor = properties.interfaceEditor;
+        if (!showInterfaces || !editor)
+            return true;
+
+        if (!singleSelection && editor.enableDhcpOnAll.checkedState === Qt.Checked) {
+            rtuContext.changesManager().turnOnDhcp();
+            return true;
+        }
+        return editor.tryApplyChanges();
+    }
+
+    propertiesGroupName: qsTr("Configure Device Network Settings")
+
+    propertiesDelegate: Row {
+        property alias portControl: portControl
+        property Item interfaceEditor: thisComponent.showInterfaces ? interfacesItem.currentItem : null
+        property bool changed: portControl.changed || (interfaceEditor !== null && interfaceEditor.changed)
+
+        spacing: SizeManager.spacing.large
+
+        Rtu.FlaggedItem {
+            id: interfacesItem
+
+            showItem: thisComponent.showInterfaces
+            message: qsTr("Can not change interfaces settings for some selected servers")
+            item: thisComponent.singleSelection ? singleServerInterfaces : multipleServersInterfaces
+        }
+
+        Column {
+            spacing: SizeManager.spacing.base
+
+            Base.Text {
+                thin: false
+                text: qsTr("Port")
+            }
+
+            Base.PortControl {
+                id: portControl
+
+                width: SizeManager.clickableSizes.base * 3
+                initialPort: thisComponent.selection ? thisComponent.selection.port : 0
+            }
+        }
+    }
+
+    Component {
+        id: singleServerInterfaces
+
+        Rtu.InterfacesSettingsList {
+            enabled: thisComponent.interfacesEditable
+        }
+    }
+
+    Component {
+        id: multipleServersInterfaces
+
+        Rtu.MultipleInterfacesSettings {
+            dhcpState: thisComponent.selection ? thisComponent.selection.dhcpState : Qt.Unchecked
+        }
+    }
+}

@@ -1,7 +1,7 @@
 #include "core/qml_registration.h"
 #include "core/rtu_context.h"
 
-#include <QDirIterator>
+#include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -22,9 +22,22 @@ private slots:
             QStringLiteral(":/resources/Roboto-Regular.ttf"),
             QStringLiteral(":/resources/Roboto-Medium.ttf"),
             QStringLiteral(":/tesstool.ico"),
+            QStringLiteral(":/resources/lock-open.png"),
+            QStringLiteral(":/resources/lock-closed.png"),
+            QStringLiteral(":/resources/unknown.png"),
+            QStringLiteral(":/resources/changelog-ok.png"),
+            QStringLiteral(":/resources/changelog-fail.png"),
+            QStringLiteral(":/resources/calendar.png"),
+            QStringLiteral(":/resources/empty_page.png"),
         };
         for (const QString &path : expected)
             QVERIFY2(QFile::exists(path), qPrintable(path));
+        for (const QString &path : expected) {
+            if (!path.endsWith(QLatin1String(".png")))
+                continue;
+            const QImage image(path);
+            QVERIFY2(!image.isNull() && image.width() >= 64, qPrintable(path));
+        }
 
         QFile conf(QStringLiteral(":/qt/etc/qt.conf"));
         QVERIFY(conf.open(QIODevice::ReadOnly));

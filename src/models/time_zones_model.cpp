@@ -3,6 +3,8 @@
 #include "core/date_time_helpers.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QSet>
 #include <QTimeZone>
 #include <QVector>
 
@@ -39,66 +41,103 @@ const QList<QByteArray> &utcAliases()
     return aliases;
 }
 
-bool listsId(const ZoneEntries &entries, const QByteArray &id)
+// Zones are kept for the life of the process: the offset name of a zone is
+// looked up through a second, lazily built zone object inside Qt that costs
+// far more than everything else, and the list is rebuilt each time the date
+// panel appears.
+const QTimeZone &cachedZone(const QByteArray &id)
 {
-    return std::any_of(entries.cbegin(), entries.cend(),
-                       [&id](const ZoneEntry &entry) { return entry.ids.contains(id); });
+    static QHash<QByteArray, QTimeZone> zones;
+    auto found = zones.find(id);
+    if (found == zones.end())
+        found = zones.insert(id, QTimeZone(id));
+    return found.value();
 }
 
-// Joins the row of that offset, preferring one named "Universal"; without such
-// a row the identifier is left out.
-void attach(ZoneEntries &entries, const QByteArray &id, int offset)
+class EntriesBuilder
 {
-    if (listsId(entries, id))
-        return;
-    ZoneEntry *target = nullptr;
-    for (ZoneEntry &entry : entries) {
-        if (entry.offset != offset)
-            continue;
-        if (entry.displayName.contains(QLatin1String("Universal"))) {
-            target = &entry;
-            break;
+public:
+    explicit EntriesBuilder(const QDateTime &now) : m_now(now) {}
+
+    void addByDisplayText(const QByteArray &id)
+    {
+        const QTimeZone &zone = cachedZone(id);
+        const QString displayName = timeZoneDisplayText(zone, m_now);
+        const auto found = m_rowByName.constFind(displayName);
+        if (found != m_rowByName.constEnd()) {
+            m_entries[found.value()].ids.append(id);
+        } else {
+            m_rowByName.insert(displayName, m_entries.size());
+            m_entries.append({displayName, zone.standardTimeOffset(m_now), {id}});
         }
-        if (!target)
-            target = &entry;
+        m_listed.insert(id);
     }
-    if (target)
-        target->ids.append(id);
-}
+
+    void sort()
+    {
+        std::sort(m_entries.begin(), m_entries.end(), [](const ZoneEntry &first, const ZoneEntry &second) {
+            if (first.offset != second.offset)
+                return first.offset < second.offset;
+            return first.displayName < second.displayName;
+        });
+        m_rowByName.clear();
+
+        // Attaching only appends identifiers, so each offset's target row is fixed from here on.
+        for (int row = 0; row < m_entries.size(); ++row) {
+            const ZoneEntry &entry = m_entries.at(row);
+            const auto target = m_targetByOffset.constFind(entry.offset);
+            if (target == m_targetByOffset.constEnd())
+                m_targetByOffset.insert(entry.offset, row);
+            else if (entry.displayName.contains(QLatin1String("Universal"))
+                     && !m_entries.at(target.value()).displayName.contains(QLatin1String("Universal")))
+                m_targetByOffset.insert(entry.offset, row);
+        }
+    }
+
+    void attach(const QByteArray &id)
+    {
+        attach(id, cachedZone(id).standardTimeOffset(m_now));
+    }
+
+    // Joins the row of that offset, preferring one named "Universal"; without
+    // such a row the identifier is left out.
+    void attach(const QByteArray &id, int offset)
+    {
+        if (m_listed.contains(id))
+            return;
+        const auto target = m_targetByOffset.constFind(offset);
+        if (target == m_targetByOffset.constEnd())
+            return;
+        m_entries[target.value()].ids.append(id);
+        m_listed.insert(id);
+    }
+
+    ZoneEntries take() { return std::move(m_entries); }
+
+private:
+    const QDateTime m_now;
+    ZoneEntries m_entries;
+    QHash<QString, int> m_rowByName;
+    QHash<int, int> m_targetByOffset;
+    QSet<QByteArray> m_listed;
+};
 
 ZoneEntries buildEntries()
 {
-    const QDateTime now = QDateTime::currentDateTime();
     const QList<QByteArray> ids = QTimeZone::availableTimeZoneIds();
-
-    ZoneEntries entries;
+    EntriesBuilder builder(QDateTime::currentDateTime());
     for (const QByteArray &id : ids) {
-        if (isUtcLike(id))
-            continue;
-        const QTimeZone zone(id);
-        const QString displayName = timeZoneDisplayText(zone, now);
-        const auto found = std::find_if(entries.begin(), entries.end(), [&displayName](const ZoneEntry &entry) {
-            return entry.displayName == displayName;
-        });
-        if (found != entries.end())
-            found->ids.append(id);
-        else
-            entries.append({displayName, zone.standardTimeOffset(now), {id}});
+        if (!isUtcLike(id))
+            builder.addByDisplayText(id);
     }
-
-    std::stable_sort(entries.begin(), entries.end(), [](const ZoneEntry &first, const ZoneEntry &second) {
-        if (first.offset != second.offset)
-            return first.offset < second.offset;
-        return first.displayName < second.displayName;
-    });
-
+    builder.sort();
     for (const QByteArray &id : ids) {
         if (isUtcLike(id))
-            attach(entries, id, QTimeZone(id).standardTimeOffset(now));
+            builder.attach(id);
     }
     for (const QByteArray &id : utcAliases())
-        attach(entries, id, 0);
-    return entries;
+        builder.attach(id, 0);
+    return builder.take();
 }
 
 QByteArray initialZoneId(const ServerInfoPtrContainer &servers)

@@ -1,5 +1,6 @@
 #include "core/qml_registration.h"
 #include "core/rtu_context.h"
+#include "qml_test_fixture.h"
 
 #include <QGuiApplication>
 #include <QQmlContext>
@@ -7,7 +8,8 @@
 #include <QtQuickTest>
 
 // Every Qt Quick test sees what the tool's documents see: the module
-// "orvane.rtu" 1.0 and a real application context as "rtuContext".
+// "orvane.rtu" 1.0 and a real application context as "rtuContext". Tests that
+// need servers also get "testFixture" (simulated fleet, model rows).
 class QmlTestSetup : public QObject
 {
     Q_OBJECT
@@ -20,10 +22,14 @@ public slots:
         if (!m_context)
             m_context = new rtu::RtuContext(QCoreApplication::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("rtuContext"), m_context);
+        if (!m_fixture)
+            m_fixture = new rtu::test::QmlTestFixture(QCoreApplication::instance());
+        engine->rootContext()->setContextProperty(QStringLiteral("testFixture"), m_fixture);
     }
 
 private:
     rtu::RtuContext *m_context = nullptr;
+    rtu::test::QmlTestFixture *m_fixture = nullptr;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tessaly, QmlTestSetup)

@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../controls/base" as Base
-import "../common"
+import "../common" as Common
 
 Item {
     id: thisComponent
@@ -11,7 +11,7 @@ Item {
 
     Column {
         anchors.centerIn: parent
-        spacing: SizeManager.spacing.large
+        spacing: Common.SizeManager.spacing.large
 
         Base.Text {
             anchors.horizontalCenter: parent.horizontalCenter
@@ -19,7 +19,7 @@ Item {
             color: "#666666"
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
-            font.pixelSize: SizeManager.fontSizes.medium
+            font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Welcome to the\n%1").arg(rtuContext.toolDisplayName)
         }
 
@@ -27,7 +27,7 @@ Item {
             id: picture
 
             anchors.horizontalCenter: parent.horizontalCenter
-            width: SizeManager.clickableSizes.large * 3
+            width: Common.SizeManager.clickableSizes.large * 3
             height: sourceSize.width > 0 ? width * sourceSize.height / sourceSize.width : width
             fillMode: Image.PreserveAspectFit
             source: "qrc:/resources/empty_page.png"
@@ -39,7 +39,7 @@ Item {
             color: "#666666"
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
-            font.pixelSize: SizeManager.fontSizes.medium
+            font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Select server(s) from the menu on the left to get started")
         }
     }
@@ -47,8 +47,8 @@ Item {
     Column {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        anchors.margins: SizeManager.spacing.medium
-        spacing: SizeManager.spacing.small
+        anchors.margins: Common.SizeManager.spacing.medium
+        spacing: Common.SizeManager.spacing.small
 
         TextInput {
             anchors.right: parent.right
@@ -56,7 +56,7 @@ Item {
             selectByMouse: true
             renderType: Text.NativeRendering
             color: "#666666"
-            font.pixelSize: SizeManager.fontSizes.small
+            font.pixelSize: Common.SizeManager.fontSizes.small
             text: qsTr("     Software version %1").arg(thisComponent.versionText)
         }
 

@@ -2,7 +2,7 @@ import QtQuick 2.5
 import QtQuick.Controls 1.4
 
 import "../controls/base" as Base
-import "../common"
+import "../common" as Common
 
 Item {
     id: thisComponent
@@ -15,8 +15,8 @@ Item {
 
     Column {
         anchors.fill: parent
-        anchors.margins: SizeManager.spacing.medium
-        spacing: SizeManager.spacing.base
+        anchors.margins: Common.SizeManager.spacing.medium
+        spacing: Common.SizeManager.spacing.base
 
         Base.Text {
             id: captionText
@@ -24,7 +24,7 @@ Item {
             width: parent.width
             thin: false
             wrapMode: Text.Wrap
-            font.pixelSize: SizeManager.fontSizes.large
+            font.pixelSize: Common.SizeManager.fontSizes.large
             text: thisComponent.totalCount === 0
                   ? qsTr("Applying changes...")
                   : qsTr("Applying changes (%1/%2)").arg(thisComponent.appliedCount).arg(thisComponent.totalCount)
@@ -38,7 +38,7 @@ Item {
             id: progressFrame
 
             width: parent.width
-            height: SizeManager.clickableSizes.base
+            height: Common.SizeManager.clickableSizes.base
             border.color: "grey"
 
             ProgressBar {
@@ -55,7 +55,7 @@ Item {
             width: parent.width
             visible: false
             wrapMode: Text.Wrap
-            font.pixelSize: SizeManager.fontSizes.medium
+            font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Please be patient, the operation can take up to several minutes")
         }
     }

@@ -3,7 +3,7 @@ import QtQuick 2.5
 import "../controls/base" as Base
 import "../controls/rtu" as Rtu
 import "../settings" as Settings
-import "../common"
+import "../common" as Common
 
 FocusScope {
     id: thisComponent
@@ -55,15 +55,15 @@ FocusScope {
         clip: true
         flickableDirection: Flickable.VerticalFlick
         contentWidth: width
-        contentHeight: settingsColumn.height + SizeManager.fontSizes.base + SizeManager.spacing.base
+        contentHeight: settingsColumn.height + Common.SizeManager.fontSizes.base + Common.SizeManager.spacing.base
 
         Column {
             id: settingsColumn
 
-            x: SizeManager.spacing.medium
-            y: SizeManager.fontSizes.base
-            width: settingsFlickable.width - 2 * SizeManager.spacing.medium
-            spacing: SizeManager.spacing.large
+            x: Common.SizeManager.spacing.medium
+            y: Common.SizeManager.fontSizes.base
+            width: settingsFlickable.width - 2 * Common.SizeManager.spacing.medium
+            spacing: Common.SizeManager.spacing.large
 
             Settings.IpPortSettings {
                 id: ipPortSettings
@@ -87,7 +87,7 @@ FocusScope {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        height: SizeManager.clickableSizes.medium * 2
+        height: Common.SizeManager.clickableSizes.medium * 2
 
         Base.ThickDelimiter {
             anchors.top: parent.top
@@ -97,16 +97,16 @@ FocusScope {
         Row {
             anchors.left: parent.left
             anchors.right: parent.right
-            anchors.leftMargin: SizeManager.spacing.medium
-            anchors.rightMargin: SizeManager.spacing.medium
+            anchors.leftMargin: Common.SizeManager.spacing.medium
+            anchors.rightMargin: Common.SizeManager.spacing.medium
             anchors.verticalCenter: parent.verticalCenter
             layoutDirection: Qt.RightToLeft
-            spacing: SizeManager.spacing.base
+            spacing: Common.SizeManager.spacing.base
 
             Base.StyledButton {
                 id: applyButton
 
-                height: SizeManager.clickableSizes.medium
+                height: Common.SizeManager.clickableSizes.medium
                 width: height * 4
                 enabled: thisComponent.parametersChanged
                 text: qsTr("Apply changes")
@@ -114,7 +114,7 @@ FocusScope {
             }
 
             Base.Button {
-                height: SizeManager.clickableSizes.medium
+                height: Common.SizeManager.clickableSizes.medium
                 width: height * 3
                 enabled: applyButton.enabled
                 text: qsTr("Cancel")

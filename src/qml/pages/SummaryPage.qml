@@ -4,7 +4,7 @@ import orvane.rtu 1.0 as TessRtu
 
 import "../controls/base" as Base
 import "../controls/rtu" as Rtu
-import "../common"
+import "../common" as Common
 
 Item {
     id: thisComponent
@@ -28,15 +28,15 @@ Item {
         clip: true
         flickableDirection: Flickable.VerticalFlick
         contentWidth: width
-        contentHeight: summaryColumn.height + 2 * SizeManager.spacing.medium
+        contentHeight: summaryColumn.height + 2 * Common.SizeManager.spacing.medium
 
         Column {
             id: summaryColumn
 
-            x: SizeManager.spacing.medium
-            y: SizeManager.spacing.medium
-            width: summaryFlickable.width - 2 * SizeManager.spacing.medium
-            spacing: SizeManager.spacing.large
+            x: Common.SizeManager.spacing.medium
+            y: Common.SizeManager.spacing.medium
+            width: summaryFlickable.width - 2 * Common.SizeManager.spacing.medium
+            spacing: Common.SizeManager.spacing.large
 
             Rtu.ChangesSummary {
                 id: successfulSummary
@@ -65,7 +65,7 @@ Item {
                 width: parent.width
                 visible: thisComponent.successfulCount === 0 && thisComponent.failedCount === 0
                 wrapMode: Text.Wrap
-                font.pixelSize: SizeManager.fontSizes.large
+                font.pixelSize: Common.SizeManager.fontSizes.large
                 text: qsTr("No changes were applied.")
             }
         }
@@ -77,7 +77,7 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        height: SizeManager.clickableSizes.medium * 2
+        height: Common.SizeManager.clickableSizes.medium * 2
 
         Base.ThickDelimiter {
             anchors.top: parent.top
@@ -86,9 +86,9 @@ Item {
 
         Base.StyledButton {
             anchors.right: parent.right
-            anchors.rightMargin: SizeManager.spacing.medium
+            anchors.rightMargin: Common.SizeManager.spacing.medium
             anchors.verticalCenter: parent.verticalCenter
-            height: SizeManager.clickableSizes.medium
+            height: Common.SizeManager.clickableSizes.medium
             width: height * 3
             text: qsTr("Ok")
             onClicked: {

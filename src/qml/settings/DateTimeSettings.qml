@@ -6,7 +6,7 @@ import "../controls/base" as Base
 import "../controls/expandable" as Expandable
 import "../controls/rtu" as Rtu
 import "../dialogs" as Dialogs
-import "../common"
+import "../common" as Common
 
 Expandable.MaskedSettingsPanel {
     id: thisComponent
@@ -110,8 +110,8 @@ Expandable.MaskedSettingsPanel {
             }
 
             columns: 4
-            rowSpacing: SizeManager.spacing.small
-            columnSpacing: SizeManager.spacing.medium
+            rowSpacing: Common.SizeManager.spacing.small
+            columnSpacing: Common.SizeManager.spacing.medium
             verticalItemAlignment: Grid.AlignVCenter
 
             Base.Text {
@@ -138,7 +138,7 @@ Expandable.MaskedSettingsPanel {
             }
 
             Row {
-                spacing: SizeManager.spacing.small
+                spacing: Common.SizeManager.spacing.small
 
                 Base.DateEdit {
                     id: dateControl

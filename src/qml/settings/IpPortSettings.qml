@@ -5,7 +5,7 @@ import orvane.rtu 1.0 as TessRtu
 import "../controls/base" as Base
 import "../controls/expandable" as Expandable
 import "../controls/rtu" as Rtu
-import "../common"
+import "../common" as Common
 
 Expandable.MaskedSettingsPanel {
     id: thisComponent
@@ -43,7 +43,7 @@ Expandable.MaskedSettingsPanel {
         property Item interfaceEditor: thisComponent.showInterfaces ? interfacesItem.currentItem : null
         property bool changed: portControl.changed || (interfaceEditor !== null && interfaceEditor.changed)
 
-        spacing: SizeManager.spacing.large
+        spacing: Common.SizeManager.spacing.large
 
         Rtu.FlaggedItem {
             id: interfacesItem
@@ -54,7 +54,7 @@ Expandable.MaskedSettingsPanel {
         }
 
         Column {
-            spacing: SizeManager.spacing.base
+            spacing: Common.SizeManager.spacing.base
 
             Base.Text {
                 thin: false
@@ -64,7 +64,7 @@ Expandable.MaskedSettingsPanel {
             Base.PortControl {
                 id: portControl
 
-                width: SizeManager.clickableSizes.base * 3
+                width: Common.SizeManager.clickableSizes.base * 3
                 initialPort: thisComponent.selection ? thisComponent.selection.port : 0
             }
         }

@@ -3,7 +3,7 @@ import QtQuick 2.5
 import "../controls/base" as Base
 import "../controls/expandable" as Expandable
 import "../dialogs" as Dialogs
-import "../common"
+import "../common" as Common
 
 Expandable.MaskedSettingsPanel {
     id: thisComponent
@@ -48,7 +48,7 @@ Expandable.MaskedSettingsPanel {
         property alias passwordField: passwordField
         property bool changed: systemNameField.changed || passwordField.changed
 
-        spacing: SizeManager.spacing.small
+        spacing: Common.SizeManager.spacing.small
 
         Base.Text {
             thin: false
@@ -67,7 +67,7 @@ Expandable.MaskedSettingsPanel {
 
         Item {
             width: 1
-            height: SizeManager.spacing.base
+            height: Common.SizeManager.spacing.base
         }
 
         Base.Text {

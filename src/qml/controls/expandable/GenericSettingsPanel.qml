@@ -2,7 +2,7 @@ import QtQuick 2.5
 
 import "../base" as Base
 import "../rtu" as Rtu
-import "../../common"
+import "../../common" as Common
 
 ExpandableItem {
     id: thisComponent
@@ -13,23 +13,23 @@ ExpandableItem {
     width: parent ? parent.width : 0
 
     headerDelegate: Column {
-        spacing: SizeManager.spacing.small
+        spacing: Common.SizeManager.spacing.small
 
         Item {
             width: parent.width
-            height: Math.max(caption.height, marker.height) + 2 * SizeManager.spacing.base
+            height: Math.max(caption.height, marker.height) + 2 * Common.SizeManager.spacing.base
 
             Base.Text {
                 id: caption
 
                 anchors.left: parent.left
                 anchors.right: marker.left
-                anchors.leftMargin: SizeManager.spacing.base
-                anchors.rightMargin: SizeManager.spacing.base
+                anchors.leftMargin: Common.SizeManager.spacing.base
+                anchors.rightMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
                 thin: false
                 wrapMode: Text.Wrap
-                font.pixelSize: SizeManager.fontSizes.medium
+                font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: thisComponent.propertiesGroupName
             }
 
@@ -37,7 +37,7 @@ ExpandableItem {
                 id: marker
 
                 anchors.right: parent.right
-                anchors.rightMargin: SizeManager.spacing.base
+                anchors.rightMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
                 visible: thisComponent.changed
             }
@@ -49,7 +49,7 @@ ExpandableItem {
 
         Item {
             width: 1
-            height: SizeManager.spacing.base
+            height: Common.SizeManager.spacing.base
         }
     }
 }

@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 // Hides settings that may differ between the selected servers until the
 // operator asks to edit them all.
@@ -24,22 +24,22 @@ GenericSettingsPanel {
         id: maskingPanel
 
         Column {
-            spacing: SizeManager.spacing.base
+            spacing: Common.SizeManager.spacing.base
 
             Base.Text {
                 width: parent.width
                 wrapMode: Text.Wrap
-                font.pixelSize: SizeManager.fontSizes.medium
+                font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: qsTr("Settings in this section can be different for selected servers.")
             }
 
             Row {
-                spacing: SizeManager.spacing.medium
+                spacing: Common.SizeManager.spacing.medium
 
                 Base.Button {
                     id: editAllButton
 
-                    height: SizeManager.clickableSizes.medium
+                    height: Common.SizeManager.clickableSizes.medium
                     width: height * 4
                     text: qsTr("Edit all")
                     onClicked: thisComponent.warned = true

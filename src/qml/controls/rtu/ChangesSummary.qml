@@ -2,7 +2,7 @@ import QtQuick 2.5
 
 import "../base" as Base
 import "../expandable" as Expandable
-import "../../common"
+import "../../common" as Common
 
 // The result rows of one apply run, grouped by server.
 Expandable.ExpandableItem {
@@ -18,19 +18,19 @@ Expandable.ExpandableItem {
     property real reasonColumnWidth: 0
 
     function widened(current, textWidth) {
-        var wanted = 3 * SizeManager.spacing.large + textWidth;
+        var wanted = 3 * Common.SizeManager.spacing.large + textWidth;
         return wanted > current ? wanted : current;
     }
 
     expanded: !successfulSummary
 
     headerDelegate: Column {
-        spacing: SizeManager.spacing.medium
+        spacing: Common.SizeManager.spacing.medium
 
         Base.Text {
             width: parent.width
             wrapMode: Text.Wrap
-            font.pixelSize: SizeManager.fontSizes.large
+            font.pixelSize: Common.SizeManager.fontSizes.large
             text: thisComponent.caption
         }
 
@@ -40,7 +40,7 @@ Expandable.ExpandableItem {
 
         Base.Button {
             visible: thisComponent.successfulSummary
-            height: SizeManager.clickableSizes.medium
+            height: Common.SizeManager.clickableSizes.medium
             width: height * 4
             text: qsTr("Changelog")
             onClicked: thisComponent.toggle()
@@ -58,14 +58,14 @@ Expandable.ExpandableItem {
         section.property: "id"
         section.delegate: Item {
             width: table.width
-            height: sectionText.height + 2 * SizeManager.spacing.medium
+            height: sectionText.height + 2 * Common.SizeManager.spacing.medium
 
             Base.Text {
                 id: sectionText
 
                 anchors.verticalCenter: parent.verticalCenter
                 thin: false
-                font.pixelSize: SizeManager.fontSizes.medium
+                font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: section.substring(section.indexOf("}") + 1)
             }
         }
@@ -77,9 +77,9 @@ Expandable.ExpandableItem {
                 id: nameCell
 
                 width: thisComponent.nameColumnWidth
-                height: contentHeight + SizeManager.spacing.medium
+                height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
-                font.pixelSize: SizeManager.fontSizes.small
+                font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.name
                 onContentWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
                                            thisComponent.nameColumnWidth, contentWidth)
@@ -89,24 +89,24 @@ Expandable.ExpandableItem {
                 id: valueCell
 
                 width: thisComponent.valueColumnWidth
-                height: contentHeight + SizeManager.spacing.medium
+                height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
                 color: thisComponent.successfulSummary ? "black" : "red"
-                font.pixelSize: SizeManager.fontSizes.small
+                font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.value
                 onContentWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
                                            thisComponent.valueColumnWidth, contentWidth)
             }
 
             Item {
-                width: SizeManager.clickableSizes.base
+                width: Common.SizeManager.clickableSizes.base
                 height: successImage.height
 
                 Image {
                     id: successImage
 
                     anchors.centerIn: parent
-                    width: SizeManager.clickableSizes.small
+                    width: Common.SizeManager.clickableSizes.small
                     height: width
                     fillMode: Image.PreserveAspectFit
                     source: thisComponent.successfulSummary ? "qrc:/resources/changelog-ok.png"
@@ -118,9 +118,9 @@ Expandable.ExpandableItem {
                 id: reasonCell
 
                 width: thisComponent.reasonColumnWidth
-                height: contentHeight + SizeManager.spacing.medium
+                height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
-                font.pixelSize: SizeManager.fontSizes.small
+                font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.reason
                 onContentWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
                                            thisComponent.reasonColumnWidth, contentWidth)

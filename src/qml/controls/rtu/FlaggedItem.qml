@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 // Shows its item, or a red notice where the selected servers do not allow
 // the change.
@@ -29,7 +29,7 @@ Item {
         id: messageComponent
 
         Item {
-            width: Math.max(messageText.implicitWidth, SizeManager.clickableSizes.large * 4)
+            width: Math.max(messageText.implicitWidth, Common.SizeManager.clickableSizes.large * 4)
             height: messageText.height * 2
 
             Base.Text {

@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 // The IPv4 settings of one network interface.
 Grid {
@@ -27,8 +27,8 @@ Grid {
     readonly property bool staticAddress: useDHCPControl.checkedState === Qt.Unchecked
 
     columns: 3
-    rowSpacing: SizeManager.spacing.small
-    columnSpacing: SizeManager.spacing.medium
+    rowSpacing: Common.SizeManager.spacing.small
+    columnSpacing: Common.SizeManager.spacing.medium
     verticalItemAlignment: Grid.AlignVCenter
 
     Base.Text {

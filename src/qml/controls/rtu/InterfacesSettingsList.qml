@@ -2,7 +2,7 @@ import QtQuick 2.5
 
 import "../base" as Base
 import "../../dialogs" as Dialogs
-import "../../common"
+import "../../common" as Common
 
 // The interfaces of the one selected server, each editable on its own.
 Column {
@@ -79,7 +79,7 @@ Column {
         return true;
     }
 
-    spacing: SizeManager.spacing.large
+    spacing: Common.SizeManager.spacing.large
 
     Repeater {
         id: repeater

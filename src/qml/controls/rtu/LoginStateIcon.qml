@@ -2,12 +2,12 @@ import QtQuick 2.5
 
 import orvane.rtu 1.0 as TessRtu
 
-import "../../common"
+import "../../common" as Common
 
 Image {
     property int loggedState: TessRtu.Constants.LoggedToAllServers
 
-    width: SizeManager.clickableSizes.small
+    width: Common.SizeManager.clickableSizes.small
     height: width
     fillMode: Image.PreserveAspectFit
     source: loggedState === TessRtu.Constants.LoggedToAllServers ? ""

@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 // Network settings of several servers at once: only DHCP can be turned on.
 Column {
@@ -16,10 +16,10 @@ Column {
         return true;
     }
 
-    spacing: SizeManager.spacing.base
+    spacing: Common.SizeManager.spacing.base
 
     Base.Text {
-        width: Math.max(parent.width, SizeManager.clickableSizes.large * 5)
+        width: Math.max(parent.width, Common.SizeManager.clickableSizes.large * 5)
         color: "red"
         wrapMode: Text.Wrap
         text: qsTr("Ip address and subnet mask cannot be changed for multiple servers")

@@ -3,7 +3,7 @@ import QtQuick 2.5
 import orvane.rtu 1.0 as TessRtu
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Rectangle {
     id: thisComponent
@@ -26,11 +26,11 @@ Rectangle {
 
     Base.Text {
         anchors.left: parent.left
-        anchors.leftMargin: SizeManager.spacing.large
+        anchors.leftMargin: Common.SizeManager.spacing.large
         anchors.verticalCenter: parent.verticalCenter
         thin: false
         color: "white"
-        font.pixelSize: SizeManager.fontSizes.medium
+        font.pixelSize: Common.SizeManager.fontSizes.medium
         text: qsTr("Information outdated")
     }
 
@@ -39,7 +39,7 @@ Rectangle {
 
         anchors.right: parent.right
         buttons: TessRtu.Buttons.Update
-        spacing: SizeManager.spacing.medium
+        spacing: Common.SizeManager.spacing.medium
         onButtonClicked: thisComponent.updateClicked()
     }
 }

@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Item {
     id: thisComponent
@@ -11,14 +11,14 @@ Item {
     // true asks to select everything, false to deselect everything.
     signal selectAllRequested(bool select)
 
-    height: row.height + 2 * SizeManager.spacing.base
+    height: row.height + 2 * Common.SizeManager.spacing.base
 
     Row {
         id: row
 
-        x: SizeManager.spacing.base
+        x: Common.SizeManager.spacing.base
         anchors.verticalCenter: parent.verticalCenter
-        spacing: SizeManager.spacing.base
+        spacing: Common.SizeManager.spacing.base
 
         Base.CheckBox {
             anchors.verticalCenter: parent.verticalCenter
@@ -28,7 +28,7 @@ Item {
         Base.Text {
             anchors.verticalCenter: parent.verticalCenter
             color: "#666666"
-            font.pixelSize: SizeManager.fontSizes.medium
+            font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("select / unselect all")
         }
     }

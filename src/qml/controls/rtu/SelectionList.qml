@@ -4,7 +4,7 @@ import orvane.rtu 1.0 as TessRtu
 
 import "../base" as Base
 import "../../dialogs" as Dialogs
-import "../../common"
+import "../../common" as Common
 
 ListView {
     id: thisComponent
@@ -51,14 +51,14 @@ ListView {
     header: Column {
         width: thisComponent.width
 
-        Item { width: 1; height: SizeManager.spacing.base }
+        Item { width: 1; height: Common.SizeManager.spacing.base }
 
         Base.Text {
             width: parent.width
             color: "#666666"
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
-            font.pixelSize: SizeManager.fontSizes.large
+            font.pixelSize: Common.SizeManager.fontSizes.large
             text: qsTr("Auto-Detected Servers and Systems.")
         }
 

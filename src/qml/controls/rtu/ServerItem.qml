@@ -1,7 +1,7 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Item {
     id: thisComponent
@@ -34,7 +34,7 @@ Item {
         doubleClicked();
     }
 
-    height: content.height + 2 * SizeManager.spacing.medium
+    height: content.height + 2 * Common.SizeManager.spacing.medium
     opacity: loggedIn ? 1 : 0.3
 
     Rectangle {
@@ -50,10 +50,10 @@ Item {
     Row {
         id: content
 
-        x: SizeManager.spacing.medium
-        y: SizeManager.spacing.medium
-        width: parent.width - 2 * SizeManager.spacing.medium
-        spacing: SizeManager.spacing.base
+        x: Common.SizeManager.spacing.medium
+        y: Common.SizeManager.spacing.medium
+        width: parent.width - 2 * Common.SizeManager.spacing.medium
+        spacing: Common.SizeManager.spacing.base
 
         Base.CheckBox {
             id: checkBox
@@ -65,7 +65,7 @@ Item {
         Column {
             width: content.width - checkBox.width - content.spacing
             anchors.verticalCenter: parent.verticalCenter
-            spacing: SizeManager.spacing.small
+            spacing: Common.SizeManager.spacing.small
 
             Base.Text {
                 width: parent.width
@@ -77,7 +77,7 @@ Item {
                 width: parent.width
                 elide: Text.ElideRight
                 visible: text.length !== 0
-                font.pixelSize: SizeManager.fontSizes.small
+                font.pixelSize: Common.SizeManager.fontSizes.small
                 text: thisComponent.macAddress
             }
         }

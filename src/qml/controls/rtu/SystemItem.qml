@@ -4,7 +4,7 @@ import orvane.rtu 1.0 as TessRtu
 
 import "../base" as Base
 import "../../dialogs" as Dialogs
-import "../../common"
+import "../../common" as Common
 
 Column {
     id: thisComponent
@@ -19,12 +19,12 @@ Column {
 
     Item {
         width: 1
-        height: SizeManager.spacing.base
+        height: Common.SizeManager.spacing.base
     }
 
     Item {
         width: parent.width
-        height: Math.max(content.height, SizeManager.clickableSizes.base)
+        height: Math.max(content.height, Common.SizeManager.clickableSizes.base)
 
         Item {
             id: content
@@ -39,7 +39,7 @@ Column {
                 id: checkBox
 
                 anchors.left: parent.left
-                anchors.leftMargin: SizeManager.spacing.base
+                anchors.leftMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
                 initialCheckedState: thisComponent.selectedState
             }
@@ -49,12 +49,12 @@ Column {
 
                 anchors.left: checkBox.right
                 anchors.right: icon.left
-                anchors.leftMargin: SizeManager.spacing.base
-                anchors.rightMargin: SizeManager.spacing.base
+                anchors.leftMargin: Common.SizeManager.spacing.base
+                anchors.rightMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
                 thin: false
                 wrapMode: Text.Wrap
-                font.pixelSize: SizeManager.fontSizes.medium
+                font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: thisComponent.caption
             }
 
@@ -62,7 +62,7 @@ Column {
                 id: icon
 
                 anchors.right: parent.right
-                anchors.rightMargin: SizeManager.spacing.base
+                anchors.rightMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
                 loggedState: thisComponent.loggedState
             }
@@ -77,7 +77,7 @@ Column {
 
     Base.StyledButton {
         width: parent.width
-        height: SizeManager.clickableSizes.base
+        height: Common.SizeManager.clickableSizes.base
         visible: thisComponent.loggedState !== TessRtu.Constants.LoggedToAllServers
         text: qsTr("enter the password")
         onClicked: loginDialog.show()

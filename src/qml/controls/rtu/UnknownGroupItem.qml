@@ -1,21 +1,21 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Column {
     property string caption
 
-    spacing: SizeManager.spacing.base
+    spacing: Common.SizeManager.spacing.base
 
-    Item { width: 1; height: SizeManager.spacing.base }
+    Item { width: 1; height: Common.SizeManager.spacing.base }
 
     Base.Text {
-        x: SizeManager.spacing.base
+        x: Common.SizeManager.spacing.base
         width: parent.width - 2 * x
         thin: false
         wrapMode: Text.Wrap
-        font.pixelSize: SizeManager.fontSizes.medium
+        font.pixelSize: Common.SizeManager.fontSizes.medium
         text: parent.caption
     }
 
@@ -24,7 +24,7 @@ Column {
     }
 
     Base.Text {
-        x: SizeManager.spacing.base
+        x: Common.SizeManager.spacing.base
         width: parent.width - 2 * x
         color: "red"
         wrapMode: Text.Wrap

@@ -1,17 +1,17 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Item {
     property string address
 
-    height: addressText.height + 2 * SizeManager.spacing.small
+    height: addressText.height + 2 * Common.SizeManager.spacing.small
 
     Image {
         id: mark
 
-        x: SizeManager.spacing.medium
+        x: Common.SizeManager.spacing.medium
         anchors.verticalCenter: parent.verticalCenter
         height: addressText.height
         width: height
@@ -23,7 +23,7 @@ Item {
         id: addressText
 
         anchors.left: mark.right
-        anchors.leftMargin: SizeManager.spacing.base
+        anchors.leftMargin: Common.SizeManager.spacing.base
         anchors.verticalCenter: parent.verticalCenter
         text: parent.address
     }

@@ -1,11 +1,11 @@
 import QtQuick 2.5
 
 import "../base" as Base
-import "../../common"
+import "../../common" as Common
 
 Rectangle {
-    width: label.width + 2 * SizeManager.spacing.base
-    height: label.height + 2 * SizeManager.spacing.base
+    width: label.width + 2 * Common.SizeManager.spacing.base
+    height: label.height + 2 * Common.SizeManager.spacing.base
     radius: height / 4
     color: "antiquewhite"
 

@@ -105,7 +105,7 @@ Expandable.MaskedSettingsPanel {
                 }
                 console.log("Chaning timezone from " + zoneIdText(previousId) + " to " + zoneIdText(newId));
                 var converted = rtuContext.applyTimeZone(dateControl.date, timeControl.time, previousId, newId);
-                dateControl.setDate(converted);
+                dateControl.showDate(converted);
                 timeControl.initTime = converted;
             }
 
@@ -145,8 +145,7 @@ Expandable.MaskedSettingsPanel {
 
                     enabled: thisComponent.dateTimeEditable && !grid.showNow
                     showNow: grid.showNow
-                    initDate: (thisComponent.selection && !isNaN(thisComponent.selection.dateTime.getTime()))
-                              ? thisComponent.selection.dateTime : new Date()
+                    initDate: thisComponent.selection ? thisComponent.selection.dateTime : new Date()
                 }
 
                 Base.Button {
@@ -194,7 +193,7 @@ Expandable.MaskedSettingsPanel {
             Dialogs.CalendarDialog {
                 id: calendarDialog
 
-                onDateChanged: dateControl.setDate(date)
+                onDateChanged: dateControl.showDate(date)
             }
         }
     }

@@ -41,7 +41,7 @@ Grid {
     Base.Text {
         text: qsTr("IP")
     }
-    Base.IpControl {
+    Base.IpAddressControl {
         id: ipAddressControl
 
         enabled: thisComponent.staticAddress
@@ -57,7 +57,7 @@ Grid {
     Base.Text {
         text: qsTr("Subnet mask")
     }
-    Base.IpControl {
+    Base.IpAddressControl {
         id: subnetMaskControl
 
         enabled: thisComponent.staticAddress
@@ -68,7 +68,7 @@ Grid {
     Base.Text {
         text: qsTr("Default Gateway")
     }
-    Base.IpControl {
+    Base.IpAddressControl {
         id: gatewayControl
 
         enabled: thisComponent.staticAddress
@@ -79,7 +79,7 @@ Grid {
     Base.Text {
         text: qsTr("DNS server")
     }
-    Base.IpControl {
+    Base.IpAddressControl {
         id: dnsControl
 
         initialText: thisComponent.dns

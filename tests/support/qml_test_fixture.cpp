@@ -3,94 +3,33 @@
 #include "test_paths.h"
 
 #include <QAbstractItemModel>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QThread>
-#include <QTimer>
-#include <QUrl>
 
 namespace rtu::test {
 
 QmlTestFixture::QmlTestFixture(QObject *parent) : QObject(parent) {}
 
-QmlTestFixture::~QmlTestFixture()
-{
-    stopFleet();
-}
+QmlTestFixture::~QmlTestFixture() = default;
 
 bool QmlTestFixture::startFleet(const QString &fleetFile)
 {
-    if (m_simulator.state() != QProcess::NotRunning)
-        return m_controlPort != 0;
-
-    const QString readyFile = m_dir.filePath(QStringLiteral("ready.json"));
-    m_simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_simulator.start(QStringLiteral("python3"),
-                      {sourceDir() + QStringLiteral("/tools/peer-sim/peer_sim.py"), QStringLiteral("--fleet"),
-                       sourceDir() + QStringLiteral("/tests/qml/data/") + fleetFile,
-                       QStringLiteral("--quiet-discovery"), QStringLiteral("--ready-file"), readyFile});
-    if (!m_simulator.waitForStarted(5000))
-        return false;
-
-    QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && m_simulator.state() == QProcess::Running) {
-        QFile ready(readyFile);
-        if (ready.open(QIODevice::ReadOnly)) {
-            m_controlPort = QJsonDocument::fromJson(ready.readAll()).object().value(QStringLiteral("controlPort")).toInt();
-            return m_controlPort != 0;
-        }
-        QThread::msleep(50);
-    }
+    if (m_sim.isRunning())
+        return true;
+    if (m_sim.startWithFile(sourceDir() + QStringLiteral("/tests/qml/data/") + fleetFile,
+                            {QStringLiteral("--quiet-discovery")}))
+        return true;
+    qWarning("simulated fleet: %s", qPrintable(m_sim.errorString()));
     return false;
-}
-
-void QmlTestFixture::stopFleet()
-{
-    if (m_simulator.state() == QProcess::NotRunning)
-        return;
-    m_simulator.terminate();
-    if (!m_simulator.waitForFinished(3000))
-        m_simulator.kill();
-    m_controlPort = 0;
-}
-
-QVariant QmlTestFixture::control(const QByteArray &verb, const QString &path, const QByteArray &body)
-{
-    if (!m_controlPort)
-        return QVariant();
-
-    QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_controlPort).arg(path)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply *reply = manager.sendCustomRequest(request, verb, body);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QVariant result = reply->isFinished() && reply->error() == QNetworkReply::NoError
-        ? QJsonDocument::fromJson(reply->readAll()).toVariant()
-        : QVariant();
-    reply->deleteLater();
-    return result;
 }
 
 QVariantMap QmlTestFixture::serverState(const QString &key)
 {
-    const QString path = key.isEmpty() ? QStringLiteral("/servers")
-                                       : QStringLiteral("/servers/") + QString::fromLatin1(QUrl::toPercentEncoding(key));
-    return control("GET", path).toMap();
+    return m_sim.server(key).toVariantMap();
 }
 
 bool QmlTestFixture::updateServer(const QString &key, const QVariantMap &changes)
 {
-    const QByteArray body = QJsonDocument(QJsonObject::fromVariantMap(changes)).toJson(QJsonDocument::Compact);
-    return control("POST", QStringLiteral("/servers/") + QString::fromLatin1(QUrl::toPercentEncoding(key)), body).isValid();
+    return !m_sim.update(key, QJsonObject::fromVariantMap(changes)).isEmpty();
 }
 
 QVariantList QmlTestFixture::modelRows(QObject *model) const
@@ -109,16 +48,6 @@ QVariantList QmlTestFixture::modelRows(QObject *model) const
         rows.append(values);
     }
     return rows;
-}
-
-int QmlTestFixture::findRow(QObject *model, const QString &role, const QVariant &value) const
-{
-    const QVariantList rows = modelRows(model);
-    for (int row = 0; row < rows.size(); ++row) {
-        if (rows.at(row).toMap().value(role) == value)
-            return row;
-    }
-    return -1;
 }
 
 } // namespace rtu::test

@@ -200,5 +200,7 @@ Expandable.MaskedSettingsPanel {
 
     Dialogs.ErrorDialog {
         id: errorDialog
+
+        objectName: "errorDialog"
     }
 }

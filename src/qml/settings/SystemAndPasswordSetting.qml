@@ -88,5 +88,7 @@ Expandable.MaskedSettingsPanel {
 
     Dialogs.ErrorDialog {
         id: errorDialog
+
+        objectName: "errorDialog"
     }
 }

@@ -39,6 +39,8 @@ GenericSettingsPanel {
                 Base.Button {
                     id: editAllButton
 
+                    objectName: "editAllButton"
+
                     height: Common.SizeManager.clickableSizes.medium
                     width: height * 4
                     text: qsTr("Edit all")

@@ -99,5 +99,7 @@ Column {
 
     Dialogs.ErrorDialog {
         id: errorDialog
+
+        objectName: "errorDialog"
     }
 }

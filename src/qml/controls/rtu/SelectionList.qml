@@ -63,6 +63,7 @@ ListView {
         }
 
         SelectAllBox {
+            objectName: "selectAllBox"
             width: parent.width
             checkedState: thisComponent.selectAllCheckedState
             onSelectAllRequested: thisComponent.selectAll(select)
@@ -168,6 +169,8 @@ ListView {
     Dialogs.MessageDialog {
         id: confirmationDialog
 
+        objectName: "confirmationDialog"
+
         title: qsTr("Confirmation")
         message: qsTr("Configuration changes have not been saved yet")
         buttons: TessRtu.Buttons.ApplyChanges | TessRtu.Buttons.DiscardChanges | TessRtu.Buttons.Cancel
@@ -184,5 +187,7 @@ ListView {
 
     Dialogs.ErrorDialog {
         id: loginErrorDialog
+
+        objectName: "loginErrorDialog"
     }
 }

@@ -76,6 +76,7 @@ Column {
     }
 
     Base.StyledButton {
+        objectName: "loginButton"
         width: parent.width
         height: Common.SizeManager.clickableSizes.base
         visible: thisComponent.loggedState !== TessRtu.Constants.LoggedToAllServers
@@ -89,6 +90,8 @@ Column {
 
     Dialogs.LoginToSystemDialog {
         id: loginDialog
+
+        objectName: "loginDialog"
 
         onLoginClicked: rtuContext.tryLoginWith(thisComponent.systemName, password)
     }

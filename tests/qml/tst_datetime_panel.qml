@@ -1,0 +1,112 @@
+import QtQuick 2.5
+import QtTest 1.2
+
+import "Fleet.js" as Fleet
+
+Item {
+    id: root
+
+    width: 1000
+    height: 700
+
+    Component {
+        id: panelComponent
+
+        Loader {
+            width: root.width
+            source: "qrc:/src/qml/settings/DateTimeSettings.qml"
+        }
+    }
+
+    TestCase {
+        id: testCase
+
+        name: "DateTimePanel"
+        when: windowShown
+
+        function initTestCase() {
+            Fleet.start(testCase, testFixture, rtuContext, "refusing_fleet.json", 6);
+        }
+
+        function cleanup() {
+            Fleet.backToSettings(rtuContext);
+        }
+
+        function createPanel(names) {
+            Fleet.select(testCase, testFixture, rtuContext, names);
+            var loader = createTemporaryObject(panelComponent, root);
+            tryCompare(loader, "status", Loader.Ready);
+            return loader.item;
+        }
+
+        function indexOfZone(zones, id) {
+            for (var i = 0; i < zones.rowCount(); ++i) {
+                if (zones.isValidValue(i) && String.fromCharCode.apply(null, new Uint8Array(zones.timeZoneIdByIndex(i))) === id)
+                    return i;
+            }
+            return -1;
+        }
+
+        function test_servers_without_time_control_show_the_notice_at_once() {
+            var panel = createPanel(["beta-one", "beta-two"]);
+            verify(panel.warned, "no \"Edit all\" step for a selection that may not change time");
+            verify(panel.maskedArea !== null);
+            verify(!panel.maskedArea.showItem);
+            compare(panel.maskedArea.message, "Can not change date and time for some selected servers");
+            verify(!panel.changed);
+            verify(panel.tryApplyChanges());
+        }
+
+        function test_single_server_shows_its_zone_and_clock() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            verify(editor !== null);
+            var zones = editor.timeZonePicker.model;
+            compare(editor.timeZonePicker.currentIndex, indexOfZone(zones, "Europe/Berlin"));
+            verify(editor.dateControl.acceptableInput);
+            verify(editor.timeControl.acceptableInput);
+            verify(!panel.changed);
+        }
+
+        function test_zone_change_converts_the_shown_time() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            var zones = editor.timeZonePicker.model;
+            var before = editor.timeControl.time;
+            var target = indexOfZone(zones, "Asia/Tokyo");
+            verify(target >= 0);
+
+            editor.timeZonePicker.currentIndex = target;
+            // Berlin and Tokyo are 7 or 8 hours apart depending on the season.
+            var shift = (editor.timeControl.time.getHours() - before.getHours() + 24) % 24;
+            verify(shift === 7 || shift === 8, "shift " + shift);
+            verify(panel.changed);
+        }
+
+        function test_apply_hands_date_time_and_zone() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            mouseClick(editor.useCurrentTimeControl);
+            compare(editor.useCurrentTimeControl.checkedState, Qt.Checked);
+            verify(!editor.dateControl.enabled, "the date follows the clock while checked");
+            verify(panel.changed);
+
+            verify(panel.tryApplyChanges());
+            Fleet.applyAndWait(testCase, rtuContext);
+            var rows = Fleet.resultRows(testFixture, rtuContext);
+            compare(rows.length, 2);
+            verify(rows[0].indexOf("date / time=") === 0, rows[0]);
+            verify(rows[1].indexOf("time zone=") === 0, rows[1]);
+        }
+
+        function test_unchecking_returns_to_the_chosen_zone() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            var chosen = editor.timeZonePicker.currentIndex;
+            mouseClick(editor.useCurrentTimeControl);
+            compare(editor.timeZonePicker.currentIndex, editor.timeZonePicker.model.currentTimeZoneIndex);
+            mouseClick(editor.useCurrentTimeControl);
+            compare(editor.timeZonePicker.currentIndex, chosen);
+        }
+    }
+}

@@ -1,0 +1,193 @@
+import QtQuick 2.5
+import QtTest 1.2
+
+import orvane.rtu 1.0 as TessRtu
+
+import "Fleet.js" as Fleet
+import "PanelSteps.js" as Steps
+
+Item {
+    id: root
+
+    width: 400
+    height: 900
+
+    Component {
+        id: pageComponent
+
+        Loader {
+            anchors.fill: parent
+            source: "qrc:/src/qml/pages/ServerSelectionPage.qml"
+        }
+    }
+
+    SignalSpy {
+        id: applySpy
+
+        signalName: "applyChanges"
+    }
+
+    TestCase {
+        id: testCase
+
+        name: "SelectionList"
+        when: windowShown
+
+        property var model: null
+
+        function initTestCase() {
+            model = Fleet.start(testCase, testFixture, rtuContext, "refusing_fleet.json", 6);
+            Fleet.waitLoggedIn(testCase, testFixture, model, ["alpha-one", "alpha-two", "beta-one", "beta-two"]);
+        }
+
+        function init() {
+            model.setAllItemSelected(false);
+            applySpy.clear();
+        }
+
+        function createList() {
+            var loader = createTemporaryObject(pageComponent, root);
+            tryCompare(loader, "status", Loader.Ready);
+            applySpy.target = loader.item;
+            var list = loader.item.selectionList;
+            list.forceLayout();
+            return list;
+        }
+
+        function rowItem(list, row) {
+            var item = list.itemAtIndex(row);
+            verify(item !== null, "no delegate for row " + row);
+            return item.item;
+        }
+
+        function serverItem(list, name) {
+            return rowItem(list, Fleet.serverRow(testFixture, model, name));
+        }
+
+        function isSelected(name) {
+            var rows = testFixture.modelRows(model);
+            return rows[Fleet.serverRow(testFixture, model, name)].selectedState === Qt.Checked;
+        }
+
+        function test_rows_show_systems_servers_and_lock_state() {
+            var list = createList();
+            var alpha = rowItem(list, Fleet.systemRow(testFixture, model, "Alpha"));
+            compare(alpha.caption, "Alpha");
+            var unassigned = rowItem(list, Fleet.systemRow(testFixture, model, ""));
+            compare(unassigned.caption, "Unassigned system");
+
+            tryCompare(model, "serversCount", 6);
+            var gammaRow = Fleet.systemRow(testFixture, model, "Gamma");
+            tryVerify(function() { return rowItem(list, gammaRow).loggedState === TessRtu.Constants.NotLogged; }, 10000);
+            var gamma = rowItem(list, gammaRow);
+            verify(findChild(gamma, "loginButton").visible, "a refused system offers the password entry");
+            verify(!findChild(alpha, "loginButton").visible);
+
+            var server = serverItem(list, "alpha-one");
+            verify(server.loggedIn);
+            compare(server.opacity, 1);
+            var locked = serverItem(list, "gamma-one");
+            compare(locked.opacity, 0.3);
+        }
+
+        function test_single_click_toggles_and_double_click_selects_only() {
+            var list = createList();
+            mouseClick(serverItem(list, "alpha-one"));
+            tryVerify(function() { return isSelected("alpha-one"); });
+            wait(200);
+            mouseClick(serverItem(list, "beta-one"));
+            tryVerify(function() { return isSelected("beta-one"); });
+            compare(model.selectedCount, 2);
+            wait(200);
+
+            // The first click of a double click toggles, the second keeps this server alone.
+            mouseDoubleClickSequence(serverItem(list, "alpha-two"));
+            tryCompare(model, "selectedCount", 1);
+            verify(isSelected("alpha-two"));
+            wait(200);
+
+            mouseClick(serverItem(list, "alpha-two"));
+            tryCompare(model, "selectedCount", 0);
+        }
+
+        function test_clicks_on_a_server_not_logged_in_do_nothing() {
+            var list = createList();
+            mouseClick(serverItem(list, "gamma-one"));
+            wait(200);
+            mouseDoubleClickSequence(serverItem(list, "gamma-one"));
+            wait(200);
+            compare(model.selectedCount, 0);
+        }
+
+        function test_select_all_box() {
+            var list = createList();
+            var box = findChild(list.headerItem, "selectAllBox");
+            compare(box.checkedState, Qt.Unchecked);
+            mouseClick(box);
+            // Gamma refuses the default passwords, so its server stays out.
+            tryCompare(list, "selectAllCheckedState", Qt.PartiallyChecked);
+            compare(model.selectedCount, model.serversCount - 1);
+            mouseClick(box);
+            tryCompare(model, "selectedCount", 0);
+            compare(list.selectAllCheckedState, Qt.Unchecked);
+        }
+
+        function test_gate_asks_before_changing_the_selection_data() {
+            return [
+                { tag: "apply changes", button: TessRtu.Buttons.ApplyChanges, applied: 1, selected: 0 },
+                { tag: "discard changes", button: TessRtu.Buttons.DiscardChanges, applied: 0, selected: 1 },
+                { tag: "cancel", button: TessRtu.Buttons.Cancel, applied: 0, selected: 0 }
+            ];
+        }
+
+        function test_gate_asks_before_changing_the_selection(data) {
+            var list = createList();
+            list.askForSelectionChange = true;
+            mouseClick(serverItem(list, "alpha-one"));
+            var dialog = findChild(list, "confirmationDialog");
+            tryVerify(function() { return dialog.visible; });
+            compare(dialog.title, "Confirmation");
+            compare(dialog.message, "Configuration changes have not been saved yet");
+            compare(model.selectedCount, 0, "nothing changes before the answer");
+
+            var button = null;
+            var panelButtons = dialog.buttonsPanel.children[0].children;
+            for (var i = 0; i < panelButtons.length; ++i) {
+                if (panelButtons[i].buttonId === data.button)
+                    button = panelButtons[i];
+            }
+            verify(button !== null);
+            mouseClick(button);
+            verify(!dialog.visible);
+            compare(applySpy.count, data.applied);
+            tryCompare(model, "selectedCount", data.selected);
+        }
+
+        // Sorted last on purpose: it logs the system in for the rest of the run.
+        function test_z_login_with_password_and_failed_login() {
+            var list = createList();
+            var gammaRow = Fleet.systemRow(testFixture, model, "Gamma");
+            tryVerify(function() { return rowItem(list, gammaRow).loggedState === TessRtu.Constants.NotLogged; }, 10000);
+            var gamma = rowItem(list, gammaRow);
+
+            mouseClick(findChild(gamma, "loginButton"));
+            var loginDialog = findChild(gamma, "loginDialog");
+            tryVerify(function() { return loginDialog.visible; });
+            mouseClick(loginDialog.passwordField);
+            Steps.typeText(testCase, "wrong");
+            keyClick(Qt.Key_Return);
+            var errorDialog = findChild(list, "loginErrorDialog");
+            tryVerify(function() { return errorDialog.visible; }, 10000);
+            compare(errorDialog.message, "Can't login to any server in system Gamma with entered password");
+            errorDialog.close();
+
+            mouseClick(findChild(gamma, "loginButton"));
+            tryVerify(function() { return loginDialog.visible; });
+            compare(loginDialog.passwordField.text, "");
+            mouseClick(loginDialog.passwordField);
+            Steps.typeText(testCase, "opensesame");
+            keyClick(Qt.Key_Return);
+            tryVerify(function() { return serverItem(list, "gamma-one").loggedIn; }, 10000);
+        }
+    }
+}

@@ -6,6 +6,8 @@ import "../common" as Common
 Item {
     id: thisComponent
 
+    objectName: "emptySelectionPage"
+
     readonly property string versionText: (rtuContext.isBeta ? qsTr("%1 beta (%2)") : qsTr("%1 (%2)"))
         .arg(rtuContext.toolVersion).arg(rtuContext.toolRevision)
 

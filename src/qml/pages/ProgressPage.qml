@@ -7,6 +7,8 @@ import "../common" as Common
 Item {
     id: thisComponent
 
+    objectName: "progressPage"
+
     readonly property var changesManager: rtuContext.changesManager()
     readonly property int totalCount: changesManager.totalChangesCount
     readonly property int appliedCount: changesManager.appliedChangesCount

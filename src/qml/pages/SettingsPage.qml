@@ -8,6 +8,8 @@ import "../common" as Common
 FocusScope {
     id: thisComponent
 
+    objectName: "settingsPage"
+
     readonly property var selectionModel: rtuContext.selectionModel()
     property bool parametersChanged: ipPortSettings.changed || dateTimeSettings.changed || systemSettings.changed
     property alias settingsColumn: settingsColumn
@@ -106,6 +108,8 @@ FocusScope {
             Base.StyledButton {
                 id: applyButton
 
+                objectName: "applyChangesButton"
+
                 height: Common.SizeManager.clickableSizes.medium
                 width: height * 4
                 enabled: thisComponent.parametersChanged
@@ -114,6 +118,7 @@ FocusScope {
             }
 
             Base.Button {
+                objectName: "cancelButton"
                 height: Common.SizeManager.clickableSizes.medium
                 width: height * 3
                 enabled: applyButton.enabled

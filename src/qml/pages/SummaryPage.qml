@@ -9,6 +9,8 @@ import "../common" as Common
 Item {
     id: thisComponent
 
+    objectName: "summaryPage"
+
     readonly property var changesManager: rtuContext.changesManager()
     readonly property var successfulModel: changesManager.successfulResultsModel()
     readonly property var failedModel: changesManager.failedResultsModel()
@@ -85,6 +87,7 @@ Item {
         }
 
         Base.StyledButton {
+            objectName: "okButton"
             anchors.right: parent.right
             anchors.rightMargin: Common.SizeManager.spacing.medium
             anchors.verticalCenter: parent.verticalCenter

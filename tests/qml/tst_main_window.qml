@@ -1,0 +1,176 @@
+import QtQuick 2.5
+import QtTest 1.2
+
+import orvane.rtu 1.0 as TessRtu
+
+import "Fleet.js" as Fleet
+
+TestCase {
+    id: testCase
+
+    name: "MainWindow"
+    when: windowShown
+
+    property var model: null
+    property var window: null
+
+    function page() {
+        return window.pageLoader.item;
+    }
+
+    function initTestCase() {
+        model = Fleet.start(testCase, testFixture, rtuContext, "refusing_fleet.json", 6);
+        var component = Qt.createComponent("qrc:/src/qml/main.qml");
+        compare(component.status, Component.Ready, component.errorString());
+        window = component.createObject(null);
+        verify(window !== null);
+    }
+
+    function cleanupTestCase() {
+        window.destroy();
+    }
+
+    function init() {
+        Fleet.backToSettings(rtuContext);
+        model.setAllItemSelected(false);
+        model.selectionChanged();
+    }
+
+    function test_page_follows_the_selection() {
+        compare(page().objectName, "emptySelectionPage");
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        compare(page().objectName, "settingsPage");
+
+        var first = page();
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        verify(page() !== first, "a new selection builds the page afresh");
+        compare(page().objectName, "settingsPage");
+
+        model.setAllItemSelected(false);
+        compare(page().objectName, "emptySelectionPage");
+    }
+
+    function test_left_pane_only_works_on_the_settings_page() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        verify(window.selectionPage.enabled);
+        compare(window.selectionPage.opacity, 1);
+
+        rtuContext.currentPage = TessRtu.Constants.ProgressPage;
+        compare(page().objectName, "progressPage");
+        verify(!window.selectionPage.enabled);
+        compare(window.selectionPage.opacity, 0.5);
+
+        // Servers that answer during a run must not rebuild the progress page.
+        var progress = page();
+        model.selectionChanged();
+        verify(page() === progress);
+
+        rtuContext.currentPage = TessRtu.Constants.SummaryPage;
+        compare(page().objectName, "summaryPage");
+        verify(!window.selectionPage.enabled);
+    }
+
+    function test_unsaved_edits_guard_the_selection() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        verify(!window.selectionPage.askForSelectionChange);
+        page().settingsColumn.children[2].maskedArea.systemNameField.text = "Edited";
+        verify(page().parametersChanged);
+        verify(window.selectionPage.askForSelectionChange);
+        verify(findChild(page(), "applyChangesButton").enabled);
+
+        // "Cancel" reloads the page and so throws the edit away.
+        mouseClick(findChild(page(), "cancelButton"));
+        compare(page().settingsColumn.children[2].maskedArea.systemNameField.text, "Alpha");
+        verify(!window.selectionPage.askForSelectionChange);
+        verify(!findChild(page(), "applyChangesButton").enabled);
+    }
+
+    function test_a_refusing_panel_discards_every_edit() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        var panels = page().settingsColumn.children;
+        var ip = panels[0].maskedArea.interfaceEditor.lines.itemAt(0).ipAddressControl;
+        ip.octets[3].text = "";
+        panels[2].maskedArea.systemNameField.text = "Valid";
+
+        page().applyChanges();
+        var dialog = findChild(panels[0].maskedArea.interfaceEditor, "errorDialog");
+        verify(dialog.visible);
+        dialog.close();
+        compare(rtuContext.currentPage, TessRtu.Constants.SettingsPage);
+
+        // The valid name was collected but cleared with the rest.
+        rtuContext.changesManager().applyChanges();
+        compare(rtuContext.currentPage, TessRtu.Constants.SettingsPage);
+    }
+
+    function test_progress_caption_and_bar_follow_the_counters() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one", "alpha-two"]);
+        rtuContext.currentPage = TessRtu.Constants.ProgressPage;
+        compare(page().caption, "Applying changes...");
+        rtuContext.currentPage = TessRtu.Constants.SettingsPage;
+
+        var manager = rtuContext.changesManager();
+        manager.addSystemChange("Renamed");
+        manager.addPortChange(7100);
+        manager.addPasswordChange("n3w");
+        manager.applyChanges();
+        compare(page().objectName, "progressPage");
+
+        tryVerify(function() { return manager.appliedChangesCount > 0; }, 10000);
+        var applied = manager.appliedChangesCount;
+        var total = manager.totalChangesCount;
+        compare(total, 6);
+        if (applied < total) {
+            compare(page().caption, "Applying changes (" + applied + "/" + total + ")");
+            var bar = findChild(page(), "progressBar");
+            fuzzyCompare(bar.width, bar.parent.width * (applied + 1) / (total + 1), 0.5);
+        }
+        verify(!page().patienceNote.visible, "the patience note waits five seconds");
+        tryCompare(rtuContext, "currentPage", TessRtu.Constants.SummaryPage, 15000);
+    }
+
+    function test_summary_captions_and_hiding() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one", "alpha-two"]);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": [] } }));
+        var manager = rtuContext.changesManager();
+        manager.addSystemChange("Accepted");
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": ["systemName", "password", "port", "settime", "ifconfig"] } }));
+
+        var summary = page();
+        compare(summary.objectName, "summaryPage");
+        verify(summary.successfulSummary.visible);
+        verify(summary.failedSummary.visible);
+        compare(summary.successfulSummary.caption, "1 of 2 successful changed");
+        compare(summary.failedSummary.caption, "1 errors");
+        verify(!summary.nothingAppliedNote.visible);
+        verify(!summary.successfulSummary.expanded, "successful rows start folded");
+        verify(summary.failedSummary.expanded, "failed rows start open");
+
+        // "Ok" rebuilds the selection from the new values and returns to the settings.
+        mouseClick(findChild(summary, "okButton"));
+        compare(rtuContext.currentPage, TessRtu.Constants.SettingsPage);
+        compare(page().objectName, "settingsPage");
+    }
+
+    function test_failed_only_summary_hides_the_successful_list() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        rtuContext.changesManager().addPortChange(7200);
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(!page().successfulSummary.visible);
+        compare(page().failedSummary.caption, "1 errors");
+        verify(!page().nothingAppliedNote.visible);
+    }
+
+    function test_empty_run_says_nothing_was_applied() {
+        // Both servers already use DHCP everywhere: the run has nothing to send.
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two", "beta-one"]);
+        var manager = rtuContext.changesManager();
+        manager.turnOnDhcp();
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(!page().successfulSummary.visible);
+        verify(!page().failedSummary.visible);
+        verify(page().nothingAppliedNote.visible);
+        compare(page().nothingAppliedNote.text, "No changes were applied.");
+    }
+}

@@ -39,6 +39,7 @@ Expandable.ExpandableItem {
         }
 
         Base.Button {
+            objectName: "changelogButton"
             visible: thisComponent.successfulSummary
             height: Common.SizeManager.clickableSizes.medium
             width: height * 4
@@ -71,6 +72,9 @@ Expandable.ExpandableItem {
         }
 
         delegate: Row {
+            readonly property string rowName: model.name
+            readonly property string rowValue: model.value
+
             height: Math.max(nameCell.height, valueCell.height, reasonCell.height, successImage.height)
 
             Base.Text {

@@ -1,0 +1,128 @@
+import QtQuick 2.5
+import QtTest 1.2
+
+import orvane.rtu 1.0 as TessRtu
+
+import "Fleet.js" as Fleet
+import "PanelSteps.js" as Steps
+
+// The whole job as an operator does it in the main window, by clicks and
+// keys, against the simulated fleet.
+TestCase {
+    id: testCase
+
+    name: "OperatorFlow"
+    when: windowShown
+
+    property var model: null
+    property var window: null
+
+    function page() {
+        return window.pageLoader.item;
+    }
+
+    function listRow(row) {
+        var list = window.selectionPage.selectionList;
+        list.forceLayout();
+        var item = list.itemAtIndex(row);
+        verify(item !== null, "no delegate for row " + row);
+        return item.item;
+    }
+
+    function replaceText(field, text) {
+        mouseClick(field);
+        keySequence("ctrl+a");
+        keyClick(Qt.Key_Backspace);
+        Steps.typeText(testCase, text);
+    }
+
+    function initTestCase() {
+        model = Fleet.start(testCase, testFixture, rtuContext, "operator_fleet.json", 3);
+        var component = Qt.createComponent("qrc:/src/qml/main.qml");
+        compare(component.status, Component.Ready, component.errorString());
+        window = component.createObject(null);
+        verify(window !== null);
+        window.requestActivate();
+        tryVerify(function() { return window.active; });
+    }
+
+    function cleanupTestCase() {
+        window.destroy();
+    }
+
+    function test_1_configure_one_server() {
+        compare(page().objectName, "emptySelectionPage");
+        Fleet.waitLoggedIn(testCase, testFixture, model, ["office-cam-1", "office-cam-2"]);
+
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "office-cam-1")));
+        tryCompare(page(), "objectName", "settingsPage");
+        var panels = page().settingsColumn.children;
+        var portField = panels[0].maskedArea.portControl;
+        var nameField = panels[2].maskedArea.systemNameField;
+        compare(portField.text, "7001");
+        compare(nameField.text, "Office");
+        compare(panels[0].maskedArea.interfaceEditor.lines.itemAt(0).ipAddressControl.text, "127.0.0.2");
+
+        replaceText(portField, "7011");
+        replaceText(nameField, "Office HQ");
+        var applyButton = findChild(page(), "applyChangesButton");
+        verify(applyButton.enabled);
+        mouseClick(applyButton);
+
+        tryCompare(page(), "objectName", "progressPage");
+        tryCompare(page(), "objectName", "summaryPage", 20000);
+
+        var summary = page();
+        compare(summary.successfulSummary.caption, "2 of 2 successful changed");
+        verify(!summary.failedSummary.visible);
+        mouseClick(findChild(summary.successfulSummary, "changelogButton"));
+        verify(summary.successfulSummary.expanded);
+        var table = summary.successfulSummary.area;
+        tryCompare(table, "count", 2);
+        var values = [];
+        for (var i = 0; i < table.count; ++i)
+            values.push(table.itemAtIndex(i).rowName + "=" + table.itemAtIndex(i).rowValue);
+        compare(values.sort(), ["port=7011", "system name=Office HQ"]);
+
+        mouseClick(findChild(summary, "okButton"));
+        tryCompare(page(), "objectName", "settingsPage");
+        panels = page().settingsColumn.children;
+        compare(panels[0].maskedArea.portControl.text, "7011");
+        compare(panels[2].maskedArea.systemNameField.text, "Office HQ");
+
+        var state = testFixture.serverState("office-cam-1");
+        compare(state.port, 7011);
+        compare(state.systemName, "Office HQ");
+        compare(testFixture.serverState("office-cam-2").systemName, "Office", "only the selected server changes");
+    }
+
+    function test_2_log_in_to_a_system_with_its_password() {
+        var vaultRow = Fleet.systemRow(testFixture, model, "Vault");
+        tryVerify(function() { return listRow(vaultRow).loggedState === TessRtu.Constants.NotLogged; }, 15000);
+        var vault = listRow(vaultRow);
+        var loginButton = findChild(vault, "loginButton");
+        verify(loginButton.visible);
+
+        mouseClick(loginButton);
+        var loginDialog = findChild(vault, "loginDialog");
+        tryVerify(function() { return loginDialog.visible; });
+        mouseClick(loginDialog.passwordField);
+        Steps.typeText(testCase, "guess");
+        keyClick(Qt.Key_Return);
+
+        var errorDialog = findChild(window.selectionPage.selectionList, "loginErrorDialog");
+        tryVerify(function() { return errorDialog.visible; }, 10000);
+        compare(errorDialog.message, "Can't login to any server in system Vault with entered password");
+        errorDialog.close();
+
+        mouseClick(loginButton);
+        tryVerify(function() { return loginDialog.visible; });
+        mouseClick(loginDialog.passwordField);
+        Steps.typeText(testCase, "vault-pass");
+        keyClick(Qt.Key_Return);
+        tryVerify(function() {
+            return listRow(Fleet.serverRow(testFixture, model, "vault-1")).loggedIn;
+        }, 10000);
+        tryVerify(function() { return !findChild(listRow(vaultRow), "loginButton").visible; });
+    }
+}

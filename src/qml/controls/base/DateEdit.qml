@@ -137,6 +137,7 @@ FocusScope {
         Base.SegmentField {
             id: dayField
 
+            objectName: "dayField"
             minimum: 1
             maximum: 31
             separators: "./- "
@@ -151,6 +152,7 @@ FocusScope {
         Base.SegmentField {
             id: monthField
 
+            objectName: "monthField"
             minimum: 1
             maximum: 12
             separators: "./- "
@@ -165,6 +167,7 @@ FocusScope {
         Base.SegmentField {
             id: yearField
 
+            objectName: "yearField"
             minimum: 2000
             maximum: 2100
             digits: 4

@@ -20,8 +20,11 @@ FocusScope {
         var parts = initialText.split(".")
         if (parts.length !== 4)
             return
-        for (var i = 0; i < 4; ++i)
+        // Re-applied even when an octet's initial text stays the same.
+        for (var i = 0; i < 4; ++i) {
             octets[i].initialText = parts[i]
+            octets[i].text = parts[i]
+        }
     }
     Component.onCompleted: initialTextChanged()
 

@@ -115,6 +115,7 @@ FocusScope {
         Base.SegmentField {
             id: hoursField
 
+            objectName: "hoursField"
             property string initialText
 
             focus: true
@@ -139,6 +140,7 @@ FocusScope {
         Base.SegmentField {
             id: minutesField
 
+            objectName: "minutesField"
             property string initialText
 
             maximum: 59
@@ -160,6 +162,7 @@ FocusScope {
         Base.SegmentField {
             id: secondsField
 
+            objectName: "secondsField"
             property string initialText
 
             maximum: 59
@@ -182,6 +185,7 @@ FocusScope {
         Base.SegmentField {
             id: amPmField
 
+            objectName: "amPmField"
             property string initialText
 
             visible: edit.showAmPm

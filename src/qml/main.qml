@@ -77,8 +77,11 @@ Window {
 
     Connections {
         target: rtuContext
-        onCurrentPageChanged: mainWindow.reloadPage()
-        onSelectionChanged: {
+        function onCurrentPageChanged() {
+            mainWindow.reloadPage();
+        }
+
+        function onSelectionChanged() {
             // Servers answering during a run must not interrupt the progress page.
             if (rtuContext.currentPage !== TessRtu.Constants.ProgressPage)
                 mainWindow.reloadPage();

@@ -58,6 +58,7 @@ Item {
             selectByMouse: true
             renderType: Text.NativeRendering
             color: "#666666"
+            font.family: Common.SizeManager.regularFont.name
             font.pixelSize: Common.SizeManager.fontSizes.small
             text: qsTr("     Software version %1").arg(thisComponent.versionText)
         }

@@ -14,7 +14,6 @@ ScrollView {
     Rtu.SelectionList {
         id: selectionList
 
-        anchors.fill: parent
         onApplyChanges: thisComponent.applyChanges()
     }
 }

@@ -19,7 +19,7 @@ Column {
     spacing: Common.SizeManager.spacing.base
 
     Base.Text {
-        width: Math.max(parent.width, Common.SizeManager.clickableSizes.large * 5)
+        width: Common.SizeManager.clickableSizes.large * 6
         color: "red"
         wrapMode: Text.Wrap
         text: qsTr("Ip address and subnet mask cannot be changed for multiple servers")

@@ -154,12 +154,14 @@ ListView {
 
     Connections {
         target: thisComponent.selectionModel
-        onLayoutChanged: thisComponent.forceLayout()
+        function onLayoutChanged() {
+            thisComponent.forceLayout();
+        }
     }
 
     Connections {
         target: rtuContext
-        onLoginOperationFailed: {
+        function onLoginOperationFailed(primarySystem) {
             loginErrorDialog.message = qsTr("Can't login to any server in system %1 with entered password")
                 .arg(primarySystem);
             loginErrorDialog.show();

@@ -50,4 +50,9 @@ QVariantList QmlTestFixture::modelRows(QObject *model) const
     return rows;
 }
 
+QString QmlTestFixture::environment(const QString &name) const
+{
+    return qEnvironmentVariable(name.toLocal8Bit().constData());
+}
+
 } // namespace rtu::test

@@ -29,6 +29,9 @@ public slots:
     // Every row of a list model as a map from role name to value.
     QVariantList modelRows(QObject *model) const;
 
+    // A variable of the runner's environment (where screenshots go, for example).
+    QString environment(const QString &name) const;
+
 private:
     PeerSim m_sim;
 };

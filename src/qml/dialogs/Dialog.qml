@@ -19,8 +19,9 @@ Window {
     modality: Qt.WindowModal
     title: ""
 
-    width: Math.max(areaLoader.width, panel.width)
-    height: areaLoader.height + panel.height
+    // Window sizes are whole pixels; rounding up keeps the content uncut.
+    width: Math.ceil(Math.max(areaLoader.width, panel.width))
+    height: Math.ceil(areaLoader.height + panel.height)
     minimumWidth: width
     maximumWidth: width
     minimumHeight: height

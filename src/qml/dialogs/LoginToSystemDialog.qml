@@ -36,8 +36,8 @@ Window {
     flags: Qt.Dialog | Qt.WindowTitleHint | Qt.MSWindowsFixedSizeDialogHint
     title: qsTr("Login to server")
 
-    width: content.width + 2 * Common.SizeManager.spacing.medium
-    height: content.height + 2 * Common.SizeManager.spacing.medium
+    width: Math.ceil(content.width + 2 * Common.SizeManager.spacing.medium)
+    height: Math.ceil(content.height + 2 * Common.SizeManager.spacing.medium)
     minimumWidth: width
     maximumWidth: width
     minimumHeight: height

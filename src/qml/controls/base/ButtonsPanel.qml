@@ -27,6 +27,7 @@ Item {
     Row {
         id: row
 
+        objectName: "buttonsRow"
         x: panel.spacing
         y: panel.spacing
         spacing: panel.spacing

@@ -200,6 +200,7 @@ FocusScope {
     }
 
     Base.Text {
+        objectName: "nowText"
         anchors.centerIn: parent
         visible: edit.showNow
         text: qsTr("<now>")

@@ -46,11 +46,9 @@ Controls.ComboBox {
             tooltip.hide()
     }
 
-    Keys.onPressed: {
-        // A pseudo-disabled picker cannot be changed from the keyboard either.
-        if (!pseudoEnabled && event.key !== Qt.Key_Tab && event.key !== Qt.Key_Backtab)
-            event.accepted = true
-    }
+    // A pseudo-disabled picker cannot be changed from the keyboard either;
+    // forwarded keys are seen before the combo box's own handlers.
+    Keys.forwardTo: pseudoEnabled ? [] : [keyBlocker]
 
     implicitHeight: Common.SizeManager.clickableSizes.medium
     implicitWidth: 5 * implicitHeight
@@ -92,9 +90,16 @@ Controls.ComboBox {
         onContainsMouseChanged: containsMouse ? tooltip.show() : tooltip.hide()
     }
 
+    Item {
+        id: keyBlocker
+
+        Keys.onPressed: event.accepted = event.key !== Qt.Key_Tab && event.key !== Qt.Key_Backtab
+    }
+
     Base.Tooltip {
         id: tooltip
 
+        objectName: "tooltip"
         y: picker.height
         text: picker.currentText
     }

@@ -123,10 +123,9 @@ public:
             return;
         }
 
-        const QByteArray body = reply->readAll();
         if (error == QNetworkReply::NoError && status >= 200 && status <= 299) {
             if (pending.success)
-                pending.success(body);
+                pending.success(reply->readAll());
             return;
         }
         if (!pending.failure)

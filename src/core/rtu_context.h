@@ -44,8 +44,10 @@ signals:
     void loginOperationFailed(const QString &primarySystem);
 
 public slots:
+    QObject *selectionModel();
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
+    void tryLoginWith(const QString &primarySystem, const QString &password);
 
 private:
     class Impl;

@@ -15,9 +15,9 @@ namespace rtu {
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner)
+    Impl(RtuContext *owner, const ServersFinderParameters &discovery)
         : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
-          selectionModel(new ServersSelectionModel(this)), serversFinder(ServersFinder::create())
+          selectionModel(new ServersSelectionModel(this)), serversFinder(ServersFinder::create(discovery))
     {
         ServersFinder *finder = serversFinder.data();
         connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
@@ -36,7 +36,10 @@ public:
     int currentPage = Constants::SettingsPage;
 };
 
-RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
+RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery)
+    : QObject(parent), m_impl(new Impl(this, discovery))
+{
+}
 
 RtuContext::~RtuContext() = default;
 

@@ -2,24 +2,47 @@
 
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "core/selection.h"
 #include "discovery/servers_finder.h"
+#include "models/ip_settings_model.h"
+#include "models/servers_selection_model.h"
+#include "models/time_zones_model.h"
 #include "tool_revision.h"
 
 #include <QTimeZone>
+
+#include <memory>
 
 namespace rtu {
 
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner) : QObject(owner), owner(owner), serversFinder(ServersFinder::create()) {}
+    explicit Impl(RtuContext *owner)
+        : QObject(owner), owner(owner), selectionModel(new ServersSelectionModel(this)),
+          serversFinder(ServersFinder::create())
+    {
+    }
+
+    // A summary never changes, so every selection change gets a new one.
+    void rebuildSelection()
+    {
+        selection = std::make_unique<Selection>(selectionModel, nullptr);
+        emit owner->selectionChanged();
+    }
 
     RtuContext *const owner;
+    ServersSelectionModel *const selectionModel;
+    std::unique_ptr<Selection> selection;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
 
-RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
+RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this))
+{
+    connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
+            [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
+}
 
 RtuContext::~RtuContext() = default;
 
@@ -34,6 +57,11 @@ void RtuContext::setCurrentPage(int page)
         return;
     m_impl->currentPage = page;
     emit currentPageChanged();
+}
+
+QObject *RtuContext::selection() const
+{
+    return m_impl->selection.get();
 }
 
 QString RtuContext::toolDisplayName() const
@@ -64,6 +92,21 @@ QString RtuContext::toolSupportMail() const
 QString RtuContext::toolCompanyUrl() const
 {
     return QStringLiteral(TESSALY_COMPANY_URL);
+}
+
+QObject *RtuContext::selectionModel()
+{
+    return m_impl->selectionModel;
+}
+
+QObject *RtuContext::ipSettingsModel()
+{
+    return new IpSettingsModel(m_impl->selectionModel, nullptr);
+}
+
+QObject *RtuContext::timeZonesModel(QObject *parent)
+{
+    return new TimeZonesModel(m_impl->selectionModel->selectedServers(), parent);
 }
 
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,

@@ -61,22 +61,6 @@ private slots:
         QVERIFY(!selection.editableInterfaces());
     }
 
-    void propertiesInDeclaredOrder()
-    {
-        ServersSelectionModel model(nullptr);
-        Selection selection(&model, nullptr);
-        const QMetaObject *meta = selection.metaObject();
-        QStringList names;
-        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
-            const QMetaProperty property = meta->property(i);
-            QVERIFY(!property.isWritable());
-            QCOMPARE(QByteArray(property.notifySignal().name()), QByteArray("changed"));
-            names << QString::fromLatin1(property.name());
-        }
-        QCOMPARE(names, QStringList({"count", "port", "flags", "dhcpState", "systemName", "password", "dateTime",
-                                     "editableInterfaces"}));
-    }
-
     void commonSettings_data()
     {
         QTest::addColumn<int>("secondPort");

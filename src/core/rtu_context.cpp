@@ -2,13 +2,18 @@
 
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "core/selection.h"
 #include "discovery/servers_finder.h"
+#include "models/ip_settings_model.h"
 #include "models/servers_selection_model.h"
+#include "models/time_zones_model.h"
 #include "protocol/http_client.h"
 #include "tool_revision.h"
 
 #include <QPointer>
 #include <QTimeZone>
+
+#include <memory>
 
 namespace rtu {
 
@@ -29,9 +34,17 @@ public:
                 &ServersSelectionModel::serverDiscovered);
     }
 
+    // A summary never changes, so every selection change gets a new one.
+    void rebuildSelection()
+    {
+        selection = std::make_unique<Selection>(selectionModel, nullptr);
+        emit owner->selectionChanged();
+    }
+
     RtuContext *const owner;
     HttpClient *const httpClient;
     ServersSelectionModel *const selectionModel;
+    std::unique_ptr<Selection> selection;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
@@ -39,6 +52,8 @@ public:
 RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery)
     : QObject(parent), m_impl(new Impl(this, discovery))
 {
+    connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
+            [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
 }
 
 RtuContext::~RtuContext() = default;
@@ -54,6 +69,11 @@ void RtuContext::setCurrentPage(int page)
         return;
     m_impl->currentPage = page;
     emit currentPageChanged();
+}
+
+QObject *RtuContext::selection() const
+{
+    return m_impl->selection.get();
 }
 
 QString RtuContext::toolDisplayName() const
@@ -89,6 +109,16 @@ QString RtuContext::toolCompanyUrl() const
 QObject *RtuContext::selectionModel()
 {
     return m_impl->selectionModel;
+}
+
+QObject *RtuContext::ipSettingsModel()
+{
+    return new IpSettingsModel(m_impl->selectionModel, nullptr);
+}
+
+QObject *RtuContext::timeZonesModel(QObject *parent)
+{
+    return new TimeZonesModel(m_impl->selectionModel->selectedServers(), parent);
 }
 
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,

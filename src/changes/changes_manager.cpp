@@ -112,7 +112,8 @@ public:
             if (change.name == name)
                 return change;
         }
-        list.append(InterfaceChange(name));
+        list.resize(list.size() + 1);
+        list.last().name = name;
         return list.last();
     }
 

@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from sim_harness import Fleet, api, ask, call, descriptions, wait_until  # noqa: E402
+from sim_harness import FleetCase, api, ask, call, descriptions, wait_until  # noqa: E402
 
 A = "127.0.0.31"
 B = "127.0.0.32"
@@ -26,10 +26,8 @@ FLEET = {"servers": [
 ]}
 
 
-class RestCase(unittest.TestCase):
-    def setUp(self):
-        self.fleet = Fleet(FLEET).start()
-        self.addCleanup(self.fleet.stop)
+class RestCase(FleetCase):
+    FLEET = FLEET
 
 
 class Authentication(RestCase):

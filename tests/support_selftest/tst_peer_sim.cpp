@@ -162,7 +162,10 @@ void TestPeerSim::refusesMalformedFleet()
 void TestPeerSim::stopEndsTheSimulator()
 {
     PeerSim sim;
-    QVERIFY2(sim.start(twoServers), qPrintable(sim.errorString()));
+    const QJsonObject fleet{{"servers", QJsonArray{QJsonObject{{"name", "Solo"}}}}};
+    QVERIFY2(sim.start(fleet, {QStringLiteral("--generate"), QStringLiteral("2")}),
+             qPrintable(sim.errorString()));
+    QCOMPARE(sim.servers().size(), 3);
     const quint16 port = sim.controlPort();
     sim.stop();
     QVERIFY(!sim.isRunning());

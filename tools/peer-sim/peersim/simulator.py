@@ -165,7 +165,7 @@ class Simulator:
     async def control(self, request):
         try:
             return self._control(request)
-        except fleet.FleetError as error:
+        except (fleet.FleetError, ValueError) as error:
             return _json(400, {"error": str(error)})
 
     def _control(self, request):

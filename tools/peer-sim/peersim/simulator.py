@@ -42,7 +42,7 @@ class Simulator:
         self.log_file = open(options.log, "a", encoding="utf-8") if options.log else None
         self.senders = {}               # source address -> UDP socket
         self.tasks = set()
-        self.stopped = None
+        self.stopped = asyncio.Event()
         self.stats = {"requests": 0, "answers": 0, "sendFailures": 0}
 
     # --- helpers for the servers ------------------------------------------
@@ -201,7 +201,6 @@ class Simulator:
     # --- running -----------------------------------------------------------
 
     async def run(self):
-        self.stopped = asyncio.Event()
         loop = asyncio.get_running_loop()
         listener = self.open_listener()
         loop.add_reader(listener.fileno(), lambda: self.read_listener(listener))

@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SIMULATOR = os.path.join(ROOT, "tools", "peer-sim", "peer_sim.py")
@@ -112,6 +113,15 @@ class Fleet:
     def log(self, kind="http"):
         entries = self.control("GET", "/log")["entries"]
         return [entry for entry in entries if kind is None or entry["kind"] == kind]
+
+
+class FleetCase(unittest.TestCase):
+    """Runs FLEET afresh for every test, as self.fleet."""
+    FLEET = None
+
+    def setUp(self):
+        self.fleet = Fleet(self.FLEET).start()
+        self.addCleanup(self.fleet.stop)
 
 
 def call(address, port, path, method="GET", body=None, password=None, user="admin",

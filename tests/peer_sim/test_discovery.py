@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from sim_harness import GROUP, REQUEST, Fleet, ask, descriptions, wait_until  # noqa: E402
+from sim_harness import GROUP, REQUEST, Fleet, FleetCase, ask, descriptions  # noqa: E402
 
 FLEET = {"servers": [
     {"id": "{aaaaaaaa-0000-0000-0000-000000000001}", "name": "One", "systemName": "East",
@@ -23,10 +23,8 @@ FLEET = {"servers": [
 ONE, TWO, THREE = (server["id"] for server in FLEET["servers"])
 
 
-class DiscoveryCase(unittest.TestCase):
-    def setUp(self):
-        self.fleet = Fleet(FLEET).start()
-        self.addCleanup(self.fleet.stop)
+class DiscoveryCase(FleetCase):
+    FLEET = FLEET
 
 
 class Answers(DiscoveryCase):

@@ -84,5 +84,30 @@ class Defaults(unittest.TestCase):
         self.assertEqual(fleet.generate(3, 2), fleet.generate(3, 2))
 
 
+class DemoFleet(unittest.TestCase):
+    """The demo shows what its README promises."""
+
+    def test_demo_fleet_has_its_cases(self):
+        path = os.path.join(ROOT, "tools", "peer-sim", "fleets", "demo.json")
+        servers, askers = fleet.load(path)
+        systems = {server["systemName"] for server in servers}
+        self.assertEqual(len(systems), 3)
+        self.assertEqual(len(servers), 8)
+        factory = [server for server in servers if "SF_AutoSystemName" in server["flags"]]
+        self.assertEqual(len(factory), 1)
+        self.assertTrue(any(len(server["interfaces"]) == 2 for server in servers))
+        self.assertTrue(any("SF_IfListCtrl" not in server["flags"] for server in servers))
+        refusing = {server["systemName"] for server in servers
+                    if server["password"] not in ("738", "morvy")}
+        self.assertEqual(len(refusing), 1)
+        for system in refusing:
+            members = [server for server in servers if server["systemName"] == system]
+            self.assertEqual(len({server["password"] for server in members}), 1)
+            with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as handle:
+                readme = handle.read()
+            self.assertIn(members[0]["password"], readme.split("## Demo", 1)[1])
+        self.assertEqual(len(askers), 1)
+
+
 if __name__ == "__main__":
     unittest.main()

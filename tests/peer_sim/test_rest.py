@@ -9,7 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from sim_harness import Fleet, api, ask, call, descriptions, wait_until  # noqa: E402
+from sim_harness import FleetCase, api, ask, call, descriptions, wait_until  # noqa: E402
 
 A = "127.0.0.31"
 B = "127.0.0.32"
@@ -26,10 +26,8 @@ FLEET = {"servers": [
 ]}
 
 
-class RestCase(unittest.TestCase):
-    def setUp(self):
-        self.fleet = Fleet(FLEET).start()
-        self.addCleanup(self.fleet.stop)
+class RestCase(FleetCase):
+    FLEET = FLEET
 
 
 class Authentication(RestCase):
@@ -173,6 +171,20 @@ class Changes(RestCase):
                              "738")["error"], "0")
         reply = api(B, 7202, "/api/gettime?local", "738")["reply"]
         self.assertEqual(reply["timeZoneOffset"], 19800)
+
+    def test_settime_zone_forms(self):
+        target = int(time.time() * 1000)
+
+        def set_zone(zone):
+            path = "/api/settime?datetime=%d&timezone=%s" % (target, zone)
+            return api(A, 7201, path, "secret")["error"]
+
+        self.assertEqual(set_zone("UTC-02:30"), "0")
+        self.assertEqual(api(A, 7201, "/api/gettime", "secret")["reply"]["timeZoneOffset"], -9000)
+        self.assertEqual(set_zone("UTC"), "0")
+        self.assertEqual(set_zone("Nowhere/City"), "1")
+        self.assertEqual(api(A, 7201, "/api/gettime?local", "secret")["reply"]["timezoneId"], "UTC")
+        self.assertEqual(api(A, 7201, "/api/settime?datetime=0", "secret")["error"], "1")
 
     def test_ifconfig_shows_after_its_delay_and_moves_the_server(self):
         self.fleet.knobs("Alpha", ifconfigDelayMs=400)

@@ -1,21 +1,35 @@
 #!/usr/bin/env bash
-# Renders the main window's pages against a simulated fleet, under a virtual
-# X server and inside a private network namespace.
-#   scripts/screenshot.sh [OUTPUT_DIR]     (default: build/screenshots)
-# TESSALY_SCREENSHOT_FLEET names another fleet file of tests/qml/data.
+# Renders the user interface to PNG files on a virtual X display, inside a
+# private network namespace (the application context may open sockets).
+#   scripts/screenshot.sh [QML] [PNG] [extra tessaly-screenshot options]
+#       one QML document; defaults: the control gallery (tests/gallery/Gallery.qml)
+#       to build/gallery.png
+#   scripts/screenshot.sh --pages [OUTPUT_DIR]
+#       the main window's pages (welcome, settings for one and several servers,
+#       progress, summary) against a simulated fleet; default build/screenshots.
+#       TESSALY_SCREENSHOT_FLEET names another fleet file of tests/qml/data.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
-out="${1:-$build_dir/screenshots}"
-mkdir -p "$out"
-out="$(cd "$out" && pwd)"
 
 "$root/scripts/build.sh"
-
-export TESSALY_SCREENSHOT_DIR="$out"
-export TESSALY_SOURCE_DIR="$root"
 export QT_QUICK_BACKEND=software
-"$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$build_dir/bin/tessaly_qml_tests" -input "$root/tests/qml/screens/PageShots.qml" -import qrc:/src/qml
-ls "$out"/*.png
+
+if [ "${1:-}" = "--pages" ]; then
+  out="${2:-$build_dir/screenshots}"
+  mkdir -p "$out"
+  export TESSALY_SCREENSHOT_DIR="$(cd "$out" && pwd)"
+  export TESSALY_SOURCE_DIR="$root"
+  "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
+    "$build_dir/bin/tessaly_qml_tests" -input "$root/tests/qml/screens/PageShots.qml" -import qrc:/src/qml
+  ls "$TESSALY_SCREENSHOT_DIR"/*.png
+  exit 0
+fi
+
+qml="${1:-$root/tests/gallery/Gallery.qml}"
+out="${2:-$build_dir/gallery.png}"
+shift $(( $# > 2 ? 2 : $# ))
+
+exec "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build_dir/bin/tessaly-screenshot" --qml "$qml" --out "$out" "$@"

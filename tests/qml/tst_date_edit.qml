@@ -200,6 +200,15 @@ Item {
             compare(edit.date.getTime(), new Date(2024, 6, 14).getTime())
         }
 
+        function test_set_date_is_an_edit() {
+            var edit = createEdit("sv_SE", new Date(2024, 6, 14))
+            edit.setDate(new Date(2025, 11, 24, 18, 0))
+            compare(shownText(edit), "2025-12-24")
+            verify(edit.changed)
+            compare(edit.date.getTime(), new Date(2025, 11, 24).getTime())
+            compare(edit.initDate.getTime(), new Date(2024, 6, 14).getTime())
+        }
+
         function test_changed_compares_with_initial_date() {
             var edit = createEdit("de_DE", new Date(2024, 6, 14))
             var day = field(edit, "dayField")

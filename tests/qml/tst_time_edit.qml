@@ -160,6 +160,15 @@ Item {
             compare(shown(edit), shownBefore)
         }
 
+        function test_set_time_is_an_edit() {
+            var edit = createEdit("en_US", new Date(2024, 0, 1, 8, 15, 0), { clockInterval: 3600000 })
+            edit.setTime(new Date(2024, 0, 1, 20, 45, 30))
+            compare(shown(edit), "08:45:30 PM")
+            verify(edit.changed)
+            compare(edit.time.getHours(), 20)
+            compare(edit.initTime.getHours(), 8)
+        }
+
         function test_now_returns_to_initial_time() {
             var edit = createEdit("de_DE", new Date(2024, 0, 1, 8, 15, 0), { clockInterval: 3600000 })
             field(edit, "hoursField").text = "09"

@@ -37,6 +37,9 @@ Dialogs.Dialog {
 
             x: Common.SizeManager.spacing.base
             y: Common.SizeManager.spacing.base
+            // Wide enough for the longest month name with its year.
+            width: 9 * Common.SizeManager.clickableSizes.base
+            height: 8 * Common.SizeManager.clickableSizes.base
             selectedDate: dialog.initDate
         }
     }

@@ -43,6 +43,11 @@ FocusScope {
         yearField.text = yearField.format(valid ? value.getFullYear() : NaN)
     }
 
+    // Shows a date chosen elsewhere (the calendar) as an edit of the field.
+    function setDate(value) {
+        showDate(value)
+    }
+
     function clampDay() {
         if (!yearField.inRange || !monthField.inRange || !dayField.isNumber)
             return

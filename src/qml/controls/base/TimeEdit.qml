@@ -67,6 +67,14 @@ FocusScope {
         }
     }
 
+    // Shows a time as an edit, leaving the initial texts alone.
+    function setTime(value) {
+        var texts = textsOf(value)
+        var fields = [hoursField, minutesField, secondsField, amPmField]
+        for (var i = 0; i < 4; ++i)
+            fields[i].text = texts[i]
+    }
+
     function leaveNumberField(field) {
         field.text = field.isNumber ? field.format(field.value) : field.unknownText
         var initial = /^[0-9]+$/.test(field.initialText) ? parseInt(field.initialText, 10) : NaN

@@ -25,3 +25,10 @@ function typeText(testCase, text) {
     for (var i = 0; i < text.length; ++i)
         testCase.keyClick(text.charAt(i));
 }
+
+// The first key after a dialog window comes up can be swallowed while the
+// window is being activated; End is harmless whether or not it arrives.
+function typeIntoDialog(testCase, text) {
+    testCase.keyClick(Qt.Key_End);
+    typeText(testCase, text);
+}

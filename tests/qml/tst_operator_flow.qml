@@ -105,9 +105,9 @@ TestCase {
 
         mouseClick(loginButton);
         var loginDialog = findChild(vault, "loginDialog");
-        tryVerify(function() { return loginDialog.visible; });
+        tryVerify(function() { return loginDialog.visible && loginDialog.active; });
         mouseClick(loginDialog.passwordField);
-        Steps.typeText(testCase, "guess");
+        Steps.typeIntoDialog(testCase, "guess");
         keyClick(Qt.Key_Return);
 
         var errorDialog = findChild(window.selectionPage.selectionList, "loginErrorDialog");
@@ -116,9 +116,9 @@ TestCase {
         errorDialog.close();
 
         mouseClick(loginButton);
-        tryVerify(function() { return loginDialog.visible; });
+        tryVerify(function() { return loginDialog.visible && loginDialog.active; });
         mouseClick(loginDialog.passwordField);
-        Steps.typeText(testCase, "vault-pass");
+        Steps.typeIntoDialog(testCase, "vault-pass");
         keyClick(Qt.Key_Return);
         tryVerify(function() {
             return listRow(Fleet.serverRow(testFixture, model, "vault-1")).loggedIn;

@@ -50,7 +50,8 @@ Item {
             tryCompare(loader, "status", Loader.Ready);
             applySpy.target = loader.item;
             var list = loader.item.selectionList;
-            list.forceLayout();
+            // Columns lay their rows out before the next frame; click only after it.
+            waitForRendering(list);
             return list;
         }
 
@@ -172,9 +173,9 @@ Item {
 
             mouseClick(findChild(gamma, "loginButton"));
             var loginDialog = findChild(gamma, "loginDialog");
-            tryVerify(function() { return loginDialog.visible; });
+            tryVerify(function() { return loginDialog.visible && loginDialog.active; });
             mouseClick(loginDialog.passwordField);
-            Steps.typeText(testCase, "wrong");
+            Steps.typeIntoDialog(testCase, "wrong");
             keyClick(Qt.Key_Return);
             var errorDialog = findChild(list, "loginErrorDialog");
             tryVerify(function() { return errorDialog.visible; }, 10000);
@@ -185,7 +186,7 @@ Item {
             tryVerify(function() { return loginDialog.visible; });
             compare(loginDialog.passwordField.text, "");
             mouseClick(loginDialog.passwordField);
-            Steps.typeText(testCase, "opensesame");
+            Steps.typeIntoDialog(testCase, "opensesame");
             keyClick(Qt.Key_Return);
             tryVerify(function() { return serverItem(list, "gamma-one").loggedIn; }, 10000);
         }

@@ -183,7 +183,7 @@ Item {
             errorDialog.close();
 
             mouseClick(findChild(gamma, "loginButton"));
-            tryVerify(function() { return loginDialog.visible; });
+            tryVerify(function() { return loginDialog.visible && loginDialog.active; });
             compare(loginDialog.passwordField.text, "");
             mouseClick(loginDialog.passwordField);
             Steps.typeIntoDialog(testCase, "opensesame");

@@ -1,8 +1,11 @@
 #include "core/rtu_context.h"
 
+#include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
 #include "discovery/servers_finder.h"
+#include "models/servers_selection_model.h"
+#include "protocol/http_client.h"
 #include "tool_revision.h"
 
 #include <QTimeZone>
@@ -12,9 +15,28 @@ namespace rtu {
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner) : QObject(owner), owner(owner), serversFinder(ServersFinder::create()) {}
+    explicit Impl(RtuContext *owner)
+        : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
+          selectionModel(new ServersSelectionModel(this)),
+          changesManager(new ChangesManager(owner, httpClient, selectionModel, this)),
+          serversFinder(ServersFinder::create())
+    {
+        ServersFinder *finder = serversFinder.data();
+        connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
+        connect(finder, &ServersFinder::serverChanged, selectionModel, &ServersSelectionModel::changeServer);
+        connect(finder, &ServersFinder::serversRemoved, selectionModel, &ServersSelectionModel::removeServers);
+        connect(finder, &ServersFinder::unknownAdded, selectionModel, &ServersSelectionModel::unknownAdded);
+        connect(finder, &ServersFinder::unknownRemoved, selectionModel, &ServersSelectionModel::unknownRemoved);
+        // The changes manager hears of an answer before the model refreshes
+        // the server from it.
+        connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);
+        connect(finder, &ServersFinder::serverDiscovered, selectionModel, &ServersSelectionModel::serverDiscovered);
+    }
 
     RtuContext *const owner;
+    HttpClient *const httpClient;
+    ServersSelectionModel *const selectionModel;
+    ChangesManager *const changesManager;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
@@ -64,6 +86,16 @@ QString RtuContext::toolSupportMail() const
 QString RtuContext::toolCompanyUrl() const
 {
     return QStringLiteral(TESSALY_COMPANY_URL);
+}
+
+QObject *RtuContext::selectionModel()
+{
+    return m_impl->selectionModel;
+}
+
+QObject *RtuContext::changesManager()
+{
+    return m_impl->changesManager;
 }
 
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,

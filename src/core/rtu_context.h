@@ -44,6 +44,8 @@ signals:
     void loginOperationFailed(const QString &primarySystem);
 
 public slots:
+    QObject *selectionModel();
+    QObject *changesManager();
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
 

@@ -1,10 +1,10 @@
 #include "changes/changes_manager.h"
-#include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/rtu_context.h"
 #include "models/servers_selection_model.h"
 
 #include "peer_sim.h"
+#include "summary_rows.h"
 #include "private_network.h"
 
 #include <QJsonArray>
@@ -15,6 +15,8 @@
 
 using namespace rtu;
 using rtu::test::PeerSim;
+using Row = rtu::test::SummaryRow;
+const auto rowsOf = rtu::test::summaryRows;
 
 namespace {
 
@@ -33,31 +35,6 @@ const char kFleet[] = R"({"servers": [
    "addresses": ["127.0.0.4"], "timezoneId": "Asia/Tokyo",
    "interfaces": [{"name": "eth0", "ipAddr": "127.0.0.4"}]}
 ]})";
-
-struct Row
-{
-    QString serverId;
-    QString name;
-    QString value;
-    QString reason;
-};
-
-QVector<Row> rowsOf(QObject *object)
-{
-    QVector<Row> rows;
-    auto *model = qobject_cast<ChangesSummaryModel *>(object);
-    if (!model)
-        return rows;
-    for (int i = 0; i < model->rowCount(); ++i) {
-        const QModelIndex index = model->index(i);
-        const QString id = model->data(index, ChangesSummaryModel::IdRole).toString();
-        rows.append({id.left(id.indexOf(QLatin1Char('}')) + 1),
-                     model->data(index, ChangesSummaryModel::NameRole).toString(),
-                     model->data(index, ChangesSummaryModel::ValueRole).toString(),
-                     model->data(index, ChangesSummaryModel::ReasonRole).toString()});
-    }
-    return rows;
-}
 
 // The simulator's view of one claimed change: does the server now hold it?
 bool serverHolds(const QJsonObject &state, const Row &row, qint64 expectedUtcMs)

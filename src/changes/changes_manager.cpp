@@ -136,6 +136,12 @@ public:
     void buildPortRequests();
     void buildInterfaceRequests();
     void enqueue(bool exclusive, int weight, std::function<void()> action);
+    // One exclusive request per target for a setting with a single row;
+    // writeBack runs when that row succeeded.
+    using SettingSender = std::function<void(ServerInfo *server, const OperationCallback &callback)>;
+    using SettingWriter = std::function<void(ServerInfo *server)>;
+    void enqueueSettingRequests(const QString &rowName, const QString &value, AffectedEntity rowFlag,
+                                const SettingSender &send, const SettingWriter &writeBack);
 
     void pump();
     void completeEntry(int weight);
@@ -263,20 +269,15 @@ void ChangesManager::Impl::buildSystemNameRequests()
     if (!changeSet->systemName)
         return;
     const QString systemName = *changeSet->systemName;
-    for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(true, 1, [this, server, systemName] {
-            sendChangeSystemNameRequest(
-                client, *server, systemName,
-                forThisRun([this, server, systemName](int errorCode, const QString &reason, AffectedEntities flags) {
-                    if (addRow(*server, QStringLiteral("system name"), systemName, errorCode, reason, flags,
-                               SystemNameAffected)) {
-                        server->writableBaseInfo().systemName = systemName;
-                        selectionModel->updateSystemNameInfo(server->baseInfo().id, systemName);
-                    }
-                    completeEntry(1);
-                }));
+    enqueueSettingRequests(
+        QStringLiteral("system name"), systemName, SystemNameAffected,
+        [this, systemName](ServerInfo *server, const OperationCallback &callback) {
+            sendChangeSystemNameRequest(client, *server, systemName, callback);
+        },
+        [this, systemName](ServerInfo *server) {
+            server->writableBaseInfo().systemName = systemName;
+            selectionModel->updateSystemNameInfo(server->baseInfo().id, systemName);
         });
-    }
 }
 
 void ChangesManager::Impl::buildPasswordRequests()
@@ -293,18 +294,28 @@ void ChangesManager::Impl::buildPortRequests()
     if (!changeSet->port)
         return;
     const int port = *changeSet->port;
+    enqueueSettingRequests(
+        QStringLiteral("port"), QString::number(port), PortAffected,
+        [this, port](ServerInfo *server, const OperationCallback &callback) {
+            sendChangePortRequest(client, *server, port, callback);
+        },
+        [this, port](ServerInfo *server) {
+            server->writableBaseInfo().port = port;
+            selectionModel->updatePortInfo(server->baseInfo().id, port);
+        });
+}
+
+void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const QString &value,
+                                                  AffectedEntity rowFlag, const SettingSender &send,
+                                                  const SettingWriter &writeBack)
+{
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(true, 1, [this, server, port] {
-            sendChangePortRequest(
-                client, *server, port,
-                forThisRun([this, server, port](int errorCode, const QString &reason, AffectedEntities flags) {
-                    if (addRow(*server, QStringLiteral("port"), QString::number(port), errorCode, reason, flags,
-                               PortAffected)) {
-                        server->writableBaseInfo().port = port;
-                        selectionModel->updatePortInfo(server->baseInfo().id, port);
-                    }
-                    completeEntry(1);
-                }));
+        enqueue(true, 1, [=] {
+            send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
+                     if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag))
+                         writeBack(server);
+                     completeEntry(1);
+                 }));
         });
     }
 }

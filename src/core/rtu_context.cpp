@@ -1,5 +1,6 @@
 #include "core/rtu_context.h"
 
+#include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
 #include "core/selection.h"
@@ -22,7 +23,9 @@ class RtuContext::Impl : public QObject
 public:
     Impl(RtuContext *owner, const ServersFinderParameters &discovery)
         : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
-          selectionModel(new ServersSelectionModel(this)), serversFinder(ServersFinder::create(discovery))
+          selectionModel(new ServersSelectionModel(this)),
+          changesManager(new ChangesManager(owner, httpClient, selectionModel, this)),
+          serversFinder(ServersFinder::create(discovery))
     {
         ServersFinder *finder = serversFinder.data();
         connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
@@ -30,8 +33,10 @@ public:
         connect(finder, &ServersFinder::serversRemoved, selectionModel, &ServersSelectionModel::removeServers);
         connect(finder, &ServersFinder::unknownAdded, selectionModel, &ServersSelectionModel::unknownAdded);
         connect(finder, &ServersFinder::unknownRemoved, selectionModel, &ServersSelectionModel::unknownRemoved);
-        connect(finder, &ServersFinder::serverDiscovered, selectionModel,
-                &ServersSelectionModel::serverDiscovered);
+        // The changes manager hears of an answer before the model refreshes
+        // the server from it.
+        connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);
+        connect(finder, &ServersFinder::serverDiscovered, selectionModel, &ServersSelectionModel::serverDiscovered);
     }
 
     // A summary never changes, so every selection change gets a new one.
@@ -45,6 +50,7 @@ public:
     HttpClient *const httpClient;
     ServersSelectionModel *const selectionModel;
     std::unique_ptr<Selection> selection;
+    ChangesManager *const changesManager;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
@@ -119,6 +125,11 @@ QObject *RtuContext::ipSettingsModel()
 QObject *RtuContext::timeZonesModel(QObject *parent)
 {
     return new TimeZonesModel(m_impl->selectionModel->selectedServers(), parent);
+}
+
+QObject *RtuContext::changesManager()
+{
+    return m_impl->changesManager;
 }
 
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,

@@ -55,6 +55,7 @@ public slots:
     // New snapshot models on every call, for the QML item that asks.
     QObject *ipSettingsModel();
     QObject *timeZonesModel(QObject *parent);
+    QObject *changesManager();
 
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);

@@ -1,5 +1,4 @@
 #include "changes/changes_manager.h"
-#include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
 #include "core/rtu_context.h"
@@ -7,6 +6,7 @@
 #include "protocol/http_client.h"
 
 #include "fake_http_server.h"
+#include "summary_rows.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -25,6 +25,8 @@ using namespace rtu;
 using rtu::test::FakeHttpServer;
 using rtu::test::FakeReply;
 using rtu::test::ReceivedRequest;
+using Row = rtu::test::SummaryRow;
+const auto rowsOf = rtu::test::summaryRows;
 
 namespace {
 
@@ -195,30 +197,6 @@ private:
     const ChangesManager *const *m_manager;
     QVector<Seen> m_seen;
 };
-
-struct Row
-{
-    QString id;
-    QString name;
-    QString value;
-    QString reason;
-};
-
-QVector<Row> rowsOf(QObject *object)
-{
-    QVector<Row> rows;
-    auto *model = qobject_cast<ChangesSummaryModel *>(object);
-    if (!model)
-        return rows;
-    for (int i = 0; i < model->rowCount(); ++i) {
-        const QModelIndex index = model->index(i);
-        rows.append({model->data(index, ChangesSummaryModel::IdRole).toString(),
-                     model->data(index, ChangesSummaryModel::NameRole).toString(),
-                     model->data(index, ChangesSummaryModel::ValueRole).toString(),
-                     model->data(index, ChangesSummaryModel::ReasonRole).toString()});
-    }
-    return rows;
-}
 
 QVector<Row> rowsFor(QObject *model, const SimServer &server)
 {

@@ -14,8 +14,12 @@ TestCase {
     property var model: null
     property var window: null
 
+    // The page shown, laid out, so that clicks land where its controls are drawn.
     function page() {
-        return window.pageLoader.item;
+        var item = window.pageLoader.item;
+        if (item)
+            waitForRendering(item);
+        return item;
     }
 
     function initTestCase() {
@@ -103,12 +107,17 @@ TestCase {
         compare(rtuContext.currentPage, TessRtu.Constants.SettingsPage);
     }
 
-    function test_progress_caption_and_bar_follow_the_counters() {
-        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one", "alpha-two"]);
+    // Sorted first on purpose: nothing has been counted yet.
+    function test_a_progress_caption_before_anything_is_counted() {
+        compare(rtuContext.changesManager().totalChangesCount, 0);
         rtuContext.currentPage = TessRtu.Constants.ProgressPage;
         compare(page().caption, "Applying changes...");
-        rtuContext.currentPage = TessRtu.Constants.SettingsPage;
+        var bar = findChild(page(), "progressBar");
+        fuzzyCompare(bar.width, bar.parent.width, 0.5);
+    }
 
+    function test_progress_caption_and_bar_follow_the_counters() {
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one", "alpha-two"]);
         var manager = rtuContext.changesManager();
         manager.addSystemChange("Renamed");
         manager.addPortChange(7100);

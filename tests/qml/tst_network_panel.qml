@@ -47,6 +47,8 @@ Item {
             Fleet.select(testCase, testFixture, rtuContext, names);
             var holder = createTemporaryObject(panelComponent, root);
             tryCompare(holder.panel, "status", Loader.Ready);
+            // Rows and grids place their children before the next frame; click after it.
+            waitForRendering(holder.panel.item);
             return holder.panel.item;
         }
 

@@ -29,11 +29,34 @@ TestCase {
         return item.item;
     }
 
+    // Pages are rebuilt on every switch, so ask the loader each time.
+    function waitForPage(name, timeout) {
+        tryVerify(function() { return page() && page().objectName === name; }, timeout || 5000,
+                  "the page shown is not " + name);
+        waitForRendering(page());
+    }
+
+    // Scrolls the settings with the mouse wheel until the field is in sight.
+    function scrollTo(field) {
+        var flickable = findChild(page(), "settingsFlickable");
+        for (var i = 0; i < 40; ++i) {
+            var top = field.mapToItem(flickable, 0, 0).y;
+            if (top >= 0 && top + field.height <= flickable.height)
+                return;
+            mouseWheel(flickable, flickable.width / 2, flickable.height / 2, 0, top < 0 ? 120 : -120);
+            tryVerify(function() { return !flickable.moving; });
+        }
+        fail("the field never came into sight");
+    }
+
     function replaceText(field, text) {
+        scrollTo(field);
         mouseClick(field);
+        verify(field.activeFocus);
         keySequence("ctrl+a");
         keyClick(Qt.Key_Backspace);
         Steps.typeText(testCase, text);
+        compare(field.text, text);
     }
 
     function initTestCase() {
@@ -55,7 +78,7 @@ TestCase {
         Fleet.waitLoggedIn(testCase, testFixture, model, ["office-cam-1", "office-cam-2"]);
 
         mouseClick(listRow(Fleet.serverRow(testFixture, model, "office-cam-1")));
-        tryCompare(page(), "objectName", "settingsPage");
+        waitForPage("settingsPage");
         var panels = page().settingsColumn.children;
         var portField = panels[0].maskedArea.portControl;
         var nameField = panels[2].maskedArea.systemNameField;
@@ -69,8 +92,8 @@ TestCase {
         verify(applyButton.enabled);
         mouseClick(applyButton);
 
-        tryCompare(page(), "objectName", "progressPage");
-        tryCompare(page(), "objectName", "summaryPage", 20000);
+        waitForPage("progressPage");
+        waitForPage("summaryPage", 20000);
 
         var summary = page();
         compare(summary.successfulSummary.caption, "2 of 2 successful changed");
@@ -85,7 +108,7 @@ TestCase {
         compare(values.sort(), ["port=7011", "system name=Office HQ"]);
 
         mouseClick(findChild(summary, "okButton"));
-        tryCompare(page(), "objectName", "settingsPage");
+        waitForPage("settingsPage");
         panels = page().settingsColumn.children;
         compare(panels[0].maskedArea.portControl.text, "7011");
         compare(panels[2].maskedArea.systemNameField.text, "Office HQ");

@@ -37,6 +37,8 @@ Item {
             Fleet.select(testCase, testFixture, rtuContext, names);
             var loader = createTemporaryObject(panelComponent, root);
             tryCompare(loader, "status", Loader.Ready);
+            // Rows and grids place their children before the next frame; click after it.
+            waitForRendering(loader.item);
             return loader.item;
         }
 

@@ -50,6 +50,8 @@ FocusScope {
     Flickable {
         id: settingsFlickable
 
+        objectName: "settingsFlickable"
+
         anchors.top: outdatedWarning.bottom
         anchors.bottom: bottomBar.top
         anchors.left: parent.left

@@ -82,14 +82,9 @@ Expandable.MaskedSettingsPanel {
             property bool changed: timeZonePicker.changed || dateControl.changed || timeControl.changed
                                    || useCurrentTimeControl.changed
 
+            // Zone identifiers arrive as byte arrays, whose text form is the identifier.
             function zoneIdText(id) {
-                if (typeof id === "string")
-                    return id;
-                var bytes = new Uint8Array(id);
-                var text = "";
-                for (var i = 0; i < bytes.length; ++i)
-                    text += String.fromCharCode(bytes[i]);
-                return text;
+                return String(id);
             }
 
             function convertZone(from, to) {

@@ -85,6 +85,10 @@ FocusScope {
         }
     }
 
+    Rtu.ScrollIndicator {
+        flickable: settingsFlickable
+    }
+
     Item {
         id: bottomBar
 

@@ -73,6 +73,10 @@ Item {
         }
     }
 
+    Rtu.ScrollIndicator {
+        flickable: summaryFlickable
+    }
+
     Item {
         id: bottomBar
 

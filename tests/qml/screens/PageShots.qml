@@ -22,6 +22,11 @@ TestCase {
         return window.pageLoader.item;
     }
 
+    function waitForPage(name, timeout) {
+        tryVerify(function() { return page() && page().objectName === name; }, timeout || 5000, name);
+        waitForRendering(page());
+    }
+
     function save(name) {
         wait(400);
         var image = grabImage(window.contentItem);
@@ -43,16 +48,23 @@ TestCase {
         window = component.createObject(null);
         window.requestActivate();
         Fleet.waitLoggedIn(shots, testFixture, model, ["Entrance", "Parking"]);
+        tryVerify(function() {
+            return testFixture.modelRows(model).every(function(row) { return row.itemType !== 1 || row.name.indexOf("(127.") > 0; });
+        }, 10000, "servers without their address");
         save("welcome");
 
         mouseClick(listRow(Fleet.serverRow(testFixture, model, "Entrance")));
-        tryCompare(page(), "objectName", "settingsPage");
+        waitForPage("settingsPage");
         save("settings-one-server");
+        var flickable = findChild(page(), "settingsFlickable");
+        flickable.contentY = flickable.contentHeight - flickable.height;
+        save("settings-one-server-scrolled");
+        flickable.contentY = 0;
 
         wait(200);
         mouseClick(listRow(Fleet.serverRow(testFixture, model, "Parking")));
         tryCompare(model, "selectedCount", 2);
-        tryCompare(page(), "objectName", "settingsPage");
+        waitForPage("settingsPage");
         save("settings-several-servers");
 
         var panels = page().settingsColumn.children;
@@ -64,10 +76,10 @@ TestCase {
         Steps.typeText(shots, "Headquarters");
         save("settings-unsaved");
         mouseClick(findChild(page(), "applyChangesButton"));
-        tryCompare(page(), "objectName", "progressPage");
+        waitForPage("progressPage");
         save("progress");
 
-        tryCompare(page(), "objectName", "summaryPage", 30000);
+        waitForPage("summaryPage", 30000);
         var summary = page();
         if (summary.successfulSummary.visible)
             mouseClick(findChild(summary.successfulSummary, "changelogButton"));

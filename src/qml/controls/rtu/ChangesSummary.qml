@@ -75,7 +75,7 @@ Expandable.ExpandableItem {
             readonly property string rowName: model.name
             readonly property string rowValue: model.value
 
-            height: Math.max(nameCell.height, valueCell.height, reasonCell.height, successImage.height)
+            height: Math.max(nameCell.height, valueCell.height, reasonCell.height)
 
             Base.Text {
                 id: nameCell
@@ -104,7 +104,7 @@ Expandable.ExpandableItem {
 
             Item {
                 width: Common.SizeManager.clickableSizes.base
-                height: successImage.height
+                height: nameCell.height
 
                 Image {
                     id: successImage

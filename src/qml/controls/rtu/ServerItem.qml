@@ -70,7 +70,8 @@ Item {
             Base.Text {
                 width: parent.width
                 elide: Text.ElideRight
-                text: thisComponent.name
+                // Discovery fills the address in with a server's second answer.
+                text: thisComponent.name.replace(/ \(\)$/, "")
             }
 
             Base.Text {

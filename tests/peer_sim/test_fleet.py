@@ -27,6 +27,7 @@ class BadDescriptions(unittest.TestCase):
         ({"servers": [{"interfaces": [{"name": "a"}, {"name": "a"}]}]}, "servers[0].interfaces"),
         ({"servers": [{"knobs": {"replyMode": "garbled"}}]}, "servers[0].knobs.replyMode"),
         ({"servers": [{"knobs": {"refuse": ["reboot"]}}]}, "servers[0].knobs.refuse[0]"),
+        ({"servers": [{"knobs": {"faultCommands": ["gettime", "time"]}}]}, "servers[0].knobs.faultCommands[1]"),
         ({"servers": [{"nmae": "typo"}]}, "servers[0].nmae"),
         ({"servers": [{"id": "{00000000-0000-0000-0000-000000000001}"},
                       {"id": "00000000-0000-0000-0000-000000000001"}]}, "servers[1].id"),

@@ -17,6 +17,7 @@ DEFAULT_FLAGS = "SF_timeCtrl SF_IfListCtrl"
 DEFAULT_PORT = 7001
 DEFAULT_PASSWORD = "738"
 DEFAULT_ZONE = "Europe/Berlin"
+COMMANDS = ("gettime", "iflist", "settime", "configure", "ifconfig")
 CHANGE_KINDS = ("systemName", "password", "port", "settime", "ifconfig")
 REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize")
 ANSWER_MODES = ("normal", "nonJson", "foreign", "oversize")
@@ -169,10 +170,9 @@ def check_knobs(path, knobs, base=None):
             elif not isinstance(value, list):
                 _fail(where, "expected a list")
             else:
+                choices = CHANGE_KINDS if key == "refuse" else COMMANDS
                 for index, item in enumerate(value):
-                    _string("%s[%d]" % (where, index), item)
-                    if key == "refuse":
-                        _choice("%s[%d]" % (where, index), item, CHANGE_KINDS)
+                    _choice("%s[%d]" % (where, index), item, choices)
         else:
             _fail(where, "unknown knob")
         result[key] = value

@@ -99,13 +99,13 @@ class SimServer:
         knobs = fleet.check_knobs("knobs", changes.get("knobs", {}), self.knobs)
         for key in ("name", "systemName", "flags", "password"):
             if key in changes:
-                fleet._string(key, changes[key])
+                fleet.check_string(key, changes[key])
         if "clockOffsetMs" in changes:
-            fleet._integer("clockOffsetMs", changes["clockOffsetMs"])
+            fleet.check_integer("clockOffsetMs", changes["clockOffsetMs"])
         if "timezoneId" in changes:
             fleet.check_zone("timezoneId", changes["timezoneId"])
         if "timeZoneOffset" in changes:
-            fleet._integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
+            fleet.check_integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
         if "answerExtra" in changes and not isinstance(changes["answerExtra"], dict):
             raise fleet.FleetError("answerExtra: expected an object")
         self.knobs = knobs

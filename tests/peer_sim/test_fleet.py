@@ -58,6 +58,16 @@ class BadDescriptions(unittest.TestCase):
         self.assertEqual(result.returncode, 2)
         self.assertIn("/nonexistent/fleet.json", result.stderr)
 
+    def test_busy_port_is_named(self):
+        import socket
+        busy = socket.socket()
+        self.addCleanup(busy.close)
+        busy.bind(("127.0.0.66", 7001))
+        busy.listen()
+        with self.assertRaises(RuntimeError) as caught:
+            Fleet({"servers": [{"addresses": ["127.0.0.65"]}, {"addresses": ["127.0.0.66"]}]}).start()
+        self.assertIn("servers[1]", str(caught.exception))
+
     def test_refuses_the_host_network(self):
         environment = {key: value for key, value in os.environ.items() if key != "TESSALY_PRIVATE_NET"}
         result = subprocess.run([sys.executable, SIMULATOR, "--generate", "1"], env=environment,

@@ -1,6 +1,7 @@
 """Fleet descriptions: bad input is named, generated fleets are usable."""
 
 import os
+import socket
 import subprocess
 import sys
 import unittest
@@ -59,7 +60,6 @@ class BadDescriptions(unittest.TestCase):
         self.assertIn("/nonexistent/fleet.json", result.stderr)
 
     def test_busy_port_is_named(self):
-        import socket
         busy = socket.socket()
         self.addCleanup(busy.close)
         busy.bind(("127.0.0.66", 7001))

@@ -111,8 +111,7 @@ class Fleet:
         return self.update(key, knobs=knobs)
 
     def log(self, kind="http"):
-        entries = self.control("GET", "/log")["entries"]
-        return [entry for entry in entries if kind is None or entry["kind"] == kind]
+        return self.control("GET", "/log?kind=" + kind if kind else "/log")["entries"]
 
 
 class FleetCase(unittest.TestCase):

@@ -48,6 +48,9 @@ class Authentication(RestCase):
                          [None, "wrong", "secret", "secret"])
         self.assertEqual([entry["authorized"] for entry in log], [False, False, False, True])
         self.assertEqual([entry["status"] for entry in log], [401, 401, 401, 200])
+        with open(self.fleet.path("requests.jsonl"), encoding="utf-8") as handle:
+            written = [json.loads(line) for line in handle]
+        self.assertEqual([entry for entry in written if entry["kind"] == "http"], log)
 
     def test_keep_alive_connection_serves_the_retry(self):
         import http.client

@@ -185,8 +185,11 @@ class Simulator:
                 server.update(changes)
             return _json(200, server.state())
         if parts == ["log"] and method == "GET":
-            since = int(dict(request.query()).get("since") or 0)
-            return _json(200, {"entries": self.entries[since:], "next": len(self.entries)})
+            query = dict(request.query())
+            entries = self.entries[int(query.get("since") or 0):]
+            if query.get("kind"):
+                entries = [entry for entry in entries if entry["kind"] == query["kind"]]
+            return _json(200, {"entries": entries, "next": len(self.entries)})
         if parts == ["log"] and method == "DELETE":
             self.entries.clear()
             return _json(200, {"next": 0})

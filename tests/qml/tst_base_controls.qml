@@ -31,15 +31,6 @@ Item {
     }
 
     Component {
-        id: statefulComponent
-
-        Base.StatefulComponent {
-            first: Rectangle { width: 10; height: 20 }
-            second: Rectangle { width: 30; height: 40 }
-        }
-    }
-
-    Component {
         id: tooltipHostComponent
 
         Item {
@@ -101,6 +92,11 @@ Item {
             field.initialText = "West"
             compare(field.text, "West", "a new initial text replaces what was typed")
             verify(!field.changed)
+
+            focusSink.forceActiveFocus()
+            mouseClick(field)
+            verify(field.activeFocus)
+            tryCompare(field, "selectedText", "West", 1000, "a click that gives the focus selects all too")
         }
 
         function test_text_field_clear_on_init_value() {
@@ -187,15 +183,6 @@ Item {
             panel.buttons = 0
             tryCompare(row, "width", 0)
             compare(panel.width, 10)
-        }
-
-        function test_stateful_component_sizes_to_shown() {
-            var item = create(statefulComponent)
-            compare(item.width, 10)
-            compare(item.height, 20)
-            item.showFirst = false
-            compare(item.width, 30)
-            compare(item.height, 40)
         }
 
         function test_tooltip_escapes_clipping() {

@@ -77,6 +77,9 @@ Item {
             keyClick(Qt.Key_Left)
             keyClick(Qt.Key_Left)
             verify(first.activeFocus)
+            keyClick(Qt.Key_Tab)
+            keyClick(Qt.Key_Tab)
+            verify(last.activeFocus, "Tab follows the shown order too")
         }
 
         function test_typing_moves_to_next_field() {

@@ -19,12 +19,6 @@ Item {
     }
 
     Component {
-        id: errorComponent
-
-        Dialogs.ErrorDialog {}
-    }
-
-    Component {
         id: calendarComponent
 
         Dialogs.CalendarDialog {}
@@ -96,20 +90,6 @@ Item {
             compare(reports[1].id, TessRtu.Buttons.ApplyChanges)
         }
 
-        function test_buttons_laid_out_right_to_left() {
-            var dialog = create(messageComponent, {
-                message: "x",
-                buttons: TessRtu.Buttons.Ok | TessRtu.Buttons.Cancel
-            })
-            dialog.show()
-            var ok = findByText(dialog.contentItem, "Ok")
-            var cancel = findByText(dialog.contentItem, "Cancel")
-            var okX = ok.mapToItem(dialog.contentItem, 0, 0).x
-            var cancelX = cancel.mapToItem(dialog.contentItem, 0, 0).x
-            verify(okX > cancelX, "the first row is the rightmost button")
-            compare(cancel.width, 3 * cancel.height)
-        }
-
         function test_message_width_data() {
             var sentence = "The quick brown fox jumps over the lazy dog. "
             return [
@@ -136,14 +116,6 @@ Item {
             compare(dialog.height, Math.ceil(dialog.area.height + dialog.buttonsPanel.height))
             compare(dialog.maximumWidth, dialog.width)
             compare(dialog.minimumWidth, dialog.width)
-        }
-
-        function test_error_dialog() {
-            var dialog = create(errorComponent, { message: "Invalid port" })
-            compare(dialog.title, "Error")
-            compare(dialog.buttons, TessRtu.Buttons.Ok)
-            compare(dialog.styledButtons, TessRtu.Buttons.Ok)
-            compare(dialog.modality, Qt.WindowModal)
         }
 
         function test_calendar_reports_chosen_date() {

@@ -62,6 +62,12 @@ Item {
 
             typeText("10")
             compare(octets[0].text, "10", "a focused octet is selected, so typing replaces it")
+
+            mouseClick(octets[3])
+            verify(octets[3].activeFocus)
+            mouseClick(octets[0])
+            verify(octets[0].activeFocus)
+            tryCompare(octets[0], "selectedText", "10", 1000, "a click that gives the focus selects all too")
         }
 
         function test_whole_address_typed() {

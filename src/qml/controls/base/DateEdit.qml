@@ -119,7 +119,6 @@ FocusScope {
     implicitHeight: Common.SizeManager.clickableSizes.medium
     implicitWidth: 3 * implicitHeight
     opacity: enabled ? 1 : 0.5
-    activeFocusOnTab: true
 
     Base.InputFrame {
         anchors.fill: parent

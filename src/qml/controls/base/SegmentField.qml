@@ -1,4 +1,4 @@
-import QtQuick 2.5
+import QtQuick 2.9
 
 import "../../common" as Common
 
@@ -86,6 +86,7 @@ TextInput {
     font.pixelSize: Common.SizeManager.fontSizes.base
     font.family: Common.SizeManager.regularFont.name
     selectByMouse: true
+    activeFocusOnTab: true
 
     FontMetrics {
         id: metrics

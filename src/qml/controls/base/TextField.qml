@@ -1,4 +1,4 @@
-import QtQuick 2.5
+import QtQuick 2.9
 import QtQuick.Controls 1.4 as Controls
 import QtQuick.Controls.Styles 1.4
 

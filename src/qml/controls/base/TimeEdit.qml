@@ -92,7 +92,6 @@ FocusScope {
     implicitHeight: Common.SizeManager.clickableSizes.medium
     implicitWidth: fieldsRow.width + Common.SizeManager.spacing.base
     opacity: enabled ? 1 : 0.5
-    activeFocusOnTab: true
 
     // The clock runs until the operator edits it.
     Timer {

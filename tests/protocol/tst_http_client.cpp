@@ -253,6 +253,31 @@ private slots:
         QCOMPARE(seventh->successes, 1);
     }
 
+    // Requests with different passwords in flight at once to one server each
+    // authenticate with their own.
+    void parallelRequestsKeepTheirCredentials()
+    {
+        FakeHttpServer server;
+        server.requireBasicAuth({QStringLiteral("right")});
+        HttpClient client(nullptr);
+        QVector<QPair<OutcomePtr, bool>> outcomes;
+        for (int i = 0; i < 6; ++i) {
+            const bool right = i % 2 == 0;
+            const QString path = QStringLiteral("/api/gettime/%1").arg(i);
+            outcomes.append({get(client, withCredentials(server.url(path), right ? "right" : "wrong")), right});
+        }
+        for (const auto &outcome : outcomes) {
+            QTRY_COMPARE(outcome.first->calls(), 1);
+            QCOMPARE(outcome.first->successes, outcome.second ? 1 : 0);
+            if (!outcome.second)
+                QCOMPARE(outcome.first->status, 401);
+        }
+        for (const auto &request : server.authenticatedRequests()) {
+            const bool right = request.path().right(1).toInt() % 2 == 0;
+            QCOMPARE(request.password, right ? QStringLiteral("right") : QStringLiteral("wrong"));
+        }
+    }
+
     void credentialsAreNotReusedAcrossPorts()
     {
         FakeHttpServer accepting;

@@ -26,6 +26,12 @@ struct Outcome
 };
 using OutcomePtr = std::shared_ptr<Outcome>;
 
+} // namespace
+
+Q_DECLARE_METATYPE(FakeReply)
+
+namespace {
+
 HttpClient::OnSuccessReply onSuccess(const OutcomePtr &outcome)
 {
     return [outcome](const QByteArray &body) {
@@ -247,6 +253,31 @@ private slots:
         QCOMPARE(seventh->successes, 1);
     }
 
+    // Requests with different passwords in flight at once to one server each
+    // authenticate with their own.
+    void parallelRequestsKeepTheirCredentials()
+    {
+        FakeHttpServer server;
+        server.requireBasicAuth({QStringLiteral("right")});
+        HttpClient client(nullptr);
+        QVector<QPair<OutcomePtr, bool>> outcomes;
+        for (int i = 0; i < 6; ++i) {
+            const bool right = i % 2 == 0;
+            const QString path = QStringLiteral("/api/gettime/%1").arg(i);
+            outcomes.append({get(client, withCredentials(server.url(path), right ? "right" : "wrong")), right});
+        }
+        for (const auto &outcome : outcomes) {
+            QTRY_COMPARE(outcome.first->calls(), 1);
+            QCOMPARE(outcome.first->successes, outcome.second ? 1 : 0);
+            if (!outcome.second)
+                QCOMPARE(outcome.first->status, 401);
+        }
+        for (const auto &request : server.authenticatedRequests()) {
+            const bool right = request.path().right(1).toInt() % 2 == 0;
+            QCOMPARE(request.password, right ? QStringLiteral("right") : QStringLiteral("wrong"));
+        }
+    }
+
     void credentialsAreNotReusedAcrossPorts()
     {
         FakeHttpServer accepting;
@@ -264,6 +295,152 @@ private slots:
         const OutcomePtr third = get(client, refusing.url(QStringLiteral("/api/gettime")));
         QTRY_COMPARE(third->calls(), 1);
         QCOMPARE(third->status, 401);
+    }
+
+    // A time-out ends the request once; whatever arrives later is ignored.
+    void timeouts_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<int>("status");
+        FakeReply silent;
+        silent.silent = true;
+        QTest::newRow("server never answers") << silent << 0;
+        FakeReply stalled = FakeReply::json(QByteArray(2000, 'x'));
+        stalled.stall = true;
+        QTest::newRow("body stalls after the status line") << stalled << 200;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 400;
+        QTest::newRow("answer after the time-out") << late << 0;
+    }
+
+    void timeouts()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(int, status);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), 150);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QVERIFY(clock.elapsed() >= 140);
+        QCOMPARE(outcome->failures, 1);
+        QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+        QCOMPARE(outcome->status, status);
+        settle(500);
+        QCOMPARE(outcome->calls(), 1);
+    }
+
+    void negativeTimeoutWaitsForTheAnswer()
+    {
+        FakeHttpServer server;
+        FakeReply late = FakeReply::json("{\"late\":true}");
+        late.delayMs = 300;
+        server.enqueue(late);
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), -1);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        QCOMPARE(outcome->body, QByteArray("{\"late\":true}"));
+    }
+
+    void timeoutAfterTheAnswerDoesNothing()
+    {
+        FakeHttpServer server;
+        HttpClient client(nullptr);
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), 100);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        settle(300);
+        QCOMPARE(outcome->calls(), 1);
+        // The client still works after its stale timer fired.
+        const OutcomePtr next = get(client, server.url(QStringLiteral("/api/iflist")), 100);
+        QTRY_COMPARE(next->calls(), 1);
+        QCOMPARE(next->successes, 1);
+    }
+
+    // A broken or hostile server must not fill the tool's memory.
+    void oversizedReplyIsAborted_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray limit(int(HttpClient::kMaxReplyBytes), 'a');
+        FakeReply announced = FakeReply::json(limit + "b");
+        QTest::newRow("announced by Content-Length") << announced << false;
+        FakeReply unannounced = announced;
+        unannounced.noLength = true;
+        QTest::newRow("body ends with the connection") << unannounced << false;
+        FakeReply huge = FakeReply::json(QByteArray(3 * int(HttpClient::kMaxReplyBytes), 'c'));
+        huge.noLength = true;
+        QTest::newRow("far larger, unannounced") << huge << false;
+        QTest::newRow("exactly the limit") << FakeReply::json(limit) << true;
+    }
+
+    void oversizedReplyIsAborted()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(bool, accepted);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/iflist")), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, 10000);
+        if (accepted) {
+            QCOMPARE(outcome->successes, 1);
+            QCOMPARE(outcome->body.size(), reply.body.size());
+        } else {
+            QCOMPARE(outcome->failures, 1);
+            QCOMPARE(outcome->reason, QStringLiteral("Network Error: Reply too large"));
+            QCOMPARE(outcome->status, 200);
+        }
+        // Neither the time-out nor the rest of the body adds a report.
+        settle(1200);
+        QCOMPARE(outcome->calls(), 1);
+    }
+
+    void destroyingTheClientDropsPendingCallbacks()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 100;
+        server.enqueue(silent);
+        server.enqueue(late);
+        auto *client = new HttpClient(nullptr);
+        const OutcomePtr waiting = get(*client, server.url(QStringLiteral("/a")), 50);
+        const OutcomePtr answered = get(*client, server.url(QStringLiteral("/b")), 0);
+        QTRY_COMPARE(server.requests().size(), 2);
+        delete client;
+        settle(300);
+        QCOMPARE(waiting->calls(), 0);
+        QCOMPARE(answered->calls(), 0);
+    }
+
+    // Empty callbacks swallow the outcome; a callback may send again.
+    void callbacksMayBeEmptyOrSendAgain()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeReply::json("{}", 500, "Broken"));
+        HttpClient client(nullptr);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+
+        auto outcome = std::make_shared<Outcome>();
+        client.sendGet(
+            server.url(QStringLiteral("/first")),
+            [&client, &server, outcome](const QByteArray &) {
+                client.sendGet(server.url(QStringLiteral("/second")), onSuccess(outcome), onFailure(outcome), 0);
+            },
+            onFailure(outcome), 0);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        QCOMPARE(server.requests().last().target, QByteArray("/second"));
+        QCOMPARE(server.requests().size(), 4);
     }
 };
 

@@ -245,6 +245,18 @@ private slots:
         verifyListing(*model, fleet);
     }
 
+    void loginToUnknownSystemFailsAtOnce()
+    {
+        RtuContext context(nullptr, m_discovery);
+        QSignalSpy failed(&context, &RtuContext::loginOperationFailed);
+        context.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("secret"));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(), QStringLiteral("Nowhere"));
+        // One model for the whole run, with a parent, so QML never takes it over.
+        QCOMPARE(context.selectionModel(), context.selectionModel());
+        QVERIFY(context.selectionModel()->parent());
+    }
+
     void wholeFlow()
     {
         QVERIFY2(startFleet([this](const QStringList &arguments) { return m_sim.start(kFleet, arguments); }),

@@ -203,6 +203,8 @@ private slots:
         QCOMPARE(ranges(inserted), (QList<QPair<int, int>>{{0, 0}, {1, 1}, {0, 0}, {1, 1}, {2, 2}, {3, 3}}));
         QCOMPARE(layout.count(), 6);
         QCOMPARE(count.count(), 3);
+        model.addServer(makeServer(QStringLiteral("g1"), QStringLiteral("Gamma")));
+        QCOMPARE(systemNames(model).last(), QStringLiteral("Gamma"));
 
         // A second server of a system follows the first.
         const BaseServerInfo second = makeServer(QStringLiteral("a2"), QStringLiteral("Alpha"));
@@ -222,8 +224,8 @@ private slots:
         QCOMPARE(systemNames(model).first(), QString());
         QCOMPARE(value(model, 0, Model::ServersCountRole).toInt(), 2);
         QCOMPARE(value(model, rowOf(model, fresh.id), Model::SystemNameRole).toString(), QString());
-        QCOMPARE(model.serversCount(), 6);
-        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(model.serversCount(), 7);
+        QCOMPARE(model.rowCount(), 12);
     }
 
     void selectingServers()

@@ -678,6 +678,19 @@ private slots:
         QCOMPARE(value(model, 1, Model::DefaultPasswordRole).toBool(), false);
         QCOMPARE(failures, 1);
 
+        // Servers in their factory state are listed, and logged in to, under
+        // the empty system name.
+        test::FakeMediaServer fresh(QStringLiteral("pw-fresh-1"));
+        BaseServerInfo factory = makeServer(QStringLiteral("fresh"), QStringLiteral("auto-99"), fresh);
+        factory.flags = Constants::IsFactoryFlag;
+        model.addServer(factory);
+        QTRY_COMPARE(value(model, 0, Model::LoggedStateRole).toInt(), int(Constants::NotLogged));
+        model.tryLoginWith(value(model, 0, Model::SystemNameRole).toString(), QStringLiteral("pw-fresh-1"), failed);
+        QTRY_VERIFY(value(model, 1, Model::LoggedInRole).toBool());
+        QCOMPARE(failures, 1);
+        // Servers already logged in are left alone.
+        QCOMPARE(first.answered(QStringLiteral("gettime")), 1);
+
         // Nothing left to try reports the failure at once.
         model.tryLoginWith(QStringLiteral("East"), QStringLiteral("pw-east-1"), failed);
         QCOMPARE(failures, 2);

@@ -159,7 +159,10 @@ private slots:
         for (const Expected &expected : table) {
             const QVariant actual = value(model, expected.row, expected.role);
             QVERIFY2(actual == expected.value,
-                     qPrintable(QStringLiteral("row %1 role %2: %3").arg(expected.row).arg(expected.role).arg(actual.toString())));
+                     qPrintable(QStringLiteral("row %1 role %2: %3")
+                                    .arg(expected.row)
+                                    .arg(expected.role)
+                                    .arg(actual.toString())));
             QCOMPARE(actual.isValid(), expected.value.isValid());
         }
         for (int row = 0; row < model.rowCount(); ++row) {
@@ -199,7 +202,8 @@ private slots:
         const BaseServerInfo alpha = makeServer(QStringLiteral("a1"), QStringLiteral("Alpha"));
         model.addServer(alpha);
         model.addServer(makeServer(QStringLiteral("c1"), QStringLiteral("alpha2")));
-        QCOMPARE(systemNames(model), QStringList({QStringLiteral("Alpha"), QStringLiteral("alpha2"), QStringLiteral("beta")}));
+        QCOMPARE(systemNames(model),
+                 QStringList({QStringLiteral("Alpha"), QStringLiteral("alpha2"), QStringLiteral("beta")}));
         QCOMPARE(ranges(inserted), (QList<QPair<int, int>>{{0, 0}, {1, 1}, {0, 0}, {1, 1}, {2, 2}, {3, 3}}));
         QCOMPARE(layout.count(), 6);
         QCOMPARE(count.count(), 3);
@@ -217,7 +221,8 @@ private slots:
 
         // Factory servers share the system with the empty name, whatever name
         // they report; it sorts first.
-        const BaseServerInfo fresh = makeServer(QStringLiteral("new"), QStringLiteral("auto-1"), Constants::IsFactoryFlag);
+        const BaseServerInfo fresh =
+            makeServer(QStringLiteral("new"), QStringLiteral("auto-1"), Constants::IsFactoryFlag);
         model.addServer(fresh);
         model.addServer(makeServer(QStringLiteral("new2"), QStringLiteral("auto-2"),
                                    Constants::IsFactoryFlag | Constants::AllowIfConfigFlag));
@@ -553,7 +558,8 @@ private slots:
         QCOMPARE(value(model, 4, Model::ServersCountRole).toInt(), 2);
 
         // A confirmed system name makes a factory server an ordinary one.
-        const BaseServerInfo fresh = makeServer(QStringLiteral("fresh"), QStringLiteral("auto-7"), Constants::IsFactoryFlag);
+        const BaseServerInfo fresh =
+            makeServer(QStringLiteral("fresh"), QStringLiteral("auto-7"), Constants::IsFactoryFlag);
         model.addServer(fresh);
         QCOMPARE(systemNames(model).first(), QString());
         model.updateSystemNameInfo(fresh.id, QStringLiteral("Yard"));

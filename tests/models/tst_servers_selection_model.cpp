@@ -102,68 +102,32 @@ private slots:
         QCOMPARE(model.serversCount(), 2);
         QCOMPARE(model.selectedCount(), 1);
 
+        // Every role of every row, in role order: itemType, name, selectedState,
+        // selectedServersCount, serversCount, loggedState, id, systemName,
+        // macAddress, ipAddress, port, loggedIn, defaultPassword.
         const QVariant none;
-        struct Expected
-        {
-            int row;
-            int role;
-            QVariant value;
+        const QString beta = QStringLiteral("Beta");
+        const QList<QVariantList> expected = {
+            {int(Constants::SystemItemType), beta, int(Qt::PartiallyChecked), 1, 2,
+             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none},
+            {int(Constants::ServerItemType), QStringLiteral("Cam one (%1)").arg(one.displayAddress), int(Qt::Checked),
+             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true},
+            {int(Constants::ServerItemType), QStringLiteral("Cam two (%1)").arg(two.displayAddress),
+             int(Qt::Unchecked), none, none, none, two.id, beta, QStringLiteral("Server is unavailable"), none, 1,
+             false, false},
+            {int(Constants::UnknownGroupType), QStringLiteral("Other discovered servers"), none, none, none, none,
+             none, none, none, none, none, none, none},
+            {int(Constants::UnknownEntityType), none, none, none, none, none, none, none, none,
+             QStringLiteral("172.16.0.9"), none, none, none},
         };
-        const QList<Expected> table = {
-            {0, Model::ItemTypeRole, int(Constants::SystemItemType)},
-            {0, Model::NameRole, QStringLiteral("Beta")},
-            {0, Model::SelectedStateRole, int(Qt::PartiallyChecked)},
-            {0, Model::SelectedServersCountRole, 1},
-            {0, Model::ServersCountRole, 2},
-            {0, Model::LoggedStateRole, int(Constants::LoggedToAllServers)},
-            {0, Model::IdRole, none},
-            {0, Model::SystemNameRole, QStringLiteral("Beta")},
-            {0, Model::MacAddressRole, none},
-            {0, Model::IpAddressRole, none},
-            {0, Model::PortRole, none},
-            {0, Model::LoggedInRole, none},
-            {0, Model::DefaultPasswordRole, none},
-
-            {1, Model::ItemTypeRole, int(Constants::ServerItemType)},
-            {1, Model::NameRole, QStringLiteral("Cam one (%1)").arg(one.displayAddress)},
-            {1, Model::SelectedStateRole, int(Qt::Checked)},
-            {1, Model::SelectedServersCountRole, none},
-            {1, Model::ServersCountRole, none},
-            {1, Model::LoggedStateRole, none},
-            {1, Model::IdRole, one.id},
-            {1, Model::SystemNameRole, QStringLiteral("Beta")},
-            {1, Model::MacAddressRole, QStringLiteral("11:22:33:44:55:66")},
-            {1, Model::IpAddressRole, none},
-            {1, Model::PortRole, 1},
-            {1, Model::LoggedInRole, true},
-            {1, Model::DefaultPasswordRole, true},
-
-            {2, Model::NameRole, QStringLiteral("Cam two (%1)").arg(two.displayAddress)},
-            {2, Model::SelectedStateRole, int(Qt::Unchecked)},
-            {2, Model::MacAddressRole, QStringLiteral("Server is unavailable")},
-            {2, Model::LoggedInRole, false},
-            {2, Model::DefaultPasswordRole, false},
-
-            {3, Model::ItemTypeRole, int(Constants::UnknownGroupType)},
-            {3, Model::NameRole, QStringLiteral("Other discovered servers")},
-            {3, Model::SelectedStateRole, none},
-            {3, Model::SystemNameRole, none},
-            {3, Model::IpAddressRole, none},
-
-            {4, Model::ItemTypeRole, int(Constants::UnknownEntityType)},
-            {4, Model::IpAddressRole, QStringLiteral("172.16.0.9")},
-            {4, Model::NameRole, none},
-            {4, Model::SelectedStateRole, none},
-            {4, Model::SystemNameRole, none},
-        };
-        for (const Expected &expected : table) {
-            const QVariant actual = value(model, expected.row, expected.role);
-            QVERIFY2(actual == expected.value,
-                     qPrintable(QStringLiteral("row %1 role %2: %3")
-                                    .arg(expected.row)
-                                    .arg(expected.role)
-                                    .arg(actual.toString())));
-            QCOMPARE(actual.isValid(), expected.value.isValid());
+        for (int row = 0; row < expected.size(); ++row) {
+            for (int column = 0; column < expected.at(row).size(); ++column) {
+                const int role = Model::ItemTypeRole + column;
+                const QVariant actual = value(model, row, role);
+                const QVariant wanted = expected.at(row).at(column);
+                QVERIFY2(actual == wanted && actual.isValid() == wanted.isValid(),
+                         qPrintable(QStringLiteral("row %1 role %2: %3").arg(row).arg(role).arg(actual.toString())));
+            }
         }
         for (int row = 0; row < model.rowCount(); ++row) {
             QVERIFY(!value(model, row, Qt::UserRole).isValid());

@@ -333,6 +333,25 @@ private slots:
         QCOMPARE(outcome->calls(), 1);
     }
 
+    // The one test that waits for the real default.
+    void zeroMeansTheDefaultTimeout()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        server.setDefaultReply(silent);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, int(HttpClient::kDefaultTimeoutMs) + 3000);
+        QVERIFY2(clock.elapsed() >= HttpClient::kDefaultTimeoutMs - 50, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(HttpClient::kDefaultTimeoutMs, 10000);
+        QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+        QCOMPARE(outcome->status, 0);
+    }
+
     void negativeTimeoutWaitsForTheAnswer()
     {
         FakeHttpServer server;
@@ -376,6 +395,9 @@ private slots:
         FakeReply huge = FakeReply::json(QByteArray(3 * int(HttpClient::kMaxReplyBytes), 'c'));
         huge.noLength = true;
         QTest::newRow("far larger, unannounced") << huge << false;
+        FakeReply packed = FakeReply::json(qCompress(QByteArray(6 * int(HttpClient::kMaxReplyBytes), ' ')).mid(4));
+        packed.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("deflate")));
+        QTest::newRow("small, but inflating past the limit") << packed << false;
         QTest::newRow("exactly the limit") << FakeReply::json(limit) << true;
     }
 

@@ -37,7 +37,7 @@ public:
         bool tooLarge = false;
     };
 
-    Impl(HttpClient *owner)
+    explicit Impl(HttpClient *owner)
         : QObject(owner), owner(owner), manager(new QNetworkAccessManager(this))
     {
         connect(manager, &QNetworkAccessManager::finished, this, &Impl::onReply);

@@ -192,6 +192,9 @@ private slots:
             QCOMPARE(outcome->reason, QStringLiteral("Unauthorized"));
             QCOMPARE(outcome->status, 401);
         }
+        // First in the open, then once with the URL's credentials.
+        QCOMPARE(server.requests().size(), 2);
+        QVERIFY(!server.requests().first().hasAuthorization);
         const auto authenticated = server.authenticatedRequests();
         QCOMPARE(authenticated.size(), 1);
         QCOMPARE(authenticated.first().user, QStringLiteral("admin"));

@@ -1,6 +1,6 @@
 // How long the finder takes to report a whole simulated fleet, and whether any
 // answer is lost on the way. Runs only inside the private network namespace:
-//   scripts/netns.sh build/bin/bench_discovery [--servers N] [--buffer BYTES] [--cycles C]
+//   scripts/netns.sh build/bin/bench_discovery [--servers N] [--buffer BYTES] [--cycles C] [--work-us US]
 
 #include "discovery/servers_finder.h"
 #include "peer_sim.h"
@@ -76,10 +76,14 @@ int main(int argc, char **argv)
                                           QString::number(ServersFinderParameters().receiveBufferBytes));
     const QCommandLineOption cyclesOption(QStringLiteral("cycles"), QStringLiteral("requests to wait for"),
                                           QStringLiteral("C"), QStringLiteral("3"));
-    parser.addOptions({serversOption, bufferOption, cyclesOption});
+    const QCommandLineOption workOption(QStringLiteral("work-us"),
+                                        QStringLiteral("time a receiver spends on each reported answer"),
+                                        QStringLiteral("US"), QStringLiteral("0"));
+    parser.addOptions({serversOption, bufferOption, cyclesOption, workOption});
     parser.process(app);
     const int servers = parser.value(serversOption).toInt();
     const int cycles = qMax(2, parser.value(cyclesOption).toInt());
+    const qint64 workNs = parser.value(workOption).toLongLong() * 1000;
 
     if (!test::insidePrivateNetwork()) {
         std::fprintf(stderr, "bench_discovery opens sockets: run it inside scripts/netns.sh\n");
@@ -129,6 +133,11 @@ int main(int argc, char **argv)
     ServersFinder::Holder finder = ServersFinder::create(parameters);
     QObject::connect(finder.data(), &ServersFinder::serverDiscovered, [&](const BaseServerInfo &info) {
         ++discovered;
+        // Stands for the selection model's work on each answer.
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.nsecsElapsed() < workNs) {
+        }
         if (firstAnswerMs < 0)
             firstAnswerMs = clock.elapsed();
         seen.insert(info.id);

@@ -10,9 +10,9 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
+#include <QQueue>
 #include <QSet>
 #include <QTimer>
-#include <QQueue>
 #include <QUdpSocket>
 
 #include <limits>

@@ -72,6 +72,13 @@ public:
     Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing);
 
     // Locating entries
+    struct RowEntry
+    {
+        int system;
+        int server; // -1 on a system row
+    };
+    const std::vector<RowEntry> &rowTable() const;
+    void rowsMoved() { rowTableValid = false; }
     int systemRows() const;
     Position positionOfRow(int row) const;
     Position positionOfId(const QUuid &id) const;
@@ -116,6 +123,10 @@ public:
     QStringList unknownEntities;
 
     const ServersSelectionTiming timing;
+    // What each system or server row shows, rebuilt after the rows moved, so
+    // that views reading a thousand rows do not walk the systems each time.
+    mutable std::vector<RowEntry> rows;
+    mutable bool rowTableValid = false;
     // Monotonic, so that a change of the workstation's clock cannot hold
     // back the refresh of a server.
     QElapsedTimer clock;
@@ -157,32 +168,38 @@ ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelpe
     });
 }
 
+const std::vector<ServersSelectionModel::Impl::RowEntry> &ServersSelectionModel::Impl::rowTable() const
+{
+    if (!rowTableValid) {
+        rows.clear();
+        for (size_t system = 0; system < systems.size(); ++system) {
+            rows.push_back({int(system), -1});
+            for (size_t server = 0; server < systems[system].servers.size(); ++server)
+                rows.push_back({int(system), int(server)});
+        }
+        rowTableValid = true;
+    }
+    return rows;
+}
+
 int ServersSelectionModel::Impl::systemRows() const
 {
-    int rows = 0;
-    for (const SystemEntry &system : systems)
-        rows += system.rowSpan();
-    return rows;
+    return int(rowTable().size());
 }
 
 Position ServersSelectionModel::Impl::positionOfRow(int row) const
 {
     Position result;
-    if (row < 0)
+    const std::vector<RowEntry> &table = rowTable();
+    if (row < 0 || row >= int(table.size()))
         return result;
-    int systemRow = 0;
-    for (const SystemEntry &system : systems) {
-        const int span = system.rowSpan();
-        if (row < systemRow + span) {
-            result.system = const_cast<SystemEntry *>(&system);
-            result.systemRow = systemRow;
-            if (row > systemRow) {
-                result.server = system.servers[row - systemRow - 1].get();
-                result.serverRow = row;
-            }
-            return result;
-        }
-        systemRow += span;
+    const RowEntry &entry = table[row];
+    const SystemEntry &system = systems[entry.system];
+    result.system = const_cast<SystemEntry *>(&system);
+    result.systemRow = row - (entry.server + 1);
+    if (entry.server >= 0) {
+        result.server = system.servers[entry.server].get();
+        result.serverRow = row;
     }
     return result;
 }
@@ -245,6 +262,7 @@ void ServersSelectionModel::Impl::add(const ServerInfo &info, int selectedState)
         SystemEntry entry;
         entry.name = name;
         systems.insert(systems.begin() + systemIndex, std::move(entry));
+        rowsMoved();
     }
 
     const int systemRow = rowOfSystem(systemIndex);
@@ -258,6 +276,7 @@ void ServersSelectionModel::Impl::add(const ServerInfo &info, int selectedState)
     {
         auto guard = helper->insertRowsGuard(serverRow, serverRow);
         system.servers.push_back(std::move(server));
+        rowsMoved();
     }
     if (info.hasExtraInfo())
         ++system.loggedCount;
@@ -287,6 +306,7 @@ bool ServersSelectionModel::Impl::remove(const QUuid &id, bool dropEmptySystem)
         else if (position.server->loginState == PasswordRejected)
             --system.rejectedCount;
         system.servers.erase(system.servers.begin() + (position.serverRow - position.systemRow - 1));
+        rowsMoved();
     }
 
     if (!system.servers.empty()) {
@@ -294,6 +314,7 @@ bool ServersSelectionModel::Impl::remove(const QUuid &id, bool dropEmptySystem)
     } else if (dropEmptySystem) {
         auto guard = helper->removeRowsGuard(position.systemRow, position.systemRow);
         systems.erase(systems.begin() + (&system - systems.data()));
+        rowsMoved();
     }
     return selectedBefore > 0 && totalSelected() == 0;
 }
@@ -777,11 +798,14 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     holder->callback = callback;
     holder->impl = m_impl;
 
+    // The list names a system by its row, where factory servers sit under
+    // the empty name whatever name they report; both must find them.
     QVector<BaseServerInfo> candidates;
     for (const SystemEntry &system : m_impl->systems) {
         for (const ServerEntryPtr &server : system.servers) {
-            if (!server->info.hasExtraInfo() && server->info.baseInfo().systemName == primarySystem)
-                candidates.append(server->info.baseInfo());
+            const BaseServerInfo &baseInfo = server->info.baseInfo();
+            if (!server->info.hasExtraInfo() && (baseInfo.systemName == primarySystem || system.name == primarySystem))
+                candidates.append(baseInfo);
         }
     }
     Impl *const impl = m_impl;

@@ -1,11 +1,15 @@
 #include "protocol/http_client.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 namespace rtu {
 
@@ -36,7 +40,7 @@ public:
         bool tooLarge = false;
     };
 
-    Impl(HttpClient *owner)
+    explicit Impl(HttpClient *owner)
         : QObject(owner), owner(owner), manager(new QNetworkAccessManager(this))
     {
         connect(manager, &QNetworkAccessManager::finished, this, &Impl::onReply);
@@ -45,11 +49,18 @@ public:
     static QNetworkRequest makeRequest(const QUrl &url)
     {
         QNetworkRequest request(url);
-        // Qt answers a server's challenge with the URL's credentials, and a
-        // second challenge of the same request ends it with the 401. A URL
-        // without a password, though, would be answered with credentials
-        // cached from an earlier request to that server, so an empty password
-        // could pass for a real one: such a request sends no credentials.
+        // Qt keeps one set of credentials per pooled connection to a server
+        // and shares it between the parallel connections to that server, so
+        // two requests with different passwords in flight at once could each
+        // authenticate with the other's. The connection pool is also keyed by
+        // the peer verification name, so each set of credentials gets
+        // connections of its own.
+        request.setPeerVerifyName(QString::fromLatin1(
+            QCryptographicHash::hash(url.userInfo(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Sha256)
+                .toHex()));
+        // A URL without a password would be answered with credentials cached
+        // from an earlier request to that server, so an empty password could
+        // pass for a real one: such a request sends no credentials.
         if (url.password().isEmpty())
             request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
         return request;
@@ -89,9 +100,11 @@ public:
         if (timeoutMs < 0)
             return;
         // The timer must not keep the reply alive nor outlive it harmfully:
-        // it only holds a guarded pointer.
+        // it only holds a guarded pointer. A coarse timer could fire up to 5%
+        // early, cutting a slow server off before its time.
         QPointer<QNetworkReply> guard(reply);
-        QTimer::singleShot(timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs, [guard]() {
+        const qint64 intervalMs = timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs;
+        QTimer::singleShot(int(std::min<qint64>(intervalMs, std::numeric_limits<int>::max())), Qt::PreciseTimer, [guard]() {
             if (guard)
                 guard->abort();
         });
@@ -117,33 +130,45 @@ public:
 
         const QNetworkReply::NetworkError error = reply->error();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (pending.tooLarge) {
-            if (pending.failure)
-                pending.failure(QStringLiteral("Network Error: Reply too large"), status);
-            return;
-        }
-
-        if (error == QNetworkReply::NoError && status >= 200 && status <= 299) {
+        if (error == QNetworkReply::NoError && status >= 200 && status <= 299 && !pending.tooLarge) {
             if (pending.success)
-                pending.success(reply->readAll());
+                callBack([&]() { pending.success(reply->readAll()); });
             return;
         }
-        if (!pending.failure)
-            return;
+        if (pending.failure) {
+            const QString reason = failureReason(reply, error, pending.tooLarge);
+            callBack([&]() { pending.failure(reason, status); });
+        }
+    }
+
+    static QString failureReason(QNetworkReply *reply, QNetworkReply::NetworkError error, bool tooLarge)
+    {
+        if (tooLarge)
+            return QStringLiteral("Network Error: Reply too large");
         // A time-out that strikes after the status line arrived must not pass
         // the server's phrase (say "OK") off as the reason of the failure.
         const bool timedOut =
             error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError;
         const QVariant phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute);
-        QString reason = phrase.isValid() && !timedOut ? phrase.toString() : QString();
-        if (reason.isEmpty())
-            reason = QStringLiteral("Network Error: %1").arg(errorText(error));
-        pending.failure(reason, status);
+        const QString reason = phrase.isValid() && !timedOut ? phrase.toString() : QString();
+        return reason.isEmpty() ? QStringLiteral("Network Error: %1").arg(errorText(error)) : reason;
+    }
+
+    // The callback may destroy this client; nothing of it is touched after.
+    template<typename Call>
+    void callBack(const Call &call)
+    {
+        QPointer<Impl> alive(this);
+        ++callbackDepth;
+        call();
+        if (alive)
+            --callbackDepth;
     }
 
     HttpClient *const owner;
     QNetworkAccessManager *const manager;
     QHash<QNetworkReply *, Pending> replies;
+    int callbackDepth = 0;
 };
 
 HttpClient::HttpClient(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
@@ -154,6 +179,12 @@ HttpClient::~HttpClient()
     // manager, so their armed time-outs find nothing to abort.
     m_impl->replies.clear();
     disconnect(m_impl->manager, nullptr, m_impl, nullptr);
+    if (m_impl->callbackDepth > 0) {
+        // Destroyed from one of its callbacks: Qt is still inside the finished
+        // signal of that reply, which must outlive this call.
+        m_impl->manager->setParent(nullptr);
+        m_impl->manager->deleteLater();
+    }
 }
 
 void HttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,

@@ -3,12 +3,17 @@
 #include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "core/selection.h"
 #include "discovery/servers_finder.h"
+#include "models/ip_settings_model.h"
 #include "models/servers_selection_model.h"
+#include "models/time_zones_model.h"
 #include "protocol/http_client.h"
 #include "tool_revision.h"
 
 #include <QTimeZone>
+
+#include <memory>
 
 namespace rtu {
 
@@ -33,15 +38,27 @@ public:
         connect(finder, &ServersFinder::serverDiscovered, selectionModel, &ServersSelectionModel::serverDiscovered);
     }
 
+    // A summary never changes, so every selection change gets a new one.
+    void rebuildSelection()
+    {
+        selection = std::make_unique<Selection>(selectionModel, nullptr);
+        emit owner->selectionChanged();
+    }
+
     RtuContext *const owner;
     HttpClient *const httpClient;
     ServersSelectionModel *const selectionModel;
+    std::unique_ptr<Selection> selection;
     ChangesManager *const changesManager;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
 
-RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
+RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this))
+{
+    connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
+            [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
+}
 
 RtuContext::~RtuContext() = default;
 
@@ -56,6 +73,11 @@ void RtuContext::setCurrentPage(int page)
         return;
     m_impl->currentPage = page;
     emit currentPageChanged();
+}
+
+QObject *RtuContext::selection() const
+{
+    return m_impl->selection.get();
 }
 
 QString RtuContext::toolDisplayName() const
@@ -91,6 +113,16 @@ QString RtuContext::toolCompanyUrl() const
 QObject *RtuContext::selectionModel()
 {
     return m_impl->selectionModel;
+}
+
+QObject *RtuContext::ipSettingsModel()
+{
+    return new IpSettingsModel(m_impl->selectionModel, nullptr);
+}
+
+QObject *RtuContext::timeZonesModel(QObject *parent)
+{
+    return new TimeZonesModel(m_impl->selectionModel->selectedServers(), parent);
 }
 
 QObject *RtuContext::changesManager()

@@ -82,6 +82,7 @@ public:
     void processAnswer(BaseServerInfo record, const QString &sender);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
+    void sizeReceiveBuffer(QUdpSocket &socket) const;
     qint64 now() const { return clock.elapsed(); }
 
     ServersFinder *const owner;
@@ -102,6 +103,8 @@ ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &p
     : QObject(owner), owner(owner), parameters(parameters), group(parameters.multicastGroup)
 {
     clock.start();
+    // A coarse timer may fire up to 5 % early, which would shorten the cycle.
+    cycleTimer.setTimerType(Qt::PreciseTimer);
     cycleTimer.setInterval(parameters.cycleIntervalMs);
     connect(&cycleTimer, &QTimer::timeout, this, &Impl::runCycle);
     cycleTimer.start();
@@ -163,7 +166,7 @@ void ServersFinder::Impl::runCycle()
             socket->close();
             if (!socket->bind(address, 0))
                 continue;
-            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, parameters.receiveBufferBytes);
+            sizeReceiveBuffer(*socket);
         }
         readAnswers(socket.data());
         sendRequest(*socket);
@@ -181,7 +184,7 @@ void ServersFinder::Impl::ensureListener()
     QSharedPointer<QUdpSocket> socket(new QUdpSocket);
     if (!socket->bind(QHostAddress::AnyIPv4, parameters.port, QUdpSocket::ReuseAddressHint))
         return;
-    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, parameters.receiveBufferBytes);
+    sizeReceiveBuffer(*socket);
     connect(socket.data(), &QUdpSocket::readyRead, this, &Impl::readRequests);
     listener = socket;
 }
@@ -288,6 +291,13 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
     entry.info.displayAddress = record.displayAddress;
     entry.info.flags = record.flags;
     emit owner->serverChanged(record);
+}
+
+void ServersFinder::Impl::sizeReceiveBuffer(QUdpSocket &socket) const
+{
+    // The system may grant less (its ceiling) or, on Linux, twice as much.
+    if (parameters.receiveBufferBytes > 0)
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, parameters.receiveBufferBytes);
 }
 
 void ServersFinder::Impl::sendRequest(QUdpSocket &socket)

@@ -23,7 +23,8 @@ struct ServersFinderParameters
     qint64 answeringAddressTimeoutMs = 12000;
     qint64 unknownTimeoutMs = 60000;
     qint64 displayAddressSwitchMs = 12000;
-    // Room for a thousand answers to one request arriving at once.
+    // Room for a thousand answers to one request arriving at once; 0 keeps
+    // the system's default.
     int receiveBufferBytes = 4 * 1024 * 1024;
 };
 

@@ -1,5 +1,6 @@
 #include "protocol/http_client.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -45,11 +46,18 @@ public:
     static QNetworkRequest makeRequest(const QUrl &url)
     {
         QNetworkRequest request(url);
-        // Qt answers a server's challenge with the URL's credentials, and a
-        // second challenge of the same request ends it with the 401. A URL
-        // without a password, though, would be answered with credentials
-        // cached from an earlier request to that server, so an empty password
-        // could pass for a real one: such a request sends no credentials.
+        // Qt keeps one set of credentials per pooled connection to a server
+        // and shares it between the parallel connections to that server, so
+        // two requests with different passwords in flight at once could each
+        // authenticate with the other's. The connection pool is also keyed by
+        // the peer verification name, so each set of credentials gets
+        // connections of its own.
+        request.setPeerVerifyName(QString::fromLatin1(
+            QCryptographicHash::hash(url.userInfo(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Sha256)
+                .toHex()));
+        // A URL without a password would be answered with credentials cached
+        // from an earlier request to that server, so an empty password could
+        // pass for a real one: such a request sends no credentials.
         if (url.password().isEmpty())
             request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
         return request;
@@ -123,10 +131,9 @@ public:
             return;
         }
 
-        const QByteArray body = reply->readAll();
         if (error == QNetworkReply::NoError && status >= 200 && status <= 299) {
             if (pending.success)
-                pending.success(body);
+                pending.success(reply->readAll());
             return;
         }
         if (!pending.failure)

@@ -26,6 +26,12 @@ struct Outcome
 };
 using OutcomePtr = std::shared_ptr<Outcome>;
 
+} // namespace
+
+Q_DECLARE_METATYPE(FakeReply)
+
+namespace {
+
 HttpClient::OnSuccessReply onSuccess(const OutcomePtr &outcome)
 {
     return [outcome](const QByteArray &body) {
@@ -70,65 +76,51 @@ class TestHttpClient : public QObject
     Q_OBJECT
 
 private slots:
-    void successForEvery2xx_data()
+    // 2xx is success with the body untouched; anything else fails with the
+    // server's own phrase, or an empty error text when it sent none.
+    void outcomeByStatus_data()
     {
         QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("phrase");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("200 with a body that is not JSON") << 200 << QByteArray("not json \0 at all", 17);
-        QTest::newRow("204 without a body") << 204 << QByteArray();
-        QTest::newRow("299") << 299 << QByteArray("{\"error\":\"0\"}");
+        QTest::addColumn<QString>("reason"); // null: success
+        QTest::newRow("200, body not JSON") << 200 << QByteArray("OK") << QByteArray("not json \0 at all", 17)
+                                            << QString();
+        QTest::newRow("204 without a body") << 204 << QByteArray("No Content") << QByteArray() << QString();
+        QTest::newRow("299") << 299 << QByteArray() << QByteArray("{}") << QString();
+        QTest::newRow("300 is not a success") << 300 << QByteArray("Multiple Choices") << QByteArray()
+                                              << "Multiple Choices";
+        QTest::newRow("404, the server's phrase") << 404 << QByteArray("Not Here") << QByteArray("{}") << "Not Here";
+        QTest::newRow("500") << 500 << QByteArray("Internal Server Error") << QByteArray() << "Internal Server Error";
+        QTest::newRow("no phrase") << 302 << QByteArray() << QByteArray() << "Network Error: ";
     }
 
-    void successForEvery2xx()
+    void outcomeByStatus()
     {
         QFETCH(int, status);
+        QFETCH(QByteArray, phrase);
         QFETCH(QByteArray, body);
+        QFETCH(QString, reason);
         FakeHttpServer server;
         FakeReply reply;
         reply.status = status;
+        reply.reason = phrase;
         reply.body = body;
         server.enqueue(reply);
         HttpClient client(nullptr);
 
         const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")));
         QTRY_COMPARE(outcome->calls(), 1);
-        QCOMPARE(outcome->successes, 1);
-        QCOMPARE(outcome->body, body);
+        QCOMPARE(outcome->successes, reason.isNull() ? 1 : 0);
+        if (reason.isNull()) {
+            QCOMPARE(outcome->body, body);
+        } else {
+            QCOMPARE(outcome->reason, reason);
+            QCOMPARE(outcome->status, status);
+        }
         QCOMPARE(server.requests().size(), 1);
         QCOMPARE(server.requests().first().method, QByteArray("GET"));
         QCOMPARE(server.requests().first().target, QByteArray("/api/gettime"));
-    }
-
-    void failureReasons_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("phrase");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("300 is not a success") << 300 << QByteArray("Multiple Choices") << "Multiple Choices";
-        QTest::newRow("404 with the server's phrase") << 404 << QByteArray("Not Here") << "Not Here";
-        QTest::newRow("500 with the server's phrase")
-            << 500 << QByteArray("Internal Server Error") << "Internal Server Error";
-        QTest::newRow("no phrase: empty error text") << 302 << QByteArray() << "Network Error: ";
-    }
-
-    void failureReasons()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, phrase);
-        QFETCH(QString, reason);
-        FakeHttpServer server;
-        FakeReply reply;
-        reply.status = status;
-        reply.reason = phrase;
-        reply.body = "{}";
-        server.enqueue(reply);
-        HttpClient client(nullptr);
-
-        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/x")));
-        QTRY_COMPARE(outcome->calls(), 1);
-        QCOMPARE(outcome->failures, 1);
-        QCOMPARE(outcome->reason, reason);
-        QCOMPARE(outcome->status, status);
     }
 
     void refusedConnection()
@@ -247,6 +239,31 @@ private slots:
         QCOMPARE(seventh->successes, 1);
     }
 
+    // Requests with different passwords in flight at once to one server each
+    // authenticate with their own.
+    void parallelRequestsKeepTheirCredentials()
+    {
+        FakeHttpServer server;
+        server.requireBasicAuth({QStringLiteral("right")});
+        HttpClient client(nullptr);
+        QVector<QPair<OutcomePtr, bool>> outcomes;
+        for (int i = 0; i < 6; ++i) {
+            const bool right = i % 2 == 0;
+            const QString path = QStringLiteral("/api/gettime/%1").arg(i);
+            outcomes.append({get(client, withCredentials(server.url(path), right ? "right" : "wrong")), right});
+        }
+        for (const auto &outcome : outcomes) {
+            QTRY_COMPARE(outcome.first->calls(), 1);
+            QCOMPARE(outcome.first->successes, outcome.second ? 1 : 0);
+            if (!outcome.second)
+                QCOMPARE(outcome.first->status, 401);
+        }
+        for (const auto &request : server.authenticatedRequests()) {
+            const bool right = request.path().right(1).toInt() % 2 == 0;
+            QCOMPARE(request.password, right ? QStringLiteral("right") : QStringLiteral("wrong"));
+        }
+    }
+
     void credentialsAreNotReusedAcrossPorts()
     {
         FakeHttpServer accepting;
@@ -264,6 +281,158 @@ private slots:
         const OutcomePtr third = get(client, refusing.url(QStringLiteral("/api/gettime")));
         QTRY_COMPARE(third->calls(), 1);
         QCOMPARE(third->status, 401);
+    }
+
+    // A time-out ends the request once; whatever arrives later is ignored,
+    // and a timer outliving its answer does nothing.
+    void timeouts_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<qint64>("timeoutMs");
+        QTest::addColumn<int>("status"); // -1: success
+        FakeReply silent;
+        silent.silent = true;
+        QTest::newRow("server never answers") << silent << qint64(150) << 0;
+        FakeReply stalled = FakeReply::json(QByteArray(2000, 'x'));
+        stalled.stall = true;
+        QTest::newRow("body stalls after the status line") << stalled << qint64(150) << 200;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 400;
+        QTest::newRow("answer after the time-out") << late << qint64(150) << 0;
+        QTest::newRow("negative: no time-out") << late << qint64(-1) << -1;
+        QTest::newRow("time-out after the answer") << FakeReply::json("{}") << qint64(100) << -1;
+    }
+
+    void timeouts()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(qint64, timeoutMs);
+        QFETCH(int, status);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), timeoutMs);
+        QTRY_COMPARE(outcome->calls(), 1);
+        if (status < 0) {
+            QCOMPARE(outcome->successes, 1);
+            QCOMPARE(outcome->body, reply.body);
+        } else {
+            QVERIFY(clock.elapsed() >= timeoutMs - 10);
+            QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+            QCOMPARE(outcome->status, status);
+        }
+        settle(500);
+        QCOMPARE(outcome->calls(), 1);
+        // The client still serves after its timers fired.
+        const OutcomePtr next = get(client, server.url(QStringLiteral("/api/iflist")), 100);
+        QTRY_COMPARE(next->calls(), 1);
+        QCOMPARE(next->successes, 1);
+    }
+
+    // The one test that waits for the real default.
+    void zeroMeansTheDefaultTimeout()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        server.setDefaultReply(silent);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, int(HttpClient::kDefaultTimeoutMs) + 3000);
+        QVERIFY2(clock.elapsed() >= HttpClient::kDefaultTimeoutMs - 50, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(HttpClient::kDefaultTimeoutMs, 10000);
+        QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+        QCOMPARE(outcome->status, 0);
+    }
+
+    // A broken or hostile server must not fill the tool's memory.
+    void oversizedReplyIsAborted_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray limit(int(HttpClient::kMaxReplyBytes), 'a');
+        FakeReply announced = FakeReply::json(limit + "b");
+        QTest::newRow("announced by Content-Length") << announced << false;
+        FakeReply unannounced = announced;
+        unannounced.noLength = true;
+        QTest::newRow("body ends with the connection") << unannounced << false;
+        FakeReply huge = FakeReply::json(QByteArray(3 * int(HttpClient::kMaxReplyBytes), 'c'));
+        huge.noLength = true;
+        QTest::newRow("far larger, unannounced") << huge << false;
+        FakeReply packed = FakeReply::json(qCompress(QByteArray(6 * int(HttpClient::kMaxReplyBytes), ' ')).mid(4));
+        packed.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("deflate")));
+        QTest::newRow("small, but inflating past the limit") << packed << false;
+        QTest::newRow("exactly the limit") << FakeReply::json(limit) << true;
+    }
+
+    void oversizedReplyIsAborted()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(bool, accepted);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/iflist")), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, 10000);
+        if (accepted) {
+            QCOMPARE(outcome->successes, 1);
+            QCOMPARE(outcome->body.size(), reply.body.size());
+        } else {
+            QCOMPARE(outcome->failures, 1);
+            QCOMPARE(outcome->reason, QStringLiteral("Network Error: Reply too large"));
+            QCOMPARE(outcome->status, 200);
+        }
+        // Neither the time-out nor the rest of the body adds a report.
+        settle(1200);
+        QCOMPARE(outcome->calls(), 1);
+    }
+
+    void destroyingTheClientDropsPendingCallbacks()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 100;
+        server.enqueue(silent);
+        server.enqueue(late);
+        auto *client = new HttpClient(nullptr);
+        const OutcomePtr waiting = get(*client, server.url(QStringLiteral("/a")), 50);
+        const OutcomePtr answered = get(*client, server.url(QStringLiteral("/b")), 0);
+        QTRY_COMPARE(server.requests().size(), 2);
+        delete client;
+        settle(300);
+        QCOMPARE(waiting->calls(), 0);
+        QCOMPARE(answered->calls(), 0);
+    }
+
+    // Empty callbacks swallow the outcome; a callback may send again.
+    void callbacksMayBeEmptyOrSendAgain()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeReply::json("{}", 500, "Broken"));
+        HttpClient client(nullptr);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+
+        auto outcome = std::make_shared<Outcome>();
+        client.sendGet(
+            server.url(QStringLiteral("/first")),
+            [&client, &server, outcome](const QByteArray &) {
+                client.sendGet(server.url(QStringLiteral("/second")), onSuccess(outcome), onFailure(outcome), 0);
+            },
+            onFailure(outcome), 0);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        QCOMPARE(server.requests().last().target, QByteArray("/second"));
+        QCOMPARE(server.requests().size(), 4);
     }
 };
 

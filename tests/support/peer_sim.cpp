@@ -56,6 +56,11 @@ bool PeerSim::start(const QByteArray &fleetJson, const QStringList &extraArgumen
     return startWithFile(path, extraArguments);
 }
 
+bool PeerSim::start(const QJsonObject &fleet, const QStringList &extraArguments)
+{
+    return start(QJsonDocument(fleet).toJson(QJsonDocument::Compact), extraArguments);
+}
+
 bool PeerSim::startWithFile(const QString &fleetPath, const QStringList &extraArguments)
 {
     if (m_process)

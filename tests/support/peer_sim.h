@@ -42,6 +42,7 @@ public:
     // Starts a fleet from a description text or file; returns false (see
     // errorString()) when the simulator refused it or did not come up.
     bool start(const QByteArray &fleetJson, const QStringList &extraArguments = {});
+    bool start(const QJsonObject &fleet, const QStringList &extraArguments = {});
     bool startWithFile(const QString &fleetPath, const QStringList &extraArguments = {});
     void stop();
     bool isRunning() const;

@@ -2,6 +2,8 @@
 
 #include <QHostAddress>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QUdpSocket>
 #include <QtTest>
@@ -15,6 +17,8 @@ class TestPeerSim : public QObject
 private slots:
     void reportsAndChangesServerState();
     void logsRequestsAndAnswersDiscovery();
+    void servesQtClientWithUrlCredentials_data();
+    void servesQtClientWithUrlCredentials();
     void refusesMalformedFleet();
     void stopEndsTheSimulator();
 };
@@ -93,6 +97,60 @@ void TestPeerSim::logsRequestsAndAnswersDiscovery()
     QVERIFY(sim.requestLog(QString()).isEmpty());
 }
 
+void TestPeerSim::servesQtClientWithUrlCredentials_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("status");
+    QTest::newRow("basic") << "basic" << "secret" << 200;
+    QTest::newRow("basic, wrong password") << "basic" << "738" << 401;
+    QTest::newRow("digest") << "digest" << "secret" << 200;
+    QTest::newRow("digest, wrong password") << "digest" << "738" << 401;
+}
+
+// The tool's transport: credentials in the URL, answered to the challenge.
+void TestPeerSim::servesQtClientWithUrlCredentials()
+{
+    QFETCH(QString, scheme);
+    QFETCH(QString, password);
+    QFETCH(int, status);
+    PeerSim sim;
+    QVERIFY2(sim.start(twoServers), qPrintable(sim.errorString()));
+    QVERIFY(!sim.setKnobs(QStringLiteral("Alpha"), {{"auth", scheme}}).isEmpty());
+
+    QNetworkAccessManager manager;
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.21"));
+    url.setPort(7101);
+    url.setUserName(QStringLiteral("admin"));
+    url.setPassword(password);
+    url.setPath(QStringLiteral("/api/ifconfig"));
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    const QByteArray body = R"([{"name": "eth0", "dns_servers": "127.0.0.53"}])";
+    QScopedPointer<QNetworkReply> reply(manager.post(request, body));
+    QSignalSpy finished(reply.data(), &QNetworkReply::finished);
+    QVERIFY(finished.wait(10000));
+
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+    const QJsonArray log = sim.requestLog();
+    QVERIFY(!log.isEmpty());
+    QVERIFY(log.first().toObject().value("auth").isNull());
+    if (status == 401) {
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString(),
+                 QStringLiteral("Unauthorized"));
+        return;
+    }
+    QCOMPARE(QJsonDocument::fromJson(reply->readAll()).object().value("error").toString(), QStringLiteral("0"));
+    const QJsonObject last = log.last().toObject();
+    QCOMPARE(last.value("authorized").toBool(), true);
+    QCOMPARE(QJsonDocument::fromJson(last.value("body").toString().toUtf8()).array().size(), 1);
+    QTRY_COMPARE(sim.server(QStringLiteral("Alpha")).value("interfaces").toArray().first()
+                     .toObject().value("dns_servers").toString(),
+                 QStringLiteral("127.0.0.53"));
+}
+
 void TestPeerSim::refusesMalformedFleet()
 {
     PeerSim sim;
@@ -104,7 +162,10 @@ void TestPeerSim::refusesMalformedFleet()
 void TestPeerSim::stopEndsTheSimulator()
 {
     PeerSim sim;
-    QVERIFY2(sim.start(twoServers), qPrintable(sim.errorString()));
+    const QJsonObject fleet{{"servers", QJsonArray{QJsonObject{{"name", "Solo"}}}}};
+    QVERIFY2(sim.start(fleet, {QStringLiteral("--generate"), QStringLiteral("2")}),
+             qPrintable(sim.errorString()));
+    QCOMPARE(sim.servers().size(), 3);
     const quint16 port = sim.controlPort();
     sim.stop();
     QVERIFY(!sim.isRunning());

@@ -5,8 +5,10 @@ server field has a default so that small test fleets stay short; whatever is
 given is checked, and a bad value is reported with the path of its field.
 """
 
+import datetime
 import ipaddress
 import json
+import re
 import uuid
 import zoneinfo
 
@@ -104,8 +106,29 @@ def canonical_id(path, value):
         _fail(path, "not a UUID: %s" % json.dumps(value))
 
 
+def fixed_offset(zone_id):
+    """Seconds of a fixed-offset id such as "UTC+03:00", else None."""
+    match = re.fullmatch(r"UTC([+-])(\d\d):(\d\d)", zone_id)
+    if not match:
+        return None
+    seconds = int(match.group(2)) * 3600 + int(match.group(3)) * 60
+    return -seconds if match.group(1) == "-" else seconds
+
+
+def zone_offset_seconds(zone_id, utc_ms):
+    """The zone's offset from UTC at the given instant."""
+    offset = fixed_offset(zone_id)
+    if offset is not None:
+        return offset
+    moment = datetime.datetime.fromtimestamp(utc_ms / 1000, datetime.timezone.utc)
+    return int(moment.astimezone(zoneinfo.ZoneInfo(zone_id)).utcoffset().total_seconds())
+
+
 def check_zone(path, value):
+    """An IANA id, or a fixed-offset id as the tool's zone list also offers."""
     _string(path, value, allow_empty=False)
+    if fixed_offset(value) is not None:
+        return value
     try:
         zoneinfo.ZoneInfo(value)
     except (zoneinfo.ZoneInfoNotFoundError, ValueError):

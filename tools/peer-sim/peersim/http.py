@@ -87,6 +87,8 @@ async def _read_request(reader, local, peer):
             break
         name, _, value = header.decode("latin-1").partition(":")
         headers[name.strip().lower()] = value.strip()
+    if "transfer-encoding" in headers:
+        raise ValueError("only Content-Length bodies are read")
     length = int(headers.get("content-length", "0") or "0")
     if length < 0 or length > MAX_BODY:
         raise ValueError("body too large")

@@ -2,14 +2,12 @@
 
 import asyncio
 import base64
-import datetime
 import hashlib
 import ipaddress
 import json
 import os
 import sys
 import time
-import zoneinfo
 
 from . import fleet
 from .http import Drop, Hang, Response
@@ -21,12 +19,6 @@ TYPE = "Media Server"
 
 def real_now_ms():
     return int(time.time() * 1000)
-
-
-def zone_offset_seconds(zone_id, utc_ms):
-    zone = zoneinfo.ZoneInfo(zone_id)
-    moment = datetime.datetime.fromtimestamp(utc_ms / 1000, datetime.timezone.utc)
-    return int(moment.astimezone(zone).utcoffset().total_seconds())
 
 
 def envelope(reply=None, error="0", error_string=""):
@@ -312,7 +304,7 @@ class SimServer:
     def current_offset(self, utc_ms):
         if self.timezone_id is None:
             return self.timezone_offset
-        return zone_offset_seconds(self.timezone_id, utc_ms)
+        return fleet.zone_offset_seconds(self.timezone_id, utc_ms)
 
     def _iflist(self, request):
         return envelope([dict(item) for item in self.interfaces]), None
@@ -340,7 +332,7 @@ class SimServer:
                 self.timezone_id = zone
             else:
                 # A server that knows only offsets keeps the zone's offset.
-                self.timezone_offset = zone_offset_seconds(zone, utc_ms)
+                self.timezone_offset = fleet.zone_offset_seconds(zone, utc_ms)
         return envelope({}), None
 
     def _configure(self, request):

@@ -42,7 +42,7 @@ class Simulator:
         self.log_file = open(options.log, "a", encoding="utf-8") if options.log else None
         self.senders = {}               # source address -> UDP socket
         self.tasks = set()
-        self.stopped = None
+        self.stopped = asyncio.Event()
         self.stats = {"requests": 0, "answers": 0, "sendFailures": 0}
 
     # --- helpers for the servers ------------------------------------------
@@ -165,7 +165,7 @@ class Simulator:
     async def control(self, request):
         try:
             return self._control(request)
-        except fleet.FleetError as error:
+        except (fleet.FleetError, ValueError) as error:
             return _json(400, {"error": str(error)})
 
     def _control(self, request):
@@ -201,7 +201,6 @@ class Simulator:
     # --- running -----------------------------------------------------------
 
     async def run(self):
-        self.stopped = asyncio.Event()
         loop = asyncio.get_running_loop()
         listener = self.open_listener()
         loop.add_reader(listener.fileno(), lambda: self.read_listener(listener))

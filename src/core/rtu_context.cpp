@@ -11,6 +11,7 @@
 #include "protocol/http_client.h"
 #include "tool_revision.h"
 
+#include <QPointer>
 #include <QTimeZone>
 
 #include <memory>
@@ -20,11 +21,11 @@ namespace rtu {
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner)
+    Impl(RtuContext *owner, const ServersFinderParameters &discovery)
         : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
           selectionModel(new ServersSelectionModel(this)),
           changesManager(new ChangesManager(owner, httpClient, selectionModel, this)),
-          serversFinder(ServersFinder::create())
+          serversFinder(ServersFinder::create(discovery))
     {
         ServersFinder *finder = serversFinder.data();
         connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
@@ -54,7 +55,8 @@ public:
     int currentPage = Constants::SettingsPage;
 };
 
-RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this))
+RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery)
+    : QObject(parent), m_impl(new Impl(this, discovery))
 {
     connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
             [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
@@ -144,6 +146,16 @@ QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const 
 
     const qint64 instant = utcMsFromWallClock(date, time, source);
     return wallClockInZone(instant, target);
+}
+
+void RtuContext::tryLoginWith(const QString &primarySystem, const QString &password)
+{
+    // The model calls back only when no server of the system took the password.
+    const QPointer<RtuContext> context(this);
+    m_impl->selectionModel->tryLoginWith(primarySystem, password, [context, primarySystem]() {
+        if (context)
+            emit context->loginOperationFailed(primarySystem);
+    });
 }
 
 } // namespace rtu

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/servers_finder.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -25,7 +27,8 @@ class RtuContext : public QObject
     Q_PROPERTY(QString toolCompanyUrl READ toolCompanyUrl NOTIFY toolInfoChanged)
 
 public:
-    explicit RtuContext(QObject *parent);
+    // Tests shorten the discovery times; the tool uses the defaults.
+    explicit RtuContext(QObject *parent, const ServersFinderParameters &discovery = ServersFinderParameters());
     ~RtuContext() override;
 
     int currentPage() const;
@@ -55,6 +58,7 @@ public slots:
     QObject *changesManager();
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
+    void tryLoginWith(const QString &primarySystem, const QString &password);
 
 private:
     class Impl;

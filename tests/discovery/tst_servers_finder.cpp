@@ -102,10 +102,19 @@ struct Recorder
             discovered.append(info);
             ++discoveredById[info.id];
         });
-        QObject::connect(finder, &ServersFinder::serverAdded,
-                         [this](const BaseServerInfo &info) { added.append(info); });
-        QObject::connect(finder, &ServersFinder::serverChanged,
-                         [this](const BaseServerInfo &info) { changed.append(info); });
+        // Each add or change must follow the discovery of that same answer.
+        const auto follows = [this](const BaseServerInfo &info) {
+            return !discovered.isEmpty() && discovered.last().id == info.id
+                   && discovered.last().hostAddress == info.hostAddress;
+        };
+        QObject::connect(finder, &ServersFinder::serverAdded, [this, follows](const BaseServerInfo &info) {
+            added.append(info);
+            outOfOrder += !follows(info);
+        });
+        QObject::connect(finder, &ServersFinder::serverChanged, [this, follows](const BaseServerInfo &info) {
+            changed.append(info);
+            outOfOrder += !follows(info);
+        });
         QObject::connect(finder, &ServersFinder::serversRemoved,
                          [this](const IDsVector &ids) { removed.append(ids); });
         QObject::connect(finder, &ServersFinder::unknownAdded, [this](const QString &ip) { unknownAdded.append(ip); });
@@ -125,6 +134,7 @@ struct Recorder
 
     QVector<BaseServerInfo> discovered;
     QHash<QUuid, int> discoveredById;
+    int outOfOrder = 0;
     QVector<BaseServerInfo> added;
     QVector<BaseServerInfo> changed;
     QVector<IDsVector> removed;
@@ -241,6 +251,10 @@ private slots:
         waitForAnswers(stays, int(m_parameters.serverTimeoutMs / m_parameters.cycleIntervalMs) + 2);
         QCOMPARE(m_recorder->removed.size(), 1);
 
+        QCOMPARE(m_recorder->outOfOrder, 0);
+        for (const BaseServerInfo &info : qAsConst(m_recorder->discovered))
+            QVERIFY(info.displayAddress.isEmpty());
+
         // A removed server that answers again is new again.
         m_servers->setAnswer(QStringLiteral("127.0.0.3"), answerText(first, QStringLiteral("First")));
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), 4, kWaitMs);
@@ -332,6 +346,32 @@ private slots:
         QCOMPARE(m_recorder->unknownAdded.size(), 1);
     }
 
+    void listenerBoundLateStillHearsTheGroup()
+    {
+        // Nobody else may hold the group in this test.
+        m_servers.reset();
+        m_recorder.reset();
+        m_finder.reset();
+
+        QUdpSocket blocker; // without address sharing, so the finder's listener cannot bind
+        QVERIFY(blocker.bind(QHostAddress(QHostAddress::AnyIPv4), m_parameters.port,
+                             QUdpSocket::DontShareAddress));
+        m_finder = ServersFinder::create(m_parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+        QTest::qWait(4 * m_parameters.cycleIntervalMs); // cycles run without a listener
+        blocker.close();
+
+        QUdpSocket asker;
+        QVERIFY(asker.bind(QHostAddress(QStringLiteral("127.0.0.13")), 0));
+        QElapsedTimer waited;
+        waited.start();
+        while (m_recorder->unknownAdded.isEmpty() && waited.elapsed() < kWaitMs) {
+            sendRequestFrom(asker);
+            QTest::qWait(m_parameters.cycleIntervalMs);
+        }
+        QCOMPARE(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.13")});
+    }
+
     void askerThatAnswersIsAServer()
     {
         const QString address = QStringLiteral("127.0.0.10");
@@ -339,11 +379,15 @@ private slots:
         QVERIFY(asker.bind(QHostAddress(address), 0));
         QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs); // the listener is up
         sendRequestFrom(asker);
+        QElapsedTimer sinceRequest;
+        sinceRequest.start();
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownAdded, QStringList{address}, kWaitMs);
 
+        // Its first answer ends it as an unknown entity, long before the time-out would.
         const QUuid id = QUuid::createUuid();
         m_servers->setAnswer(address, answerText(id, QStringLiteral("Asks too")));
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownRemoved, QStringList{address}, kWaitMs);
+        QVERIFY(sinceRequest.elapsed() < m_parameters.unknownTimeoutMs);
         QCOMPARE(m_recorder->added.size(), 1);
         QCOMPARE(m_recorder->added.first().hostAddress, address);
 

@@ -57,6 +57,13 @@ class BadDescriptions(unittest.TestCase):
         self.assertEqual(result.returncode, 2)
         self.assertIn("/nonexistent/fleet.json", result.stderr)
 
+    def test_refuses_the_host_network(self):
+        environment = {key: value for key, value in os.environ.items() if key != "TESSALY_PRIVATE_NET"}
+        result = subprocess.run([sys.executable, SIMULATOR, "--generate", "1"], env=environment,
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("netns.sh", result.stderr)
+
 
 class Defaults(unittest.TestCase):
     def test_interfaces_and_addresses_follow_each_other(self):

@@ -40,8 +40,10 @@ def parse_arguments(argv):
                         help="also run a host that only sends requests from ADDRESS")
     parser.add_argument("--outside-namespace", action="store_true",
                         help="run even outside scripts/netns.sh (answers may reach the real network)")
-    parser.add_argument("--discovery-port", type=int, default=DISCOVERY_PORT, help=argparse.SUPPRESS)
-    parser.add_argument("--group", default=GROUP, help=argparse.SUPPRESS)
+    parser.add_argument("--discovery-port", type=int, default=DISCOVERY_PORT, metavar="PORT",
+                        help="UDP port of the discovery group (default %(default)s)")
+    parser.add_argument("--group", default=GROUP, metavar="ADDRESS",
+                        help="discovery multicast group (default %(default)s)")
     options = parser.parse_args(argv)
     if not options.fleet and not options.generate:
         parser.error("give --fleet FILE or --generate N")

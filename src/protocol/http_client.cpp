@@ -37,7 +37,7 @@ public:
         bool tooLarge = false;
     };
 
-    Impl(HttpClient *owner)
+    explicit Impl(HttpClient *owner)
         : QObject(owner), owner(owner), manager(new QNetworkAccessManager(this))
     {
         connect(manager, &QNetworkAccessManager::finished, this, &Impl::onReply);
@@ -125,33 +125,45 @@ public:
 
         const QNetworkReply::NetworkError error = reply->error();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (pending.tooLarge) {
-            if (pending.failure)
-                pending.failure(QStringLiteral("Network Error: Reply too large"), status);
-            return;
-        }
-
-        if (error == QNetworkReply::NoError && status >= 200 && status <= 299) {
+        if (error == QNetworkReply::NoError && status >= 200 && status <= 299 && !pending.tooLarge) {
             if (pending.success)
-                pending.success(reply->readAll());
+                callBack([&]() { pending.success(reply->readAll()); });
             return;
         }
-        if (!pending.failure)
-            return;
+        if (pending.failure) {
+            const QString reason = failureReason(reply, error, pending.tooLarge);
+            callBack([&]() { pending.failure(reason, status); });
+        }
+    }
+
+    static QString failureReason(QNetworkReply *reply, QNetworkReply::NetworkError error, bool tooLarge)
+    {
+        if (tooLarge)
+            return QStringLiteral("Network Error: Reply too large");
         // A time-out that strikes after the status line arrived must not pass
         // the server's phrase (say "OK") off as the reason of the failure.
         const bool timedOut =
             error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError;
         const QVariant phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute);
-        QString reason = phrase.isValid() && !timedOut ? phrase.toString() : QString();
-        if (reason.isEmpty())
-            reason = QStringLiteral("Network Error: %1").arg(errorText(error));
-        pending.failure(reason, status);
+        const QString reason = phrase.isValid() && !timedOut ? phrase.toString() : QString();
+        return reason.isEmpty() ? QStringLiteral("Network Error: %1").arg(errorText(error)) : reason;
+    }
+
+    // The callback may destroy this client; nothing of it is touched after.
+    template<typename Call>
+    void callBack(const Call &call)
+    {
+        QPointer<Impl> alive(this);
+        ++callbackDepth;
+        call();
+        if (alive)
+            --callbackDepth;
     }
 
     HttpClient *const owner;
     QNetworkAccessManager *const manager;
     QHash<QNetworkReply *, Pending> replies;
+    int callbackDepth = 0;
 };
 
 HttpClient::HttpClient(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
@@ -162,6 +174,12 @@ HttpClient::~HttpClient()
     // manager, so their armed time-outs find nothing to abort.
     m_impl->replies.clear();
     disconnect(m_impl->manager, nullptr, m_impl, nullptr);
+    if (m_impl->callbackDepth > 0) {
+        // Destroyed from one of its callbacks: Qt is still inside the finished
+        // signal of that reply, which must outlive this call.
+        m_impl->manager->setParent(nullptr);
+        m_impl->manager->deleteLater();
+    }
 }
 
 void HttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,

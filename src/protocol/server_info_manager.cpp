@@ -17,11 +17,16 @@ QStringList &knownPasswordList()
     return passwords;
 }
 
-void rememberPassword(const QString &password)
+// A login succeeded: the password joins the known ones for later servers.
+ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::LoginSuccessCallback &success)
 {
-    QStringList &passwords = knownPasswordList();
-    if (!passwords.contains(password))
-        passwords.append(password);
+    return [base, success](const QUuid &id, const ExtraServerInfo &extra) {
+        QStringList &passwords = knownPasswordList();
+        if (!passwords.contains(extra.password))
+            passwords.append(extra.password);
+        if (success)
+            success(id, extra, base.hostAddress);
+    };
 }
 
 } // namespace
@@ -45,33 +50,24 @@ public:
                 failed(base.id, 401);
             return;
         }
-        auto onSuccess = [base, success](const QUuid &id, const ExtraServerInfo &extra) {
-            rememberPassword(extra.password);
-            if (success)
-                success(id, extra, base.hostAddress);
-        };
         auto onFailed = [this, base, index, success, failed](int code, const QString &, AffectedEntities) {
             if (code == 401)
                 loginWithKnownPasswords(base, index + 1, success, failed);
             else if (failed)
                 failed(base.id, -1);
         };
-        requestExtraServerInfo(client, base, passwords.at(index), onSuccess, onFailed, timeouts.knownPasswordsMs);
+        requestExtraServerInfo(client, base, passwords.at(index), loggedIn(base, success), onFailed,
+                               timeouts.knownPasswordsMs);
     }
 
     void loginWithPassword(const BaseServerInfo &base, const QString &password, const LoginSuccessCallback &success,
                            const LoginFailedCallback &failed)
     {
-        auto onSuccess = [base, success](const QUuid &id, const ExtraServerInfo &extra) {
-            rememberPassword(extra.password);
-            if (success)
-                success(id, extra, base.hostAddress);
-        };
         auto onFailed = [base, failed](int code, const QString &, AffectedEntities) {
             if (failed)
                 failed(base.id, code);
         };
-        requestExtraServerInfo(client, base, password, onSuccess, onFailed, timeouts.givenPasswordMs);
+        requestExtraServerInfo(client, base, password, loggedIn(base, success), onFailed, timeouts.givenPasswordMs);
     }
 
     void refresh(const ServerInfo &server, const LoginSuccessCallback &success, const LoginFailedCallback &failed)

@@ -192,6 +192,9 @@ private slots:
             QCOMPARE(outcome->reason, QStringLiteral("Unauthorized"));
             QCOMPARE(outcome->status, 401);
         }
+        // First in the open, then once with the URL's credentials.
+        QCOMPARE(server.requests().size(), 2);
+        QVERIFY(!server.requests().first().hasAuthorization);
         const auto authenticated = server.authenticatedRequests();
         QCOMPARE(authenticated.size(), 1);
         QCOMPARE(authenticated.first().user, QStringLiteral("admin"));
@@ -411,6 +414,33 @@ private slots:
         settle(300);
         QCOMPARE(waiting->calls(), 0);
         QCOMPARE(answered->calls(), 0);
+    }
+
+    // The owner of a client may go away in reaction to an answer.
+    void clientDestroyedInsideItsCallback()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        server.enqueue(silent);
+        server.enqueue(FakeReply::json("{}"));
+        auto *client = new HttpClient(nullptr);
+        QPointer<HttpClient> guard(client);
+        const OutcomePtr other = get(*client, server.url(QStringLiteral("/silent")), 100);
+        QTRY_COMPARE(server.requests().size(), 1);
+        auto outcome = std::make_shared<Outcome>();
+        client->sendGet(
+            server.url(QStringLiteral("/answered")),
+            [outcome, client](const QByteArray &) {
+                ++outcome->successes;
+                delete client;
+            },
+            onFailure(outcome), 100);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QVERIFY(guard.isNull());
+        settle(300);
+        QCOMPARE(outcome->calls(), 1);
+        QCOMPARE(other->calls(), 0);
     }
 
     // Empty callbacks swallow the outcome; a callback may send again.

@@ -102,7 +102,10 @@ int feed(int servers, int systems, int cycles)
     timer.start();
     for (const BaseServerInfo &info : qAsConst(fleet))
         model.addServer(info);
-    print(QStringLiteral("add %1 servers in %2 systems: %3 ms").arg(servers).arg(systems).arg(elapsedMs(timer), 0, 'f', 3));
+    print(QStringLiteral("add %1 servers in %2 systems: %3 ms")
+              .arg(servers)
+              .arg(systems)
+              .arg(elapsedMs(timer), 0, 'f', 3));
 
     timer.restart();
     for (int index = 0; index < servers; ++index) {
@@ -112,7 +115,9 @@ int feed(int servers, int systems, int cycles)
                                                   QStringLiteral("255.0.0.0"), QString(), QString(), Qt::Unchecked)});
     }
     model.setAllItemSelected(false);
-    print(QStringLiteral("log in %1 servers through the update slots: %2 ms").arg(servers).arg(elapsedMs(timer), 0, 'f', 3));
+    print(QStringLiteral("log in %1 servers through the update slots: %2 ms")
+              .arg(servers)
+              .arg(elapsedMs(timer), 0, 'f', 3));
 
     QVector<double> discovered, unchanged, moved, scans;
     for (int cycle = 0; cycle < cycles; ++cycle) {
@@ -129,7 +134,8 @@ int feed(int servers, int systems, int cycles)
         // The displayed address of every server switches: a data change each.
         timer.restart();
         for (BaseServerInfo &info : fleet) {
-            info.displayAddress = info.displayAddress == info.hostAddress ? QStringLiteral("10.0.0.1") : info.hostAddress;
+            const bool atHost = info.displayAddress == info.hostAddress;
+            info.displayAddress = atHost ? QStringLiteral("10.0.0.1") : info.hostAddress;
             model.changeServer(info);
         }
         moved.append(elapsedMs(timer));
@@ -158,7 +164,9 @@ int feed(int servers, int systems, int cycles)
 
     timer.restart();
     model.setAllItemSelected(true);
-    print(QStringLiteral("select all %1 servers (one refresh batch queued): %2 ms").arg(model.selectedCount()).arg(elapsedMs(timer), 0, 'f', 3));
+    print(QStringLiteral("select all %1 servers (one refresh batch queued): %2 ms")
+              .arg(model.selectedCount())
+              .arg(elapsedMs(timer), 0, 'f', 3));
     timer.restart();
     model.setAllItemSelected(false);
     print(QStringLiteral("deselect all: %1 ms").arg(elapsedMs(timer), 0, 'f', 3));
@@ -254,7 +262,10 @@ int runFleet(int servers, int systems, int seconds)
 
     print(QStringLiteral("steady state, time in the model's slots per cycle: %1").arg(summary(slotPerCycle)));
     print(QStringLiteral("steady state, process CPU per cycle (finder, HTTP, model): %1").arg(summary(cpuPerCycle)));
-    print(QStringLiteral("servers listed %1, logged in %2, rows %3").arg(model.serversCount()).arg(loggedIn()).arg(model.rowCount()));
+    print(QStringLiteral("servers listed %1, logged in %2, rows %3")
+              .arg(model.serversCount())
+              .arg(loggedIn())
+              .arg(model.rowCount()));
     print(QStringLiteral("peak RSS: %1 KiB").arg(peakRssKb()));
     return 0;
 }

@@ -777,11 +777,14 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     holder->callback = callback;
     holder->impl = m_impl;
 
+    // The list names a system by its row, where factory servers sit under
+    // the empty name whatever name they report; both must find them.
     QVector<BaseServerInfo> candidates;
     for (const SystemEntry &system : m_impl->systems) {
         for (const ServerEntryPtr &server : system.servers) {
-            if (!server->info.hasExtraInfo() && server->info.baseInfo().systemName == primarySystem)
-                candidates.append(server->info.baseInfo());
+            const BaseServerInfo &baseInfo = server->info.baseInfo();
+            if (!server->info.hasExtraInfo() && (baseInfo.systemName == primarySystem || system.name == primarySystem))
+                candidates.append(baseInfo);
         }
     }
     Impl *const impl = m_impl;

@@ -147,7 +147,8 @@ void verifyListing(const QAbstractItemModel &model, const QJsonArray &fleet)
     QCOMPARE(systems, sorted);
     QCOMPARE(model.rowCount(), fleet.size() + systems.size() + 2);
     QCOMPARE(value(model, model.rowCount() - 2, Model::ItemTypeRole).toInt(), int(Constants::UnknownGroupType));
-    QCOMPARE(value(model, model.rowCount() - 2, Model::NameRole).toString(), QStringLiteral("Other discovered servers"));
+    QCOMPARE(value(model, model.rowCount() - 2, Model::NameRole).toString(),
+             QStringLiteral("Other discovered servers"));
 }
 
 // One line per row with every role that has a value.
@@ -245,6 +246,18 @@ private slots:
         verifyListing(*model, fleet);
     }
 
+    void loginToUnknownSystemFailsAtOnce()
+    {
+        RtuContext context(nullptr, m_discovery);
+        QSignalSpy failed(&context, &RtuContext::loginOperationFailed);
+        context.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("secret"));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(), QStringLiteral("Nowhere"));
+        // One model for the whole run, with a parent, so QML never takes it over.
+        QCOMPARE(context.selectionModel(), context.selectionModel());
+        QVERIFY(context.selectionModel()->parent());
+    }
+
     void wholeFlow()
     {
         QVERIFY2(startFleet([this](const QStringList &arguments) { return m_sim.start(kFleet, arguments); }),
@@ -286,7 +299,8 @@ private slots:
         // A server renamed on its own side is renamed in its row.
         const QString harbor2 = fleet.at(1)[QStringLiteral("id")].toString();
         const int harbor2Row = rowOf(*model, harbor2);
-        QVERIFY(!m_sim.update(QStringLiteral("Harbor 2"), {{QStringLiteral("name"), QStringLiteral("Harbor Two")}}).isEmpty());
+        QVERIFY(!m_sim.update(QStringLiteral("Harbor 2"), {{QStringLiteral("name"), QStringLiteral("Harbor Two")}})
+                     .isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(value(*model, harbor2Row, Model::NameRole).toString(),
                                   QStringLiteral("Harbor Two (127.0.0.3)"), kWaitMs);
         QCOMPARE(rowOf(*model, harbor2), harbor2Row);
@@ -294,7 +308,8 @@ private slots:
 
         // The only server of a system moved to a new system renames it in place.
         const int depotRow = systemRowOf(*model, rowOf(*model, fleet.at(2)[QStringLiteral("id")].toString()));
-        QVERIFY(!m_sim.update(QStringLiteral("Depot 1"), {{QStringLiteral("systemName"), QStringLiteral("Yard")}}).isEmpty());
+        QVERIFY(!m_sim.update(QStringLiteral("Depot 1"), {{QStringLiteral("systemName"), QStringLiteral("Yard")}})
+                     .isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(value(*model, depotRow, Model::NameRole).toString(), QStringLiteral("Yard"), kWaitMs);
         QCOMPARE(value(*model, depotRow + 1, Model::SystemNameRole).toString(), QStringLiteral("Yard"));
 

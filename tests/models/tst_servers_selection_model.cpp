@@ -102,65 +102,32 @@ private slots:
         QCOMPARE(model.serversCount(), 2);
         QCOMPARE(model.selectedCount(), 1);
 
+        // Every role of every row, in role order: itemType, name, selectedState,
+        // selectedServersCount, serversCount, loggedState, id, systemName,
+        // macAddress, ipAddress, port, loggedIn, defaultPassword.
         const QVariant none;
-        struct Expected
-        {
-            int row;
-            int role;
-            QVariant value;
+        const QString beta = QStringLiteral("Beta");
+        const QList<QVariantList> expected = {
+            {int(Constants::SystemItemType), beta, int(Qt::PartiallyChecked), 1, 2,
+             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none},
+            {int(Constants::ServerItemType), QStringLiteral("Cam one (%1)").arg(one.displayAddress), int(Qt::Checked),
+             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true},
+            {int(Constants::ServerItemType), QStringLiteral("Cam two (%1)").arg(two.displayAddress),
+             int(Qt::Unchecked), none, none, none, two.id, beta, QStringLiteral("Server is unavailable"), none, 1,
+             false, false},
+            {int(Constants::UnknownGroupType), QStringLiteral("Other discovered servers"), none, none, none, none,
+             none, none, none, none, none, none, none},
+            {int(Constants::UnknownEntityType), none, none, none, none, none, none, none, none,
+             QStringLiteral("172.16.0.9"), none, none, none},
         };
-        const QList<Expected> table = {
-            {0, Model::ItemTypeRole, int(Constants::SystemItemType)},
-            {0, Model::NameRole, QStringLiteral("Beta")},
-            {0, Model::SelectedStateRole, int(Qt::PartiallyChecked)},
-            {0, Model::SelectedServersCountRole, 1},
-            {0, Model::ServersCountRole, 2},
-            {0, Model::LoggedStateRole, int(Constants::LoggedToAllServers)},
-            {0, Model::IdRole, none},
-            {0, Model::SystemNameRole, QStringLiteral("Beta")},
-            {0, Model::MacAddressRole, none},
-            {0, Model::IpAddressRole, none},
-            {0, Model::PortRole, none},
-            {0, Model::LoggedInRole, none},
-            {0, Model::DefaultPasswordRole, none},
-
-            {1, Model::ItemTypeRole, int(Constants::ServerItemType)},
-            {1, Model::NameRole, QStringLiteral("Cam one (%1)").arg(one.displayAddress)},
-            {1, Model::SelectedStateRole, int(Qt::Checked)},
-            {1, Model::SelectedServersCountRole, none},
-            {1, Model::ServersCountRole, none},
-            {1, Model::LoggedStateRole, none},
-            {1, Model::IdRole, one.id},
-            {1, Model::SystemNameRole, QStringLiteral("Beta")},
-            {1, Model::MacAddressRole, QStringLiteral("11:22:33:44:55:66")},
-            {1, Model::IpAddressRole, none},
-            {1, Model::PortRole, 1},
-            {1, Model::LoggedInRole, true},
-            {1, Model::DefaultPasswordRole, true},
-
-            {2, Model::NameRole, QStringLiteral("Cam two (%1)").arg(two.displayAddress)},
-            {2, Model::SelectedStateRole, int(Qt::Unchecked)},
-            {2, Model::MacAddressRole, QStringLiteral("Server is unavailable")},
-            {2, Model::LoggedInRole, false},
-            {2, Model::DefaultPasswordRole, false},
-
-            {3, Model::ItemTypeRole, int(Constants::UnknownGroupType)},
-            {3, Model::NameRole, QStringLiteral("Other discovered servers")},
-            {3, Model::SelectedStateRole, none},
-            {3, Model::SystemNameRole, none},
-            {3, Model::IpAddressRole, none},
-
-            {4, Model::ItemTypeRole, int(Constants::UnknownEntityType)},
-            {4, Model::IpAddressRole, QStringLiteral("172.16.0.9")},
-            {4, Model::NameRole, none},
-            {4, Model::SelectedStateRole, none},
-            {4, Model::SystemNameRole, none},
-        };
-        for (const Expected &expected : table) {
-            const QVariant actual = value(model, expected.row, expected.role);
-            QVERIFY2(actual == expected.value,
-                     qPrintable(QStringLiteral("row %1 role %2: %3").arg(expected.row).arg(expected.role).arg(actual.toString())));
-            QCOMPARE(actual.isValid(), expected.value.isValid());
+        for (int row = 0; row < expected.size(); ++row) {
+            for (int column = 0; column < expected.at(row).size(); ++column) {
+                const int role = Model::ItemTypeRole + column;
+                const QVariant actual = value(model, row, role);
+                const QVariant wanted = expected.at(row).at(column);
+                QVERIFY2(actual == wanted && actual.isValid() == wanted.isValid(),
+                         qPrintable(QStringLiteral("row %1 role %2: %3").arg(row).arg(role).arg(actual.toString())));
+            }
         }
         for (int row = 0; row < model.rowCount(); ++row) {
             QVERIFY(!value(model, row, Qt::UserRole).isValid());
@@ -199,10 +166,13 @@ private slots:
         const BaseServerInfo alpha = makeServer(QStringLiteral("a1"), QStringLiteral("Alpha"));
         model.addServer(alpha);
         model.addServer(makeServer(QStringLiteral("c1"), QStringLiteral("alpha2")));
-        QCOMPARE(systemNames(model), QStringList({QStringLiteral("Alpha"), QStringLiteral("alpha2"), QStringLiteral("beta")}));
+        QCOMPARE(systemNames(model),
+                 QStringList({QStringLiteral("Alpha"), QStringLiteral("alpha2"), QStringLiteral("beta")}));
         QCOMPARE(ranges(inserted), (QList<QPair<int, int>>{{0, 0}, {1, 1}, {0, 0}, {1, 1}, {2, 2}, {3, 3}}));
         QCOMPARE(layout.count(), 6);
         QCOMPARE(count.count(), 3);
+        model.addServer(makeServer(QStringLiteral("g1"), QStringLiteral("Gamma")));
+        QCOMPARE(systemNames(model).last(), QStringLiteral("Gamma"));
 
         // A second server of a system follows the first.
         const BaseServerInfo second = makeServer(QStringLiteral("a2"), QStringLiteral("Alpha"));
@@ -215,15 +185,16 @@ private slots:
 
         // Factory servers share the system with the empty name, whatever name
         // they report; it sorts first.
-        const BaseServerInfo fresh = makeServer(QStringLiteral("new"), QStringLiteral("auto-1"), Constants::IsFactoryFlag);
+        const BaseServerInfo fresh =
+            makeServer(QStringLiteral("new"), QStringLiteral("auto-1"), Constants::IsFactoryFlag);
         model.addServer(fresh);
         model.addServer(makeServer(QStringLiteral("new2"), QStringLiteral("auto-2"),
                                    Constants::IsFactoryFlag | Constants::AllowIfConfigFlag));
         QCOMPARE(systemNames(model).first(), QString());
         QCOMPARE(value(model, 0, Model::ServersCountRole).toInt(), 2);
         QCOMPARE(value(model, rowOf(model, fresh.id), Model::SystemNameRole).toString(), QString());
-        QCOMPARE(model.serversCount(), 6);
-        QCOMPARE(model.rowCount(), 10);
+        QCOMPARE(model.serversCount(), 7);
+        QCOMPARE(model.rowCount(), 12);
     }
 
     void selectingServers()
@@ -551,7 +522,8 @@ private slots:
         QCOMPARE(value(model, 4, Model::ServersCountRole).toInt(), 2);
 
         // A confirmed system name makes a factory server an ordinary one.
-        const BaseServerInfo fresh = makeServer(QStringLiteral("fresh"), QStringLiteral("auto-7"), Constants::IsFactoryFlag);
+        const BaseServerInfo fresh =
+            makeServer(QStringLiteral("fresh"), QStringLiteral("auto-7"), Constants::IsFactoryFlag);
         model.addServer(fresh);
         QCOMPARE(systemNames(model).first(), QString());
         model.updateSystemNameInfo(fresh.id, QStringLiteral("Yard"));
@@ -675,6 +647,19 @@ private slots:
         QCOMPARE(value(model, 0, Model::LoggedStateRole).toInt(), int(Constants::LoggedToAllServers));
         QCOMPARE(value(model, 1, Model::DefaultPasswordRole).toBool(), false);
         QCOMPARE(failures, 1);
+
+        // Servers in their factory state are listed, and logged in to, under
+        // the empty system name.
+        test::FakeMediaServer fresh(QStringLiteral("pw-fresh-1"));
+        BaseServerInfo factory = makeServer(QStringLiteral("fresh"), QStringLiteral("auto-99"), fresh);
+        factory.flags = Constants::IsFactoryFlag;
+        model.addServer(factory);
+        QTRY_COMPARE(value(model, 0, Model::LoggedStateRole).toInt(), int(Constants::NotLogged));
+        model.tryLoginWith(value(model, 0, Model::SystemNameRole).toString(), QStringLiteral("pw-fresh-1"), failed);
+        QTRY_VERIFY(value(model, 1, Model::LoggedInRole).toBool());
+        QCOMPARE(failures, 1);
+        // Servers already logged in are left alone.
+        QCOMPARE(first.answered(QStringLiteral("gettime")), 1);
 
         // Nothing left to try reports the failure at once.
         model.tryLoginWith(QStringLiteral("East"), QStringLiteral("pw-east-1"), failed);

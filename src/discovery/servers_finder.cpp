@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
+#include <QQueue>
 #include <QSet>
 #include <QTimer>
 #include <QUdpSocket>
@@ -51,6 +52,37 @@ std::optional<Datagram> readDatagram(QUdpSocket &socket)
         return std::nullopt;
     }
     return datagram;
+}
+
+// Handles every datagram the socket holds, in arrival order. Before each one
+// it moves whatever else has arrived into memory: the receivers of the
+// finder's signals may be slow, and while they run the system drops what no
+// longer fits the socket's buffer. Stops early when the socket cannot be read
+// for now.
+template <typename Handler>
+void drain(QUdpSocket &socket, Handler handle)
+{
+    constexpr qint64 queueLimitBytes = 16 * 1024 * 1024; // a flood of large datagrams waits in the socket
+    QQueue<Datagram> queue;
+    qint64 queuedBytes = 0;
+    bool readable = true;
+    for (;;) {
+        while (readable && queuedBytes < queueLimitBytes && socket.state() == QAbstractSocket::BoundState
+               && socket.hasPendingDatagrams()) {
+            std::optional<Datagram> datagram = readDatagram(socket);
+            if (datagram) {
+                queuedBytes += datagram->data.size();
+                queue.enqueue(std::move(*datagram));
+            } else {
+                readable = false;
+            }
+        }
+        if (queue.isEmpty())
+            return;
+        const Datagram next = queue.dequeue();
+        queuedBytes -= next.data.size();
+        handle(next);
+    }
 }
 
 int portFromJson(const QJsonValue &value)
@@ -214,37 +246,31 @@ bool ServersFinder::Impl::isOwnRequest(const QHostAddress &sender, quint16 port)
 
 void ServersFinder::Impl::readRequests()
 {
-    const QSharedPointer<QUdpSocket> socket = listener;
-    while (socket && socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams()) {
-        const std::optional<Datagram> datagram = readDatagram(*socket);
-        if (!datagram)
+    const QSharedPointer<QUdpSocket> socket = listener; // kept alive while its datagrams are handled
+    if (!socket)
+        return;
+    drain(*socket, [this](const Datagram &datagram) {
+        if (isOwnRequest(datagram.sender, datagram.senderPort) || !datagram.data.contains(parameters.request))
             return;
-        if (isOwnRequest(datagram->sender, datagram->senderPort) || !datagram->data.contains(parameters.request))
-            continue;
-
-        const QString address = datagram->sender.toString();
+        const QString address = datagram.sender.toString();
         if (answeringAddresses.contains(address))
-            continue;
+            return;
         const auto known = unknownEntities.find(address);
         if (known != unknownEntities.end()) {
             known.value() = now();
-            continue;
+            return;
         }
         unknownEntities.insert(address, now());
         emit owner->unknownAdded(address);
-    }
+    });
 }
 
 void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
-    while (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams()) {
-        const std::optional<Datagram> datagram = readDatagram(*socket);
-        if (!datagram)
-            return;
-        std::optional<BaseServerInfo> record = ServersFinder::parseAnswer(datagram->data);
-        if (record)
-            processAnswer(*record, datagram->sender.toString());
-    }
+    drain(*socket, [this](const Datagram &datagram) {
+        if (std::optional<BaseServerInfo> record = ServersFinder::parseAnswer(datagram.data))
+            processAnswer(*record, datagram.sender.toString());
+    });
 }
 
 void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)

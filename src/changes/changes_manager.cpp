@@ -499,7 +499,7 @@ void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
             }
             const std::function<void()> onLimit =
                 forThisRun([this, id, flags] { failWait(id, -1, QStringLiteral("Request timeout"), flags); });
-            QTimer::singleShot(int(timing.confirmationLimitMs), this, onLimit);
+            QTimer::singleShot(int(timing.confirmationLimitMs), Qt::PreciseTimer, this, onLimit);
         }));
 }
 

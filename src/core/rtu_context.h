@@ -56,7 +56,6 @@ public slots:
     QObject *ipSettingsModel();
     QObject *timeZonesModel(QObject *parent);
     QObject *changesManager();
-
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
     void tryLoginWith(const QString &primarySystem, const QString &password);

@@ -34,6 +34,16 @@ const QString kPassword = QStringLiteral("738");
 
 // One request as a simulated server saw it, with the manager's progress at
 // that moment (to tell whether earlier requests had been answered).
+QJsonObject nic(const QString &name, const QString &ip, bool dhcp = false)
+{
+    return {{QStringLiteral("name"), name},          {QStringLiteral("ipAddr"), ip},
+            {QStringLiteral("mac"), QStringLiteral("00:11:22:33:44:55")},
+            {QStringLiteral("netMask"), QStringLiteral("255.255.0.0")},
+            {QStringLiteral("gateway"), QStringLiteral("10.1.0.1")},
+            {QStringLiteral("dns_servers"), QStringLiteral("10.1.0.1")},
+            {QStringLiteral("dhcp"), dhcp}};
+}
+
 struct Seen
 {
     QString command;
@@ -95,9 +105,8 @@ public:
     int port = 0;
     qint64 utcMs = 1700000000000;
     QByteArray timeZoneId = "Europe/Berlin";
-    InterfaceInfoList interfaces{InterfaceInfo(QStringLiteral("eth0"), QStringLiteral("10.1.0.2"),
-                                               QStringLiteral("00:11:22:33:44:55"), QStringLiteral("255.255.0.0"),
-                                               QStringLiteral("10.1.0.1"), QStringLiteral("10.1.0.1"), 0)};
+    // In the wire form of "iflist".
+    QJsonArray interfaces{nic(QStringLiteral("eth0"), QStringLiteral("10.1.0.2"))};
     bool applyInterfaceChanges = true;
     int ifListDelayMs = 0;
     Override override;
@@ -136,18 +145,8 @@ private:
                                        .toJson());
         }
         if (command == QLatin1String("iflist")) {
-            QJsonArray list;
-            for (const InterfaceInfo &iface : qAsConst(interfaces)) {
-                list.append(QJsonObject{{QStringLiteral("name"), iface.name},
-                                        {QStringLiteral("ipAddr"), iface.ip},
-                                        {QStringLiteral("mac"), iface.macAddress},
-                                        {QStringLiteral("netMask"), iface.mask},
-                                        {QStringLiteral("gateway"), iface.gateway},
-                                        {QStringLiteral("dns_servers"), iface.dns},
-                                        {QStringLiteral("dhcp"), iface.useDHCP == Qt::Checked}});
-            }
             FakeReply reply = FakeReply::json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("0")},
-                                                                        {QStringLiteral("reply"), list}})
+                                                                        {QStringLiteral("reply"), interfaces}})
                                                   .toJson());
             reply.delayMs = ifListDelayMs;
             return reply;
@@ -173,19 +172,13 @@ private:
                 return ok();
             for (const QJsonValue &value : QJsonDocument::fromJson(request.body).array()) {
                 const QJsonObject change = value.toObject();
-                for (InterfaceInfo &iface : interfaces) {
-                    if (iface.name != change.value(QStringLiteral("name")).toString())
-                        continue;
-                    if (change.contains(QStringLiteral("dhcp")))
-                        iface.useDHCP = change.value(QStringLiteral("dhcp")).toBool() ? Qt::Checked : Qt::Unchecked;
-                    if (change.contains(QStringLiteral("ipAddr")))
-                        iface.ip = change.value(QStringLiteral("ipAddr")).toString();
-                    if (change.contains(QStringLiteral("netMask")))
-                        iface.mask = change.value(QStringLiteral("netMask")).toString();
-                    if (change.contains(QStringLiteral("dns_servers")))
-                        iface.dns = change.value(QStringLiteral("dns_servers")).toString();
-                    if (change.contains(QStringLiteral("gateway")))
-                        iface.gateway = change.value(QStringLiteral("gateway")).toString();
+                for (int i = 0; i < interfaces.size(); ++i) {
+                    QJsonObject iface = interfaces.at(i).toObject();
+                    if (iface.value(QStringLiteral("name")) == change.value(QStringLiteral("name"))) {
+                        for (auto it = change.begin(); it != change.end(); ++it)
+                            iface.insert(it.key(), it.value());
+                        interfaces.replace(i, iface);
+                    }
                 }
             }
             return ok();
@@ -461,15 +454,11 @@ private slots:
     {
         Fixture f;
         SimServer &mixed = f.addServer(QStringLiteral("mixed"));
-        mixed.interfaces.append(InterfaceInfo(QStringLiteral("eth1"), QStringLiteral("192.168.5.5"),
-                                              QStringLiteral("00:11:22:33:44:66"), QStringLiteral("255.255.255.0"),
-                                              QString(), QString(), Qt::Checked));
+        mixed.interfaces.append(nic(QStringLiteral("eth1"), QStringLiteral("192.168.5.5"), true));
         SimServer &allDhcp = f.addServer(QStringLiteral("dhcp"));
-        allDhcp.interfaces.first().useDHCP = Qt::Checked;
+        allDhcp.interfaces = {nic(QStringLiteral("eth0"), QStringLiteral("10.1.0.3"), true)};
         SimServer &twoStatic = f.addServer(QStringLiteral("static"));
-        twoStatic.interfaces.append(InterfaceInfo(QStringLiteral("eth7"), QStringLiteral("10.9.0.2"),
-                                                  QStringLiteral("00:11:22:33:44:77"), QStringLiteral("255.0.0.0"),
-                                                  QString(), QString(), Qt::Unchecked));
+        twoStatic.interfaces.append(nic(QStringLiteral("eth7"), QStringLiteral("10.9.0.2")));
         QVERIFY(f.selectAll());
 
         // The collected list only says that something changed.
@@ -541,9 +530,7 @@ private slots:
         timing.maxCheckAttempts = 3;
         Fixture f(timing);
         SimServer &server = f.addServer(QStringLiteral("one"));
-        server.interfaces.append(InterfaceInfo(QStringLiteral("eth1"), QStringLiteral("10.2.0.2"),
-                                               QStringLiteral("00:11:22:33:44:88"), QStringLiteral("255.255.0.0"),
-                                               QString(), QString(), Qt::Unchecked));
+        server.interfaces.append(nic(QStringLiteral("eth1"), QStringLiteral("10.2.0.2")));
         QVERIFY(f.selectAll());
         server.applyInterfaceChanges = false;
         server.ifListDelayMs = 100;
@@ -642,8 +629,8 @@ private slots:
         Fixture f;
         SimServer &first = f.addServer(QStringLiteral("one"));
         SimServer &second = f.addServer(QStringLiteral("two"));
-        first.interfaces.first().useDHCP = Qt::Checked;
-        second.interfaces.first().useDHCP = Qt::Checked;
+        first.interfaces = {nic(QStringLiteral("eth0"), QStringLiteral("10.1.0.2"), true)};
+        second.interfaces = first.interfaces;
         QVERIFY(f.selectAll());
 
         f.manager->addSystemChange(QStringLiteral("first run"));
@@ -719,7 +706,7 @@ private slots:
         QCOMPARE(namesOf(rowsOf(f.manager->successfulResultsModel())),
                  QStringList({QStringLiteral("password"), QStringLiteral("port"), QStringLiteral("gateway")}));
         QVERIFY(rowsOf(f.manager->failedResultsModel()).isEmpty());
-        QCOMPARE(moved.interfaces.at(0).gateway, QStringLiteral("10.1.0.254"));
+        QCOMPARE(moved.interfaces.at(0)[QStringLiteral("gateway")].toString(), QStringLiteral("10.1.0.254"));
         const QVector<Seen> checks = moved.seen(QStringLiteral("iflist"));
         QVERIFY(!checks.isEmpty());
         QCOMPARE(checks.last().password, newPassword);

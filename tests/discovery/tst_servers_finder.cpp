@@ -1,11 +1,13 @@
 #include "core/constants.h"
 #include "discovery/servers_finder.h"
+#include "peer_sim.h"
 #include "platform/multicast_membership.h"
 #include "private_network.h"
 
 #include <QtTest>
 
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUdpSocket>
@@ -398,6 +400,45 @@ private slots:
         }
         waitForAnswers(id, 2);
         QCOMPARE(m_recorder->unknownAdded.size(), 1);
+    }
+
+    void wholeFleetAnsweringAtOnceIsFoundWithoutLoss()
+    {
+        // One request a second leaves quiet gaps in which every answer sent is in.
+        cleanup();
+        ServersFinderParameters parameters = m_parameters;
+        parameters.cycleIntervalMs = 1000;
+        parameters.serverTimeoutMs = 30000;
+        parameters.answeringAddressTimeoutMs = 30000;
+
+        const int size = 300;
+        test::PeerSim fleet;
+        QVERIFY2(fleet.start("{}", {QStringLiteral("--generate"), QString::number(size), QStringLiteral("--systems"),
+                                    QStringLiteral("7"), QStringLiteral("--no-http"), QStringLiteral("--quiet-discovery"),
+                                    QStringLiteral("--discovery-port"), QString::number(parameters.port)}),
+                 qPrintable(fleet.errorString()));
+        m_finder = ServersFinder::create(parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), size, kWaitMs);
+        QHash<QUuid, BaseServerInfo> added;
+        for (const BaseServerInfo &info : qAsConst(m_recorder->added))
+            added.insert(info.id, info);
+        const QJsonArray servers = fleet.servers();
+        QCOMPARE(servers.size(), size);
+        for (const QJsonValue &value : servers) {
+            const QJsonObject server = value.toObject();
+            const BaseServerInfo info = added.value(QUuid(server.value(QStringLiteral("id")).toString()));
+            QCOMPARE(info.name, server.value(QStringLiteral("name")).toString());
+            QCOMPARE(info.systemName, server.value(QStringLiteral("systemName")).toString());
+            QCOMPARE(info.port, server.value(QStringLiteral("port")).toInt());
+            QCOMPARE(info.hostAddress, server.value(QStringLiteral("addresses")).toArray().first().toString());
+        }
+
+        // Every answer the fleet sent was reported.
+        QTRY_COMPARE_WITH_TIMEOUT(qint64(m_recorder->discovered.size()),
+                                  fleet.stats().value(QStringLiteral("answers")).toVariant().toLongLong(), kWaitMs);
+        QVERIFY(m_recorder->discovered.size() >= size);
     }
 
     void badDatagramsAreDroppedHarmlessly()

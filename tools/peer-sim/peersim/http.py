@@ -1,0 +1,137 @@
+"""A small HTTP/1.1 server on asyncio streams: keep-alive, Content-Length.
+
+One event loop serves every simulated server, so a fleet costs sockets, not
+threads.
+"""
+
+import asyncio
+from urllib.parse import unquote
+
+REASONS = {200: "OK", 400: "Bad Request", 401: "Unauthorized", 404: "Not Found",
+           405: "Method Not Allowed", 411: "Length Required", 413: "Payload Too Large",
+           500: "Internal Server Error"}
+MAX_BODY = 1024 * 1024
+
+
+class Request:
+    def __init__(self, method, target, version, headers, body, local, peer):
+        self.method = method
+        self.target = target
+        self.version = version
+        self.headers = headers          # lower-case names
+        self.body = body
+        self.local = local              # (address, port) the request came in on
+        self.peer = peer
+        self.path, _, self.raw_query = target.partition("?")
+
+    def query(self):
+        """Items in wire order; a bare key has the value None."""
+        items = []
+        if not self.raw_query:
+            return items
+        for part in self.raw_query.split("&"):
+            key, equals, value = part.partition("=")
+            items.append([unquote(key), unquote(value) if equals else None])
+        return items
+
+    def wants_close(self):
+        connection = self.headers.get("connection", "").lower()
+        if self.version == "HTTP/1.0":
+            return connection != "keep-alive"
+        return connection == "close"
+
+
+class Response:
+    def __init__(self, status=200, body=b"", content_type="application/json", headers=None):
+        self.status = status
+        self.body = body if isinstance(body, bytes) else body.encode("utf-8")
+        self.content_type = content_type
+        self.headers = list(headers or [])
+        self.close = False
+        self.after = None               # called once the answer has been written
+
+    def encode(self, keep_alive):
+        lines = ["HTTP/1.1 %d %s" % (self.status, REASONS.get(self.status, "Unknown")),
+                 "Content-Type: %s" % self.content_type,
+                 "Content-Length: %d" % len(self.body),
+                 "Connection: %s" % ("keep-alive" if keep_alive else "close")]
+        lines += ["%s: %s" % item for item in self.headers]
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + self.body
+
+
+class Drop(Exception):
+    """Raised by a handler to close the connection without any answer."""
+
+
+class Hang(Exception):
+    """Raised by a handler to keep the connection open and never answer."""
+
+
+async def _read_request(reader, local, peer):
+    line = await reader.readline()
+    if not line:
+        return None
+    while line in (b"\r\n", b"\n"):
+        line = await reader.readline()
+        if not line:
+            return None
+    parts = line.decode("latin-1").strip().split()
+    if len(parts) != 3:
+        raise ValueError("bad request line")
+    headers = {}
+    while True:
+        header = await reader.readline()
+        if not header:
+            return None
+        if header in (b"\r\n", b"\n"):
+            break
+        name, _, value = header.decode("latin-1").partition(":")
+        headers[name.strip().lower()] = value.strip()
+    if "transfer-encoding" in headers:
+        raise ValueError("only Content-Length bodies are read")
+    length = int(headers.get("content-length", "0") or "0")
+    if length < 0 or length > MAX_BODY:
+        raise ValueError("body too large")
+    body = await reader.readexactly(length) if length else b""
+    return Request(parts[0], parts[1], parts[2], headers, body, local, peer)
+
+
+async def serve_connection(reader, writer, handler):
+    """Runs requests of one connection through handler(request) -> Response."""
+    local = writer.get_extra_info("sockname")[:2]
+    peer = writer.get_extra_info("peername")[:2]
+    try:
+        while True:
+            try:
+                request = await _read_request(reader, local, peer)
+            except (ValueError, asyncio.IncompleteReadError, asyncio.LimitOverrunError):
+                writer.write(Response(400, b"bad request", "text/plain").encode(False))
+                await writer.drain()
+                break
+            if request is None:
+                break
+            try:
+                response = await handler(request)
+            except Drop:
+                break
+            except Hang:
+                while await reader.read(65536):
+                    pass
+                break
+            keep_alive = not (request.wants_close() or response.close)
+            writer.write(response.encode(keep_alive))
+            await writer.drain()
+            if response.after:
+                response.after()
+            if not keep_alive:
+                break
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        writer.close()
+
+
+async def listen(address, port, handler):
+    return await asyncio.start_server(
+        lambda reader, writer: serve_connection(reader, writer, handler),
+        host=address, port=port, reuse_address=True)

@@ -1,0 +1,474 @@
+"""One simulated server: its settings, its discovery answer and its REST API."""
+
+import asyncio
+import base64
+import hashlib
+import ipaddress
+import json
+import os
+import sys
+import time
+
+from . import fleet
+from .http import Drop, Hang, Response
+
+ADMIN = "admin"
+REALM = "tessaly-peer"
+TYPE = "Media Server"
+
+
+def real_now_ms():
+    return int(time.time() * 1000)
+
+
+def envelope(reply=None, error="0", error_string=""):
+    body = {"error": error, "errorString": error_string}
+    if reply is not None:
+        body["reply"] = reply
+    return body
+
+
+class Refusal(Exception):
+    """A request the server answers with a non-zero "error"."""
+
+
+def _is_ipv4(text):
+    try:
+        ipaddress.IPv4Address(text)
+        return True
+    except ValueError:
+        return False
+
+
+def _is_mask(text):
+    try:
+        ipaddress.IPv4Network("0.0.0.0/" + text)
+        return True
+    except ValueError:
+        return False
+
+
+class SimServer:
+    def __init__(self, description, simulator):
+        self.sim = simulator
+        self.id = description["id"]
+        self.name = description["name"]
+        self.system_name = description["systemName"]
+        self.port = description["port"]
+        self.flags = description["flags"]
+        self.addresses = list(description["addresses"])
+        self.wrap = description["wrap"]
+        self.type_key = description["typeKey"]
+        self.password = description["password"]
+        self.clock_offset_ms = description["clockOffsetMs"]
+        self.timezone_id = description["timezoneId"]
+        self.timezone_offset = description["timeZoneOffset"]
+        self.interfaces = [dict(item) for item in description["interfaces"]]
+        self.knobs = dict(description["knobs"])
+        self.answer_extra = dict(description["answerExtra"])
+        self.listeners = {}             # (address, port) -> asyncio server
+        self.moving_to = None           # the new port while its answer is on the way
+        self.turn = 0                   # for answering from two addresses in turn
+        self.nonces = set()
+
+    # --- state -------------------------------------------------------------
+
+    def now_ms(self):
+        return real_now_ms() + self.clock_offset_ms
+
+    def state(self):
+        return {
+            "id": self.id, "name": self.name, "systemName": self.system_name,
+            "port": self.port, "flags": self.flags, "addresses": list(self.addresses),
+            "password": self.password, "interfaces": [dict(item) for item in self.interfaces],
+            "clockOffsetMs": self.clock_offset_ms, "utcTimeMs": self.now_ms(),
+            "timezoneId": self.timezone_id, "timeZoneOffset": self.timezone_offset,
+            "knobs": dict(self.knobs),
+            "listening": sorted("%s:%d" % key for key in self.listeners),
+        }
+
+    def update(self, changes):
+        """Applies a control-interface change; raises FleetError naming the field."""
+        if not isinstance(changes, dict):
+            raise fleet.FleetError("body: expected a JSON object")
+        allowed = ("name", "systemName", "flags", "password", "clockOffsetMs",
+                   "timezoneId", "timeZoneOffset", "knobs", "answerExtra")
+        for key in changes:
+            if key not in allowed:
+                raise fleet.FleetError("%s: cannot be changed here" % key)
+        knobs = fleet.check_knobs("knobs", changes.get("knobs", {}), self.knobs)
+        for key in ("name", "systemName", "flags", "password"):
+            if key in changes:
+                fleet.check_string(key, changes[key])
+        if "clockOffsetMs" in changes:
+            fleet.check_integer("clockOffsetMs", changes["clockOffsetMs"])
+        if "timezoneId" in changes:
+            fleet.check_zone("timezoneId", changes["timezoneId"])
+        if "timeZoneOffset" in changes:
+            fleet.check_integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
+        if "answerExtra" in changes and not isinstance(changes["answerExtra"], dict):
+            raise fleet.FleetError("answerExtra: expected an object")
+        self.knobs = knobs
+        self.name = changes.get("name", self.name)
+        self.system_name = changes.get("systemName", self.system_name)
+        self.flags = changes.get("flags", self.flags)
+        self.password = changes.get("password", self.password)
+        self.clock_offset_ms = changes.get("clockOffsetMs", self.clock_offset_ms)
+        self.answer_extra = changes.get("answerExtra", self.answer_extra)
+        if "timezoneId" in changes:
+            self.timezone_id, self.timezone_offset = changes["timezoneId"], None
+        if "timeZoneOffset" in changes:
+            self.timezone_id, self.timezone_offset = None, changes["timeZoneOffset"]
+
+    # --- discovery ---------------------------------------------------------
+
+    def answer_sources(self):
+        """Addresses to answer one request from."""
+        if not self.knobs["discovery"] or not self.addresses:
+            return []
+        if self.knobs["alternate"] and len(self.addresses) > 1:
+            self.turn += 1
+            return [self.addresses[self.turn % 2]]
+        return list(self.addresses)
+
+    def answer(self):
+        mode = self.knobs["answerMode"]
+        if mode == "nonJson":
+            return b"Media Server " + self.id.encode("ascii")
+        description = {
+            self.type_key: TYPE if mode != "foreign" else "Storage Server",
+            "id": self.id, "name": self.name, "systemName": self.system_name,
+            "port": self.port, "flags": self.flags, "version": "2.3.0.0",
+        }
+        description.update(self.answer_extra)
+        data = {"reply": description} if self.wrap else description
+        text = json.dumps(data).encode("utf-8")
+        if mode == "oversize":
+            description["padding"] = ""
+            base = len(json.dumps(data).encode("utf-8"))
+            description["padding"] = "x" * max(0, self.knobs["answerBytes"] - base)
+            text = json.dumps(data).encode("utf-8")
+        return text
+
+    # --- HTTP listeners ----------------------------------------------------
+
+    def serves(self, address, port):
+        return port in (self.port, self.moving_to) and address in self.addresses
+
+    async def bind(self, address, port):
+        key = (address, port)
+        if key not in self.listeners:
+            self.listeners[key] = await self.sim.listen(address, port, self.handle)
+
+    def unbind_stale(self):
+        for key in list(self.listeners):
+            if not self.serves(*key):
+                self.listeners.pop(key).close()
+
+    async def start_http(self):
+        for address in self.addresses:
+            await self.bind(address, self.port)
+
+    async def serve_on(self, addresses, port):
+        """Listens there before anyone is told to come; False when it cannot."""
+        if not self.sim.http_enabled:
+            return True
+        try:
+            for address in addresses:
+                await self.bind(address, port)
+        except OSError as error:
+            print("peer_sim: %s cannot listen on port %d: %s" % (self.name, port, error),
+                  file=sys.stderr)
+            return False
+        return True
+
+    def stop_http(self):
+        for server in self.listeners.values():
+            server.close()
+        self.listeners.clear()
+
+    # --- REST --------------------------------------------------------------
+
+    def _credentials(self, request):
+        """(logged credentials, whether they are the server's)."""
+        header = request.headers.get("authorization", "")
+        scheme, _, value = header.partition(" ")
+        scheme = scheme.lower()
+        if scheme == "basic":
+            try:
+                user, _, password = base64.b64decode(value.strip()).decode("utf-8").partition(":")
+            except (ValueError, UnicodeDecodeError):
+                return {"scheme": "basic", "user": None, "password": None}, False
+            ok = self.knobs["auth"] == "basic" and user == ADMIN and password == self.password
+            return {"scheme": "basic", "user": user, "password": password}, ok
+        if scheme == "digest":
+            params = _digest_params(value)
+            ok = self.knobs["auth"] == "digest" and self._digest_ok(request, params)
+            return {"scheme": "digest", "user": params.get("username"), "password": None}, ok
+        return None, False
+
+    def _digest_ok(self, request, params):
+        if params.get("username") != ADMIN or params.get("nonce") not in self.nonces:
+            return False
+        ha1 = _md5("%s:%s:%s" % (ADMIN, REALM, self.password))
+        ha2 = _md5("%s:%s" % (request.method, params.get("uri", "")))
+        if params.get("qop"):
+            expected = _md5(":".join([ha1, params["nonce"], params.get("nc", ""),
+                                      params.get("cnonce", ""), params["qop"], ha2]))
+        else:
+            expected = _md5("%s:%s:%s" % (ha1, params["nonce"], ha2))
+        return expected == params.get("response")
+
+    def _challenge(self):
+        if self.knobs["auth"] == "digest":
+            nonce = os.urandom(16).hex()
+            self.nonces.add(nonce)
+            value = 'Digest realm="%s", nonce="%s", qop="auth", algorithm=MD5' % (REALM, nonce)
+        else:
+            value = 'Basic realm="%s"' % REALM
+        return Response(401, b'{"error": "401", "errorString": "Unauthorized"}',
+                        headers=[("WWW-Authenticate", value)])
+
+    async def handle(self, request):
+        if not self.serves(*request.local):
+            raise Drop()                # the server has moved away from here
+        auth, ok = self._credentials(request)
+        entry = {
+            "kind": "http", "server": self.id, "name": self.name,
+            "local": "%s:%d" % request.local, "method": request.method,
+            "path": request.path, "query": request.query(), "rawQuery": request.raw_query,
+            "auth": auth, "authorized": ok,
+            "body": request.body.decode("utf-8", "replace"),
+        }
+        if self.knobs["hang"]:
+            entry["status"] = None
+            self.sim.log(entry)
+            raise Hang()
+        if not ok:
+            entry["status"] = 401
+            self.sim.log(entry)
+            return self._challenge()
+        response = self._dispatch(request)
+        if self.moving_to is not None and not await self.serve_on(self.addresses, self.moving_to):
+            self.moving_to = None
+            self.unbind_stale()
+            response = Response(200, json.dumps(envelope({}, "1", "Port is in use")))
+        entry["status"] = response.status
+        self.sim.log(entry)
+        if self.knobs["delayMs"]:
+            await asyncio.sleep(self.knobs["delayMs"] / 1000)
+        return response
+
+    def _dispatch(self, request):
+        command = request.path[len("/api/"):] if request.path.startswith("/api/") else None
+        handlers = {"gettime": ("GET", self._gettime), "iflist": ("GET", self._iflist),
+                    "settime": ("GET", self._settime), "configure": ("GET", self._configure),
+                    "ifconfig": ("POST", self._ifconfig)}
+        if command not in handlers:
+            return Response(404, json.dumps(envelope(None, "1", "Unknown command")))
+        method, handler = handlers[command]
+        if request.method != method:
+            return Response(405, json.dumps(envelope(None, "1", "Method not allowed")))
+        faulty = self.knobs["faultCommands"] is None or command in self.knobs["faultCommands"]
+        error = self.knobs["error"]
+        if faulty and error not in (None, "", "0"):
+            body = {"error": error}
+            if self.knobs["errorString"] is not None:
+                body["errorString"] = self.knobs["errorString"]
+            return Response(200, json.dumps(body))
+        try:
+            body, after = handler(request)
+        except Refusal as refusal:
+            body, after = envelope({}, "1", str(refusal)), None
+        response = Response(200, self._mangle(command, body) if faulty else json.dumps(body))
+        if after:
+            response.after, response.close = after, True
+        return response
+
+    def _mangle(self, command, body):
+        mode = self.knobs["replyMode"]
+        if mode == "nonJson":
+            return "<html><body>Service temporarily unavailable</body></html>"
+        if mode == "truncated":
+            text = json.dumps(body)
+            return text[:len(text) // 2]
+        if mode == "keyless":
+            if command == "gettime":
+                body["reply"] = {key: value for key, value in body["reply"].items()
+                                 if key != "utcTime"}
+            elif command == "iflist":
+                body["reply"] = [{key: value for key, value in item.items() if key != "mac"}
+                                 for item in body["reply"]]
+            else:
+                body = {}
+        elif mode == "oversize":
+            body["padding"] = "x" * self.knobs["oversizeBytes"]
+        return json.dumps(body)
+
+    def _refuse(self, kind):
+        if kind in self.knobs["refuse"]:
+            raise Refusal(self.knobs["refuseString"])
+
+    def _gettime(self, request):
+        local = any(key == "local" for key, _ in request.query())
+        now = self.now_ms()
+        reply = {"utcTime": str(now)}
+        if local and self.timezone_id is not None:
+            reply["timezoneId"] = self.timezone_id
+        else:
+            reply["timeZoneOffset"] = self.current_offset(now)
+        return envelope(reply), None
+
+    def current_offset(self, utc_ms):
+        if self.timezone_id is None:
+            return self.timezone_offset
+        return fleet.zone_offset_seconds(self.timezone_id, utc_ms)
+
+    def _iflist(self, request):
+        return envelope([dict(item) for item in self.interfaces]), None
+
+    def _settime(self, request):
+        self._refuse("settime")
+        if "SF_timeCtrl" not in self.flags:
+            raise Refusal("Changing the date and time is not supported")
+        query = dict(request.query())
+        try:
+            utc_ms = int(query.get("datetime") or "")
+        except ValueError:
+            raise Refusal("Invalid datetime")
+        if utc_ms <= 0:
+            raise Refusal("Invalid datetime")
+        zone = query.get("timezone")
+        if zone:
+            try:
+                fleet.check_zone("timezone", zone)
+            except fleet.FleetError:
+                raise Refusal("Unknown time zone")
+        self.clock_offset_ms = utc_ms - real_now_ms()
+        if zone:
+            if self.timezone_id is not None:
+                self.timezone_id = zone
+            else:
+                # A server that knows only offsets keeps the zone's offset.
+                self.timezone_offset = fleet.zone_offset_seconds(zone, utc_ms)
+        return envelope({}), None
+
+    def _configure(self, request):
+        query = dict(request.query())
+        if query.get("oldPassword") != self.password:
+            raise Refusal("Wrong old password")
+        kinds = [key for key in ("systemName", "password", "port") if key in query]
+        if not kinds:
+            raise Refusal("Nothing to configure")
+        for kind in kinds:
+            self._refuse(kind)
+        if "systemName" in query and not query["systemName"]:
+            raise Refusal("Invalid system name")
+        if "password" in query and not query["password"]:
+            raise Refusal("Invalid password")
+        port = None
+        if "port" in query:
+            try:
+                port = int(query["port"] or "")
+            except ValueError:
+                raise Refusal("Invalid port")
+            if not 0 < port < 65536:
+                raise Refusal("Invalid port")
+            if port != self.port and not self.sim.port_free(self, port):
+                raise Refusal("Port %d is in use" % port)
+        if "systemName" in query:
+            self.system_name = query["systemName"]
+            self.flags = " ".join(part for part in self.flags.split() if part != "SF_AutoSystemName")
+        if "password" in query:
+            self.password = query["password"]
+        if port is not None and port != self.port:
+            self.moving_to = port
+            return envelope({}), self.finish_move
+        return envelope({}), None
+
+    def finish_move(self):
+        """Leaves the old port once the answer has gone out through it."""
+        self.port, self.moving_to = self.moving_to, None
+        self.unbind_stale()
+
+    def _ifconfig(self, request):
+        self._refuse("ifconfig")
+        if "SF_IfListCtrl" not in self.flags:
+            raise Refusal("Interface configuration is not supported")
+        try:
+            changes = json.loads(request.body.decode("utf-8"))
+        except (ValueError, UnicodeDecodeError):
+            raise Refusal("Invalid JSON")
+        if not isinstance(changes, list):
+            raise Refusal("Expected an array of interfaces")
+        names = [item["name"] for item in self.interfaces]
+        for change in changes:
+            if not isinstance(change, dict) or change.get("name") not in names:
+                raise Refusal("Unknown interface")
+            for key, value in change.items():
+                if key == "dhcp":
+                    valid = isinstance(value, bool)
+                elif key in ("ipAddr", "netMask"):
+                    valid = isinstance(value, str) and (_is_ipv4(value) if key == "ipAddr"
+                                                        else _is_mask(value))
+                elif key == "gateway":
+                    valid = isinstance(value, str) and (value == "" or _is_ipv4(value))
+                elif key == "dns_servers":
+                    valid = isinstance(value, str) and all(_is_ipv4(part) for part in value.split())
+                else:
+                    valid = key == "name"
+                if not valid:
+                    raise Refusal("Invalid value of %s" % key)
+        if self.knobs["ifconfigApply"]:
+            self.sim.later(self.knobs["ifconfigDelayMs"],
+                           lambda: self.sim.spawn(self.apply_interfaces(changes)))
+        return envelope({}), None
+
+    async def apply_interfaces(self, changes):
+        addresses = list(self.addresses)
+        for change in changes:
+            interface = next(item for item in self.interfaces if item["name"] == change["name"])
+            old_ip = interface["ipAddr"]
+            interface.update({key: value for key, value in change.items() if key != "name"})
+            new_ip = interface["ipAddr"]
+            if new_ip == old_ip:
+                continue
+            if old_ip in addresses:
+                index = addresses.index(old_ip)
+                if fleet.is_loopback(new_ip) and new_ip not in addresses:
+                    addresses[index] = new_ip
+                else:
+                    del addresses[index]
+            elif fleet.is_loopback(new_ip) and new_ip not in addresses:
+                addresses.append(new_ip)
+        # Discovery announces the new address only once HTTP listens there.
+        await self.serve_on(addresses, self.port)
+        self.addresses = addresses
+        self.unbind_stale()
+
+
+def _md5(text):
+    return hashlib.md5(text.encode("utf-8")).hexdigest()
+
+
+def _digest_params(text):
+    params = {}
+    for part in _split_params(text):
+        key, _, value = part.partition("=")
+        params[key.strip().lower()] = value.strip().strip('"')
+    return params
+
+
+def _split_params(text):
+    parts, current, quoted = [], "", False
+    for char in text:
+        if char == '"':
+            quoted = not quoted
+        if char == "," and not quoted:
+            parts.append(current)
+            current = ""
+        else:
+            current += char
+    if current.strip():
+        parts.append(current)
+    return parts

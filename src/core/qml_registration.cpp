@@ -1,5 +1,6 @@
 #include "core/qml_registration.h"
 
+#include "core/buttons.h"
 #include "core/constants.h"
 
 #include <QQmlEngine>
@@ -10,6 +11,7 @@ void registerQmlTypes()
 {
     static const char uri[] = "orvane.rtu";
     qmlRegisterUncreatableType<Constants>(uri, 1, 0, "Constants", QStringLiteral("Constants"));
+    qmlRegisterType<Buttons>(uri, 1, 0, "Buttons");
 }
 
 } // namespace rtu

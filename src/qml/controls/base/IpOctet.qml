@@ -1,0 +1,56 @@
+import QtQuick 2.9
+
+import "../../common" as Common
+
+TextInput {
+    id: octet
+
+    property string initialText
+    readonly property bool changed: text !== initialText
+    property Item nextOctet: null
+    property Item previousOctet: null
+
+    function moveTo(target) {
+        if (!target)
+            return false
+        target.forceActiveFocus()
+        return true
+    }
+
+    onInitialTextChanged: text = initialText
+    onActiveFocusChanged: {
+        if (activeFocus)
+            selectAll()
+    }
+    onTextEdited: {
+        if (activeFocus && text.length >= 3)
+            moveTo(nextOctet)
+    }
+
+    Keys.onPressed: {
+        switch (event.key) {
+        case Qt.Key_Backspace:
+            if (text.length === 0)
+                event.accepted = moveTo(previousOctet)
+            break
+        case Qt.Key_Tab:
+        case Qt.Key_Right:
+            event.accepted = moveTo(nextOctet)
+            break
+        case Qt.Key_Backtab:
+        case Qt.Key_Left:
+            event.accepted = moveTo(previousOctet)
+            break
+        }
+    }
+
+    width: 1.3 * implicitHeight
+    horizontalAlignment: TextInput.AlignHCenter
+    renderType: TextInput.NativeRendering
+    font.pixelSize: Common.SizeManager.fontSizes.base
+    font.family: Common.SizeManager.regularFont.name
+    selectByMouse: true
+    // Only 0..255 without leading zeros can be typed, so a complete octet
+    // is never read as octal or with group separators by a server.
+    validator: RegExpValidator { regExp: /^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$/ }
+}

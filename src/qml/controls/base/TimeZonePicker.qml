@@ -1,0 +1,106 @@
+import QtQuick 2.5
+import QtQuick.Controls 1.4 as Controls
+import QtQuick.Controls.Styles 1.4
+
+import "." as Base
+import "../../common" as Common
+
+Controls.ComboBox {
+    id: picker
+
+    property int initIndex: Common.SizeManager.kInvalidArrayIndex
+    readonly property bool changed: currentIndex !== initIndex
+    property bool pseudoEnabled: true
+    property int fontSize: Common.SizeManager.fontSizes.base
+    property int lastSelectedIndex: Common.SizeManager.kInvalidArrayIndex
+    property int lastAcceptedIndex: Common.SizeManager.kInvalidArrayIndex
+    property bool tracking: false
+
+    signal timeZoneChanged(int from, int to)
+
+    function trackIndex() {
+        if (!tracking) {
+            if (currentIndex !== initIndex || currentIndex < 0)
+                return
+            lastSelectedIndex = currentIndex
+            lastAcceptedIndex = currentIndex
+            tracking = true
+            return
+        }
+        // Rows such as "<Different>" are not zones: choosing them is ignored.
+        if (!model || !model.isValidValue(currentIndex) || currentIndex === lastAcceptedIndex)
+            return
+        var from = lastAcceptedIndex
+        lastSelectedIndex = from
+        lastAcceptedIndex = currentIndex
+        timeZoneChanged(from, currentIndex)
+    }
+
+    onCurrentIndexChanged: trackIndex()
+    onInitIndexChanged: currentIndex = initIndex
+    onModelChanged: currentIndex = initIndex
+    Component.onCompleted: currentIndex = initIndex
+    onHoveredChanged: hovered ? tooltip.show() : tooltip.hide()
+    onPressedChanged: {
+        if (pressed)
+            tooltip.hide()
+    }
+
+    // A pseudo-disabled picker cannot be changed from the keyboard either;
+    // forwarded keys are seen before the combo box's own handlers.
+    Keys.forwardTo: pseudoEnabled ? [] : [keyBlocker]
+
+    implicitHeight: Common.SizeManager.clickableSizes.medium
+    implicitWidth: 5 * implicitHeight
+    clip: true
+    textRole: "display"
+    activeFocusOnTab: true
+    activeFocusOnPress: true
+    opacity: enabled && pseudoEnabled ? 1 : 0.5
+
+    style: ComboBoxStyle {
+        id: pickerStyle
+
+        label: Item {
+            Text {
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.rightMargin: 1.5 * pickerStyle.dropDownButtonWidth
+                anchors.verticalCenter: parent.verticalCenter
+                text: control.currentText
+                elide: Text.ElideRight
+                font.pixelSize: picker.fontSize
+                font.family: Common.SizeManager.regularFont.name
+                renderType: Text.NativeRendering
+            }
+        }
+    }
+
+    // The wheel must not change the zone by accident.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.NoButton
+        onWheel: wheel.accepted = true
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        visible: !picker.pseudoEnabled
+        hoverEnabled: true
+        onContainsMouseChanged: containsMouse ? tooltip.show() : tooltip.hide()
+    }
+
+    Item {
+        id: keyBlocker
+
+        Keys.onPressed: event.accepted = event.key !== Qt.Key_Tab && event.key !== Qt.Key_Backtab
+    }
+
+    Base.Tooltip {
+        id: tooltip
+
+        objectName: "tooltip"
+        y: picker.height
+        text: picker.currentText
+    }
+}

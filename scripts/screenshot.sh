@@ -6,8 +6,7 @@
 #       to build/gallery.png
 #   scripts/screenshot.sh --pages [OUTPUT_DIR]
 #       the main window's pages (welcome, settings for one and several servers,
-#       progress, summary) against a simulated fleet; default build/screenshots.
-#       TESSALY_SCREENSHOT_FLEET names another fleet file of tests/qml/data.
+#       progress, summary) against the demo fleet; default build/screenshots.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -21,6 +20,7 @@ if [ "${1:-}" = "--pages" ]; then
   mkdir -p "$out"
   export TESSALY_SCREENSHOT_DIR="$(cd "$out" && pwd)"
   export TESSALY_SOURCE_DIR="$root"
+  export TESSALY_SCREENSHOT_FLEET="$root/tools/peer-sim/fleets/demo.json"
   "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
     "$build_dir/bin/tessaly_qml_tests" -input "$root/tests/qml/screens/PageShots.qml" -import qrc:/src/qml
   ls "$TESSALY_SCREENSHOT_DIR"/*.png

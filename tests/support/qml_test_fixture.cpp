@@ -3,6 +3,7 @@
 #include "test_paths.h"
 
 #include <QAbstractItemModel>
+#include <QDir>
 #include <QJsonObject>
 
 namespace rtu::test {
@@ -15,7 +16,9 @@ bool QmlTestFixture::startFleet(const QString &fleetFile)
 {
     if (m_sim.isRunning())
         return true;
-    if (m_sim.startWithFile(sourceDir() + QStringLiteral("/tests/qml/data/") + fleetFile,
+    const QString path = QDir::isAbsolutePath(fleetFile) ? fleetFile
+                                                         : sourceDir() + QStringLiteral("/tests/qml/data/") + fleetFile;
+    if (m_sim.startWithFile(path,
                             {QStringLiteral("--quiet-discovery")}))
         return true;
     qWarning("simulated fleet: %s", qPrintable(m_sim.errorString()));

@@ -18,7 +18,7 @@ public:
     ~QmlTestFixture() override;
 
 public slots:
-    // Starts the simulator with a fleet file of tests/qml/data (once per process).
+    // Starts the simulator with a fleet file (relative: of tests/qml/data), once per process.
     bool startFleet(const QString &fleetFile);
 
     // The simulator's view of one server (by id or name).

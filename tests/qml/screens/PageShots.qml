@@ -41,19 +41,18 @@ TestCase {
 
     function test_pages() {
         verify(directory.length > 0, "TESSALY_SCREENSHOT_DIR is not set");
-        var fleet = testFixture.environment("TESSALY_SCREENSHOT_FLEET");
-        model = Fleet.start(shots, testFixture, rtuContext, fleet.length ? fleet : "screens_fleet.json", 5);
+        model = Fleet.start(shots, testFixture, rtuContext, testFixture.environment("TESSALY_SCREENSHOT_FLEET"), 8);
         var component = Qt.createComponent("qrc:/src/qml/main.qml");
         compare(component.status, Component.Ready, component.errorString());
         window = component.createObject(null);
         window.requestActivate();
-        Fleet.waitLoggedIn(shots, testFixture, model, ["Entrance", "Parking"]);
+        Fleet.waitLoggedIn(shots, testFixture, model, ["Harbour Gate", "Harbour Quay"]);
         tryVerify(function() {
             return testFixture.modelRows(model).every(function(row) { return row.itemType !== 1 || row.name.indexOf("(127.") > 0; });
         }, 10000, "servers without their address");
         save("welcome");
 
-        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Entrance")));
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Gate")));
         waitForPage("settingsPage");
         save("settings-one-server");
         var flickable = findChild(page(), "settingsFlickable");
@@ -62,7 +61,7 @@ TestCase {
         flickable.contentY = 0;
 
         wait(200);
-        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Parking")));
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Quay")));
         tryCompare(model, "selectedCount", 2);
         waitForPage("settingsPage");
         save("settings-several-servers");
@@ -73,7 +72,7 @@ TestCase {
         save("settings-several-servers-edit-all");
 
         mouseClick(panels[2].maskedArea.systemNameField);
-        Steps.typeText(shots, "Headquarters");
+        Steps.typeText(shots, "Harbour East");
         save("settings-unsaved");
         mouseClick(findChild(page(), "applyChangesButton"));
         waitForPage("progressPage");

@@ -74,6 +74,35 @@ TestCase {
         verify(!window.selectionPage.enabled);
     }
 
+    function panelButton(panel, buttonId) {
+        var row = panel.children[0];
+        for (var i = 0; i < row.children.length; ++i) {
+            if (row.children[i].buttonId === buttonId)
+                return row.children[i].item;
+        }
+        return null;
+    }
+
+    function test_outdated_banner_offers_a_reload() {
+        Fleet.select(testCase, testFixture, rtuContext, ["beta-two"]);
+        var settings = page();
+        var banner = findChild(settings, "outdatedWarning");
+        verify(!banner.show);
+        compare(banner.y, -banner.height, "the banner waits above the page");
+
+        // The server renames itself while the operator looks at it.
+        verify(testFixture.updateServer("beta-two", { "name": "beta-renamed" }));
+        tryVerify(function() { return model.selectionOutdated; }, 10000);
+        verify(banner.show);
+        tryCompare(banner, "y", 0);
+
+        mouseClick(panelButton(findChild(banner, "updateButtons"), TessRtu.Buttons.Update));
+        verify(!model.selectionOutdated);
+        verify(page() !== settings, "\"Update\" rebuilds the page from fresh values");
+        verify(!findChild(page(), "outdatedWarning").show);
+        verify(testFixture.updateServer("{0a11ce00-0000-4000-8000-000000000004}", { "name": "beta-two" }));
+    }
+
     function test_unsaved_edits_guard_the_selection() {
         Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
         verify(!window.selectionPage.askForSelectionChange);

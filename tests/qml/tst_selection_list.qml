@@ -91,6 +91,22 @@ Item {
             compare(locked.opacity, 0.3);
         }
 
+        function test_footer_only_when_the_list_overflows() {
+            var list = createList();
+            var loader = list.parent.parent;
+            verify(list.contentHeight > 300);
+            loader.anchors.fill = undefined;
+            loader.width = root.width;
+
+            loader.height = 300;
+            waitForRendering(list);
+            verify(list.footerItem.visible, "a list taller than its view repeats the box at its end");
+
+            loader.height = list.contentHeight + 200;
+            waitForRendering(list);
+            verify(!list.footerItem.visible);
+        }
+
         function test_single_click_toggles_and_double_click_selects_only() {
             var list = createList();
             mouseClick(serverItem(list, "alpha-one"));

@@ -42,6 +42,7 @@ FocusScope {
     Rtu.OutdatedWarningPanel {
         id: outdatedWarning
 
+        objectName: "outdatedWarning"
         z: 1
         show: thisComponent.selectionModel.selectionOutdated
         onUpdateClicked: thisComponent.selectionModel.selectionChanged()

@@ -37,6 +37,7 @@ Rectangle {
     Base.ButtonsPanel {
         id: buttonsPanel
 
+        objectName: "updateButtons"
         anchors.right: parent.right
         buttons: TessRtu.Buttons.Update
         spacing: Common.SizeManager.spacing.medium

@@ -51,6 +51,12 @@ TestCase {
             return testFixture.modelRows(model).every(function(row) { return row.itemType !== 1 || row.name.indexOf("(127.") > 0; });
         }, 10000, "servers without their address");
         save("welcome");
+        var list = window.selectionPage.selectionList;
+        tryVerify(function() { return testFixture.modelRows(model).some(function(row) { return row.itemType === 3; }); },
+                  10000, "no unknown host");
+        list.positionViewAtEnd();
+        save("server-list-end");
+        list.positionViewAtBeginning();
 
         mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Gate")));
         waitForPage("settingsPage");

@@ -108,16 +108,6 @@ Item {
             dialog.close();
         }
 
-        function test_invalid_gateway_is_named_after_static_fields_pass() {
-            var panel = createPanel(["alpha-one"]);
-            var gateway = line(panel, 0).gatewayControl;
-            Steps.clearOctet(testCase, gateway, 1);
-            verify(!panel.tryApplyChanges());
-            var dialog = findChild(panel.maskedArea.interfaceEditor, "errorDialog");
-            compare(dialog.message, "Invalid gateway for interface eth0 specified. Can't apply changes.");
-            dialog.close();
-        }
-
         function test_several_servers_with_differing_ports() {
             var panel = createPanel(["alpha-one", "alpha-two"]);
             verify(!panel.warned, "several servers start masked");

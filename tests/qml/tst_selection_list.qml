@@ -4,7 +4,6 @@ import QtTest 1.2
 import orvane.rtu 1.0 as TessRtu
 
 import "Fleet.js" as Fleet
-import "PanelSteps.js" as Steps
 
 Item {
     id: root
@@ -178,33 +177,6 @@ Item {
             verify(!dialog.visible);
             compare(applySpy.count, data.applied);
             tryCompare(model, "selectedCount", data.selected);
-        }
-
-        // Sorted last on purpose: it logs the system in for the rest of the run.
-        function test_z_login_with_password_and_failed_login() {
-            var list = createList();
-            var gammaRow = Fleet.systemRow(testFixture, model, "Gamma");
-            tryVerify(function() { return rowItem(list, gammaRow).loggedState === TessRtu.Constants.NotLogged; }, 10000);
-            var gamma = rowItem(list, gammaRow);
-
-            mouseClick(findChild(gamma, "loginButton"));
-            var loginDialog = findChild(gamma, "loginDialog");
-            tryVerify(function() { return loginDialog.visible && loginDialog.active; });
-            mouseClick(loginDialog.passwordField);
-            Steps.typeIntoDialog(testCase, "wrong");
-            keyClick(Qt.Key_Return);
-            var errorDialog = findChild(list, "loginErrorDialog");
-            tryVerify(function() { return errorDialog.visible; }, 10000);
-            compare(errorDialog.message, "Can't login to any server in system Gamma with entered password");
-            errorDialog.close();
-
-            mouseClick(findChild(gamma, "loginButton"));
-            tryVerify(function() { return loginDialog.visible && loginDialog.active; });
-            compare(loginDialog.passwordField.text, "");
-            mouseClick(loginDialog.passwordField);
-            Steps.typeIntoDialog(testCase, "opensesame");
-            keyClick(Qt.Key_Return);
-            tryVerify(function() { return serverItem(list, "gamma-one").loggedIn; }, 10000);
         }
     }
 }

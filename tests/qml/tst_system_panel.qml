@@ -79,15 +79,6 @@ Item {
             compare(Fleet.resultRows(testFixture, rtuContext), ["system name=  Lobby  "]);
         }
 
-        function test_name_and_password_together() {
-            var panel = createPanel(["alpha-one"]);
-            replaceText(panel.maskedArea.systemNameField, "Lobby");
-            replaceText(panel.maskedArea.passwordField, "n3w");
-            verify(panel.tryApplyChanges());
-            Fleet.applyAndWait(testCase, rtuContext);
-            compare(Fleet.resultRows(testFixture, rtuContext), ["password=n3w", "system name=Lobby"]);
-        }
-
         function test_differing_systems_show_placeholder_cleared_on_focus() {
             var panel = createPanel(["alpha-one", "beta-one"]);
             mouseClick(findChild(panel, "editAllButton"));

@@ -1,6 +1,8 @@
 #include "platform/multicast_membership.h"
 
 #ifdef _WIN32
+// inet_addr is all the join needs: dotted IPv4 texts.
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else

@@ -111,8 +111,7 @@ class Fleet:
         return self.update(key, knobs=knobs)
 
     def log(self, kind="http"):
-        entries = self.control("GET", "/log")["entries"]
-        return [entry for entry in entries if kind is None or entry["kind"] == kind]
+        return self.control("GET", "/log?kind=" + kind if kind else "/log")["entries"]
 
 
 class FleetCase(unittest.TestCase):
@@ -152,7 +151,7 @@ def api(address, port, path, password, **options):
 
 
 def ask(payload=REQUEST, expected=None, quiet=0.4, source="127.0.0.1", buffer=None,
-        timeout=5.0):
+        timeout=5.0, group=GROUP):
     """Sends one datagram to the group; returns [(answer, sender address)].
 
     Collects until `expected` answers arrived, or until `quiet` seconds pass
@@ -165,7 +164,7 @@ def ask(payload=REQUEST, expected=None, quiet=0.4, source="127.0.0.1", buffer=No
             except OSError:
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, buffer)
         sock.bind((source, 0))
-        sock.sendto(payload, GROUP)
+        sock.sendto(payload, group)
         answers = []
         deadline = time.monotonic() + timeout
         while expected is None or len(answers) < expected:

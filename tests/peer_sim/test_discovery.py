@@ -100,6 +100,14 @@ class Knobs(DiscoveryCase):
         self.assertEqual(json.loads(answers["127.0.0.41"])["id"], ONE)
 
 
+class OtherPort(unittest.TestCase):
+    def test_listens_where_told(self):
+        with Fleet({"servers": [{"addresses": ["127.0.0.45"]}]}, ["--discovery-port", "5107"]):
+            self.assertEqual(ask(quiet=0.3), [])
+            self.assertEqual([sender for _, sender in ask(expected=1, group=(GROUP[0], 5107))],
+                             ["127.0.0.45"])
+
+
 class Asker(unittest.TestCase):
     def test_asker_sends_the_request_to_the_group(self):
         listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)

@@ -1,6 +1,7 @@
 """Fleet descriptions: bad input is named, generated fleets are usable."""
 
 import os
+import socket
 import subprocess
 import sys
 import unittest
@@ -27,6 +28,7 @@ class BadDescriptions(unittest.TestCase):
         ({"servers": [{"interfaces": [{"name": "a"}, {"name": "a"}]}]}, "servers[0].interfaces"),
         ({"servers": [{"knobs": {"replyMode": "garbled"}}]}, "servers[0].knobs.replyMode"),
         ({"servers": [{"knobs": {"refuse": ["reboot"]}}]}, "servers[0].knobs.refuse[0]"),
+        ({"servers": [{"knobs": {"faultCommands": ["gettime", "time"]}}]}, "servers[0].knobs.faultCommands[1]"),
         ({"servers": [{"nmae": "typo"}]}, "servers[0].nmae"),
         ({"servers": [{"id": "{00000000-0000-0000-0000-000000000001}"},
                       {"id": "00000000-0000-0000-0000-000000000001"}]}, "servers[1].id"),
@@ -56,6 +58,22 @@ class BadDescriptions(unittest.TestCase):
                                 capture_output=True, text=True, timeout=30)
         self.assertEqual(result.returncode, 2)
         self.assertIn("/nonexistent/fleet.json", result.stderr)
+
+    def test_busy_port_is_named(self):
+        busy = socket.socket()
+        self.addCleanup(busy.close)
+        busy.bind(("127.0.0.66", 7001))
+        busy.listen()
+        with self.assertRaises(RuntimeError) as caught:
+            Fleet({"servers": [{"addresses": ["127.0.0.65"]}, {"addresses": ["127.0.0.66"]}]}).start()
+        self.assertIn("servers[1]", str(caught.exception))
+
+    def test_refuses_the_host_network(self):
+        environment = {key: value for key, value in os.environ.items() if key != "TESSALY_PRIVATE_NET"}
+        result = subprocess.run([sys.executable, SIMULATOR, "--generate", "1"], env=environment,
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("netns.sh", result.stderr)
 
 
 class Defaults(unittest.TestCase):

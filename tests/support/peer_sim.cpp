@@ -166,15 +166,10 @@ QJsonObject PeerSim::setKnobs(const QString &key, const QJsonObject &knobs)
 
 QJsonArray PeerSim::requestLog(const QString &kind)
 {
-    const QJsonArray entries = call("GET", QStringLiteral("/log")).value(QStringLiteral("entries")).toArray();
-    if (kind.isEmpty())
-        return entries;
-    QJsonArray result;
-    for (const QJsonValue &entry : entries) {
-        if (entry.toObject().value(QStringLiteral("kind")).toString() == kind)
-            result.append(entry);
-    }
-    return result;
+    QString path = QStringLiteral("/log");
+    if (!kind.isEmpty())
+        path += QStringLiteral("?kind=") + QString::fromUtf8(QUrl::toPercentEncoding(kind));
+    return call("GET", path).value(QStringLiteral("entries")).toArray();
 }
 
 void PeerSim::clearLog()

@@ -38,8 +38,12 @@ def parse_arguments(argv):
                         help="leave discovery requests out of the request log")
     parser.add_argument("--asker", action="append", default=[], metavar="ADDRESS",
                         help="also run a host that only sends requests from ADDRESS")
-    parser.add_argument("--discovery-port", type=int, default=DISCOVERY_PORT, help=argparse.SUPPRESS)
-    parser.add_argument("--group", default=GROUP, help=argparse.SUPPRESS)
+    parser.add_argument("--outside-namespace", action="store_true",
+                        help="run even outside scripts/netns.sh (answers may reach the real network)")
+    parser.add_argument("--discovery-port", type=int, default=DISCOVERY_PORT, metavar="PORT",
+                        help="UDP port of the discovery group (default %(default)s)")
+    parser.add_argument("--group", default=GROUP, metavar="ADDRESS",
+                        help="discovery multicast group (default %(default)s)")
     options = parser.parse_args(argv)
     if not options.fleet and not options.generate:
         parser.error("give --fleet FILE or --generate N")
@@ -55,6 +59,10 @@ def raise_file_limit():
 
 def main(argv=None):
     options = parse_arguments(sys.argv[1:] if argv is None else argv)
+    if os.environ.get("TESSALY_PRIVATE_NET") != "1" and not options.outside_namespace:
+        print("peer_sim: run me inside a private network namespace: scripts/netns.sh COMMAND...",
+              file=sys.stderr)
+        return 2
     try:
         servers, askers = fleet.load(options.fleet, options.generate, options.systems)
         extra = [fleet.check_fleet({"askers": [{"address": address}]})[1][0]

@@ -17,6 +17,7 @@ DEFAULT_FLAGS = "SF_timeCtrl SF_IfListCtrl"
 DEFAULT_PORT = 7001
 DEFAULT_PASSWORD = "738"
 DEFAULT_ZONE = "Europe/Berlin"
+COMMANDS = ("gettime", "iflist", "settime", "configure", "ifconfig")
 CHANGE_KINDS = ("systemName", "password", "port", "settime", "ifconfig")
 REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize")
 ANSWER_MODES = ("normal", "nonJson", "foreign", "oversize")
@@ -52,7 +53,7 @@ def _fail(path, text):
     raise FleetError("%s: %s" % (path, text))
 
 
-def _string(path, value, allow_empty=True):
+def check_string(path, value, allow_empty=True):
     if not isinstance(value, str):
         _fail(path, "expected a string, got %s" % json.dumps(value))
     if not allow_empty and not value:
@@ -60,7 +61,7 @@ def _string(path, value, allow_empty=True):
     return value
 
 
-def _integer(path, value, low=None, high=None):
+def check_integer(path, value, low=None, high=None):
     if isinstance(value, bool) or not isinstance(value, int):
         _fail(path, "expected an integer, got %s" % json.dumps(value))
     if (low is not None and value < low) or (high is not None and value > high):
@@ -81,7 +82,7 @@ def _choice(path, value, choices):
 
 
 def loopback_address(path, value):
-    _string(path, value)
+    check_string(path, value)
     try:
         address = ipaddress.IPv4Address(value)
     except ValueError:
@@ -99,7 +100,7 @@ def is_loopback(text):
 
 
 def canonical_id(path, value):
-    _string(path, value)
+    check_string(path, value)
     try:
         return "{%s}" % uuid.UUID(value.strip("{}"))
     except ValueError:
@@ -126,7 +127,7 @@ def zone_offset_seconds(zone_id, utc_ms):
 
 def check_zone(path, value):
     """An IANA id, or a fixed-offset id as the tool's zone list also offers."""
-    _string(path, value, allow_empty=False)
+    check_string(path, value, allow_empty=False)
     if fixed_offset(value) is not None:
         return value
     try:
@@ -146,9 +147,11 @@ def check_knobs(path, knobs, base=None):
         if key in ("discovery", "alternate", "hang", "ifconfigApply"):
             _boolean(where, value)
         elif key in ("delayMs", "ifconfigDelayMs"):
-            _integer(where, value, 0)
-        elif key in ("oversizeBytes", "answerBytes"):
-            _integer(where, value, 1)
+            check_integer(where, value, 0)
+        elif key == "oversizeBytes":
+            check_integer(where, value, 1)
+        elif key == "answerBytes":
+            check_integer(where, value, 1, 65507)      # one UDP datagram
         elif key == "answerMode":
             _choice(where, value, ANSWER_MODES)
         elif key == "replyMode":
@@ -157,22 +160,21 @@ def check_knobs(path, knobs, base=None):
             _choice(where, value, AUTH_SCHEMES)
         elif key == "error":
             if value is not None:
-                _string(where, value)
+                check_string(where, value)
         elif key == "errorString":
             if value is not None:
-                _string(where, value)
+                check_string(where, value)
         elif key == "refuseString":
-            _string(where, value)
+            check_string(where, value)
         elif key in ("refuse", "faultCommands"):
             if value is None and key == "faultCommands":
                 pass
             elif not isinstance(value, list):
                 _fail(where, "expected a list")
             else:
+                choices = CHANGE_KINDS if key == "refuse" else COMMANDS
                 for index, item in enumerate(value):
-                    _string("%s[%d]" % (where, index), item)
-                    if key == "refuse":
-                        _choice("%s[%d]" % (where, index), item, CHANGE_KINDS)
+                    _choice("%s[%d]" % (where, index), item, choices)
         else:
             _fail(where, "unknown knob")
         result[key] = value
@@ -187,12 +189,12 @@ def check_interface(path, item, index, fallback_ip):
         if key not in known:
             _fail("%s.%s" % (path, key), "unknown field")
     result = {
-        "name": _string(path + ".name", item.get("name", "eth%d" % index), allow_empty=False),
-        "ipAddr": _string(path + ".ipAddr", item.get("ipAddr", fallback_ip)),
-        "mac": _string(path + ".mac", item.get("mac", "")),
-        "netMask": _string(path + ".netMask", item.get("netMask", "255.0.0.0")),
-        "gateway": _string(path + ".gateway", item.get("gateway", "")),
-        "dns_servers": _string(path + ".dns_servers", item.get("dns_servers", "")),
+        "name": check_string(path + ".name", item.get("name", "eth%d" % index), allow_empty=False),
+        "ipAddr": check_string(path + ".ipAddr", item.get("ipAddr", fallback_ip)),
+        "mac": check_string(path + ".mac", item.get("mac", "")),
+        "netMask": check_string(path + ".netMask", item.get("netMask", "255.0.0.0")),
+        "gateway": check_string(path + ".gateway", item.get("gateway", "")),
+        "dns_servers": check_string(path + ".dns_servers", item.get("dns_servers", "")),
         "dhcp": _boolean(path + ".dhcp", item.get("dhcp", False)),
     }
     return result
@@ -219,20 +221,20 @@ def check_server(path, item, number, default_address):
         server["id"] = canonical_id(path + ".id", item["id"])
     else:
         server["id"] = "{%s}" % uuid.uuid5(uuid.NAMESPACE_OID, "peer-sim-%d" % number)
-    server["name"] = _string(path + ".name", item.get("name", "Server %d" % (number + 1)))
-    server["systemName"] = _string(path + ".systemName", item.get("systemName", "System"))
-    server["port"] = _integer(path + ".port", item.get("port", DEFAULT_PORT), 1, 65535)
-    server["flags"] = _string(path + ".flags", item.get("flags", DEFAULT_FLAGS))
+    server["name"] = check_string(path + ".name", item.get("name", "Server %d" % (number + 1)))
+    server["systemName"] = check_string(path + ".systemName", item.get("systemName", "System"))
+    server["port"] = check_integer(path + ".port", item.get("port", DEFAULT_PORT), 1, 65535)
+    server["flags"] = check_string(path + ".flags", item.get("flags", DEFAULT_FLAGS))
     server["wrap"] = _boolean(path + ".wrap", item.get("wrap", False))
     server["typeKey"] = _choice(path + ".typeKey", item.get("typeKey", "application"),
                                 ("application", "type"))
-    server["password"] = _string(path + ".password", item.get("password", DEFAULT_PASSWORD))
-    server["clockOffsetMs"] = _integer(path + ".clockOffsetMs", item.get("clockOffsetMs", 0))
+    server["password"] = check_string(path + ".password", item.get("password", DEFAULT_PASSWORD))
+    server["clockOffsetMs"] = check_integer(path + ".clockOffsetMs", item.get("clockOffsetMs", 0))
     if "timezoneId" in item and "timeZoneOffset" in item:
         _fail(path + ".timeZoneOffset", "give either timezoneId or timeZoneOffset, not both")
     if "timeZoneOffset" in item:
         server["timezoneId"] = None
-        server["timeZoneOffset"] = _integer(path + ".timeZoneOffset", item["timeZoneOffset"],
+        server["timeZoneOffset"] = check_integer(path + ".timeZoneOffset", item["timeZoneOffset"],
                                             -14 * 3600, 14 * 3600)
     else:
         server["timezoneId"] = check_zone(path + ".timezoneId", item.get("timezoneId", DEFAULT_ZONE))
@@ -324,7 +326,7 @@ def check_fleet(data, generated=()):
                 _fail("%s.%s" % (path, key), "unknown field")
         checked.append({
             "address": loopback_address(path + ".address", asker.get("address", "127.0.0.250")),
-            "intervalMs": _integer(path + ".intervalMs", asker.get("intervalMs", 2000), 10),
+            "intervalMs": check_integer(path + ".intervalMs", asker.get("intervalMs", 2000), 10),
         })
     return servers, checked
 

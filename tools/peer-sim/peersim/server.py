@@ -67,6 +67,7 @@ class SimServer:
         self.knobs = dict(description["knobs"])
         self.answer_extra = dict(description["answerExtra"])
         self.listeners = {}             # (address, port) -> asyncio server
+        self.moving_to = None           # the new port while its answer is on the way
         self.turn = 0                   # for answering from two addresses in turn
         self.nonces = set()
 
@@ -98,13 +99,13 @@ class SimServer:
         knobs = fleet.check_knobs("knobs", changes.get("knobs", {}), self.knobs)
         for key in ("name", "systemName", "flags", "password"):
             if key in changes:
-                fleet._string(key, changes[key])
+                fleet.check_string(key, changes[key])
         if "clockOffsetMs" in changes:
-            fleet._integer("clockOffsetMs", changes["clockOffsetMs"])
+            fleet.check_integer("clockOffsetMs", changes["clockOffsetMs"])
         if "timezoneId" in changes:
             fleet.check_zone("timezoneId", changes["timezoneId"])
         if "timeZoneOffset" in changes:
-            fleet._integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
+            fleet.check_integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
         if "answerExtra" in changes and not isinstance(changes["answerExtra"], dict):
             raise fleet.FleetError("answerExtra: expected an object")
         self.knobs = knobs
@@ -152,7 +153,7 @@ class SimServer:
     # --- HTTP listeners ----------------------------------------------------
 
     def serves(self, address, port):
-        return port == self.port and address in self.addresses
+        return port in (self.port, self.moving_to) and address in self.addresses
 
     async def bind(self, address, port):
         key = (address, port)
@@ -167,6 +168,19 @@ class SimServer:
     async def start_http(self):
         for address in self.addresses:
             await self.bind(address, self.port)
+
+    async def serve_on(self, addresses, port):
+        """Listens there before anyone is told to come; False when it cannot."""
+        if not self.sim.http_enabled:
+            return True
+        try:
+            for address in addresses:
+                await self.bind(address, port)
+        except OSError as error:
+            print("peer_sim: %s cannot listen on port %d: %s" % (self.name, port, error),
+                  file=sys.stderr)
+            return False
+        return True
 
     def stop_http(self):
         for server in self.listeners.values():
@@ -235,6 +249,10 @@ class SimServer:
             self.sim.log(entry)
             return self._challenge()
         response = self._dispatch(request)
+        if self.moving_to is not None and not await self.serve_on(self.addresses, self.moving_to):
+            self.moving_to = None
+            self.unbind_stale()
+            response = Response(200, json.dumps(envelope({}, "1", "Port is in use")))
         entry["status"] = response.status
         self.sim.log(entry)
         if self.knobs["delayMs"]:
@@ -363,22 +381,14 @@ class SimServer:
             self.flags = " ".join(part for part in self.flags.split() if part != "SF_AutoSystemName")
         if "password" in query:
             self.password = query["password"]
-        after = None
         if port is not None and port != self.port:
-            after = lambda: self.sim.spawn(self.move_to_port(port))
-        return envelope({}), after
+            self.moving_to = port
+            return envelope({}), self.finish_move
+        return envelope({}), None
 
-    async def move_to_port(self, port):
-        """Serves on the new port and leaves the old one, once the answer is out."""
-        old = self.port
-        self.port = port
-        try:
-            await self.start_http()
-        except OSError as error:
-            print("peer_sim: %s cannot listen on port %d: %s" % (self.name, port, error),
-                  file=sys.stderr)
-            self.port = old
-            return
+    def finish_move(self):
+        """Leaves the old port once the answer has gone out through it."""
+        self.port, self.moving_to = self.moving_to, None
         self.unbind_stale()
 
     def _ifconfig(self, request):
@@ -410,10 +420,12 @@ class SimServer:
                 if not valid:
                     raise Refusal("Invalid value of %s" % key)
         if self.knobs["ifconfigApply"]:
-            self.sim.later(self.knobs["ifconfigDelayMs"], lambda: self.sim.spawn(self.apply_interfaces(changes)))
+            self.sim.later(self.knobs["ifconfigDelayMs"],
+                           lambda: self.sim.spawn(self.apply_interfaces(changes)))
         return envelope({}), None
 
     async def apply_interfaces(self, changes):
+        addresses = list(self.addresses)
         for change in changes:
             interface = next(item for item in self.interfaces if item["name"] == change["name"])
             old_ip = interface["ipAddr"]
@@ -421,21 +433,18 @@ class SimServer:
             new_ip = interface["ipAddr"]
             if new_ip == old_ip:
                 continue
-            if old_ip in self.addresses:
-                index = self.addresses.index(old_ip)
-                if fleet.is_loopback(new_ip) and new_ip not in self.addresses:
-                    self.addresses[index] = new_ip
+            if old_ip in addresses:
+                index = addresses.index(old_ip)
+                if fleet.is_loopback(new_ip) and new_ip not in addresses:
+                    addresses[index] = new_ip
                 else:
-                    del self.addresses[index]
-            elif fleet.is_loopback(new_ip) and new_ip not in self.addresses:
-                self.addresses.append(new_ip)
-        if self.sim.http_enabled:
-            try:
-                await self.start_http()
-            except OSError as error:
-                print("peer_sim: %s cannot listen on its new address: %s" % (self.name, error),
-                      file=sys.stderr)
-            self.unbind_stale()
+                    del addresses[index]
+            elif fleet.is_loopback(new_ip) and new_ip not in addresses:
+                addresses.append(new_ip)
+        # Discovery announces the new address only once HTTP listens there.
+        await self.serve_on(addresses, self.port)
+        self.addresses = addresses
+        self.unbind_stale()
 
 
 def _md5(text):

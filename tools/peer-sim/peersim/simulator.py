@@ -185,8 +185,11 @@ class Simulator:
                 server.update(changes)
             return _json(200, server.state())
         if parts == ["log"] and method == "GET":
-            since = int(dict(request.query()).get("since") or 0)
-            return _json(200, {"entries": self.entries[since:], "next": len(self.entries)})
+            query = dict(request.query())
+            entries = self.entries[int(query.get("since") or 0):]
+            if query.get("kind"):
+                entries = [entry for entry in entries if entry["kind"] == query["kind"]]
+            return _json(200, {"entries": entries, "next": len(self.entries)})
         if parts == ["log"] and method == "DELETE":
             self.entries.clear()
             return _json(200, {"next": 0})
@@ -202,14 +205,22 @@ class Simulator:
 
     async def run(self):
         loop = asyncio.get_running_loop()
-        listener = self.open_listener()
+        try:
+            listener = self.open_listener()
+        except OSError as error:
+            raise OSError("cannot hear discovery on port %d: %s"
+                          % (self.options.discovery_port, error.strerror)) from None
         loop.add_reader(listener.fileno(), lambda: self.read_listener(listener))
         for server in self.servers:
             for address in server.addresses:
                 self.sender(address)
         if self.http_enabled:
-            for server in self.servers:
-                await server.start_http()
+            for number, server in enumerate(self.servers):
+                try:
+                    await server.start_http()
+                except OSError as error:
+                    raise OSError("servers[%d] (%s): cannot listen on port %d: %s"
+                                  % (number, server.name, server.port, error.strerror)) from None
         control = await http.listen("127.0.0.1", self.options.control_port, self.control)
         control_port = control.sockets[0].getsockname()[1]
         for asker in self.asker_descriptions:

@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "discovery/servers_finder.h"
 #include "tool_revision.h"
 
 #include <QTimeZone>
@@ -11,9 +12,10 @@ namespace rtu {
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner) : QObject(owner), owner(owner) {}
+    explicit Impl(RtuContext *owner) : QObject(owner), owner(owner), serversFinder(ServersFinder::create()) {}
 
     RtuContext *const owner;
+    const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
 

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/server_info.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+#include <optional>
+
+namespace rtu {
+
+// The discovery protocol's fixed values. Tests shorten the times and move the
+// port; the tool always uses the defaults.
+struct ServersFinderParameters
+{
+    QString multicastGroup = QStringLiteral("239.255.11.11");
+    quint16 port = 5007;
+    QByteArray request = QByteArrayLiteral("{ magic: \"7B938F06-ACF1-45f0-8303-98AA8057739A\" }");
+    int cycleIntervalMs = 2000;
+    qint64 serverTimeoutMs = 12000;
+    qint64 answeringAddressTimeoutMs = 12000;
+    qint64 unknownTimeoutMs = 60000;
+    qint64 displayAddressSwitchMs = 12000;
+    // Room for a thousand answers to one request arriving at once; 0 keeps
+    // the system's default.
+    int receiveBufferBytes = 4 * 1024 * 1024;
+};
+
+// Finds the servers of the local network by multicast, follows their answers
+// and reports servers that appear, change and fall silent, and hosts that
+// only ask. It starts working when created and stops when destroyed.
+class ServersFinder : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Holder = QSharedPointer<ServersFinder>;
+
+    static Holder create(const ServersFinderParameters &parameters = ServersFinderParameters());
+    ~ServersFinder() override;
+
+    // Reads one answer datagram; empty when it is not a server's description.
+    static std::optional<BaseServerInfo> parseAnswer(const QByteArray &datagram);
+
+signals:
+    void serverDiscovered(const rtu::BaseServerInfo &baseInfo);
+    void serverAdded(const rtu::BaseServerInfo &baseInfo);
+    void serverChanged(const rtu::BaseServerInfo &baseInfo);
+    void serversRemoved(const rtu::IDsVector &removed);
+    void unknownAdded(const QString &ip);
+    void unknownRemoved(const QString &ip);
+
+private:
+    explicit ServersFinder(const ServersFinderParameters &parameters);
+
+    class Impl;
+    Impl *const m_impl;
+};
+
+} // namespace rtu

@@ -1,0 +1,486 @@
+#include "core/constants.h"
+#include "discovery/servers_finder.h"
+#include "peer_sim.h"
+#include "platform/multicast_membership.h"
+#include "private_network.h"
+
+#include <QtTest>
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUdpSocket>
+
+using namespace rtu;
+
+namespace {
+
+QByteArray answerText(const QUuid &id, const QString &name, const QString &flags = QString(),
+                      const QString &systemName = QStringLiteral("North"), int port = 7001)
+{
+    const QJsonObject description{{QStringLiteral("application"), QStringLiteral("Media Server")},
+                                  {QStringLiteral("id"), id.toString()},
+                                  {QStringLiteral("name"), name},
+                                  {QStringLiteral("systemName"), systemName},
+                                  {QStringLiteral("port"), port},
+                                  {QStringLiteral("flags"), flags}};
+    return QJsonDocument(description).toJson(QJsonDocument::Compact);
+}
+
+// Servers on 127.0.0.x: one socket on the group hears the requests, and every
+// answering address replies to the asker from its own socket.
+class FakeServers : public QObject
+{
+public:
+    explicit FakeServers(const ServersFinderParameters &parameters) : m_request(parameters.request)
+    {
+        QVERIFY(m_receiver.bind(QHostAddress::AnyIPv4, parameters.port, QUdpSocket::ShareAddress));
+        QVERIFY(platform::joinMulticastGroup(m_receiver.socketDescriptor(), parameters.multicastGroup,
+                                             QStringLiteral("127.0.0.1")));
+        connect(&m_receiver, &QUdpSocket::readyRead, this, &FakeServers::answer);
+    }
+
+    // An empty answer leaves the address silent.
+    void setAnswer(const QString &address, const QByteArray &answer)
+    {
+        QUdpSocket *&socket = m_sockets[address];
+        if (!socket) {
+            socket = new QUdpSocket(this);
+            QVERIFY(socket->bind(QHostAddress(address), 0));
+        }
+        m_answers[address] = answer;
+    }
+
+    void setSilent(const QString &address) { m_answers[address].clear(); }
+
+    // Sends straight to the socket from which the finder's requests came.
+    void sendToFinder(const QString &from, const QByteArray &datagram)
+    {
+        setAnswer(from, m_answers.value(from));
+        QVERIFY(m_finderPort != 0);
+        QCOMPARE(m_sockets[from]->writeDatagram(datagram, m_finderAddress, m_finderPort), qint64(datagram.size()));
+    }
+
+    int finderRequests() const { return m_finderRequests; }
+
+private:
+    void answer()
+    {
+        while (m_receiver.hasPendingDatagrams()) {
+            QHostAddress sender;
+            quint16 port = 0;
+            QByteArray datagram(int(m_receiver.pendingDatagramSize()), '\0');
+            m_receiver.readDatagram(datagram.data(), datagram.size(), &sender, &port);
+            if (datagram != m_request)
+                continue;
+            if (sender == QHostAddress(QHostAddress::LocalHost)) {
+                m_finderAddress = sender;
+                m_finderPort = port;
+                ++m_finderRequests;
+            }
+            for (auto it = m_answers.cbegin(); it != m_answers.cend(); ++it) {
+                if (!it.value().isEmpty())
+                    m_sockets[it.key()]->writeDatagram(it.value(), sender, port);
+            }
+        }
+    }
+
+    const QByteArray m_request;
+    QUdpSocket m_receiver;
+    QHash<QString, QUdpSocket *> m_sockets;
+    QMap<QString, QByteArray> m_answers; // ordered: answers leave in address order
+    QHostAddress m_finderAddress;
+    quint16 m_finderPort = 0;
+    int m_finderRequests = 0;
+};
+
+// Everything the finder said, in order.
+struct Recorder
+{
+    explicit Recorder(ServersFinder *finder)
+    {
+        QObject::connect(finder, &ServersFinder::serverDiscovered, [this](const BaseServerInfo &info) {
+            discovered.append(info);
+            ++discoveredById[info.id];
+        });
+        // Each add or change must follow the discovery of that same answer.
+        const auto follows = [this](const BaseServerInfo &info) {
+            return !discovered.isEmpty() && discovered.last().id == info.id
+                   && discovered.last().hostAddress == info.hostAddress;
+        };
+        QObject::connect(finder, &ServersFinder::serverAdded, [this, follows](const BaseServerInfo &info) {
+            added.append(info);
+            outOfOrder += !follows(info);
+        });
+        QObject::connect(finder, &ServersFinder::serverChanged, [this, follows](const BaseServerInfo &info) {
+            changed.append(info);
+            outOfOrder += !follows(info);
+        });
+        QObject::connect(finder, &ServersFinder::serversRemoved,
+                         [this](const IDsVector &ids) { removed.append(ids); });
+        QObject::connect(finder, &ServersFinder::unknownAdded, [this](const QString &ip) { unknownAdded.append(ip); });
+        QObject::connect(finder, &ServersFinder::unknownRemoved,
+                         [this](const QString &ip) { unknownRemoved.append(ip); });
+    }
+
+    QVector<BaseServerInfo> changesOf(const QUuid &id) const
+    {
+        QVector<BaseServerInfo> result;
+        for (const BaseServerInfo &info : changed) {
+            if (info.id == id)
+                result.append(info);
+        }
+        return result;
+    }
+
+    QVector<BaseServerInfo> discovered;
+    QHash<QUuid, int> discoveredById;
+    int outOfOrder = 0;
+    QVector<BaseServerInfo> added;
+    QVector<BaseServerInfo> changed;
+    QVector<IDsVector> removed;
+    QStringList unknownAdded;
+    QStringList unknownRemoved;
+};
+
+const int kWaitMs = 8000;
+
+} // namespace
+
+class TestServersFinder : public QObject
+{
+    Q_OBJECT
+
+private:
+    ServersFinderParameters m_parameters;
+    ServersFinder::Holder m_finder;
+    QScopedPointer<Recorder> m_recorder;
+    QScopedPointer<FakeServers> m_servers;
+
+    // Lets the finder hear a few more answers of a server.
+    void waitForAnswers(const QUuid &id, int count)
+    {
+        const int target = m_recorder->discoveredById.value(id) + count;
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder->discoveredById.value(id) >= target, kWaitMs);
+    }
+
+    void sendRequestFrom(QUdpSocket &asker)
+    {
+        QCOMPARE(asker.writeDatagram(m_parameters.request, QHostAddress(m_parameters.multicastGroup),
+                                     m_parameters.port),
+                 qint64(m_parameters.request.size()));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TESSALY_REQUIRE_PRIVATE_NETWORK();
+
+        // A port of our own, so finders of other tests in the namespace stay out.
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        m_parameters.port = probe.localPort();
+        m_parameters.cycleIntervalMs = 100;
+        m_parameters.serverTimeoutMs = 1000;
+        m_parameters.answeringAddressTimeoutMs = 1000;
+        m_parameters.displayAddressSwitchMs = 800;
+        m_parameters.unknownTimeoutMs = 1500;
+    }
+
+    void init()
+    {
+        m_servers.reset(new FakeServers(m_parameters));
+        m_finder = ServersFinder::create(m_parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+    }
+
+    void cleanup()
+    {
+        m_recorder.reset();
+        m_finder.reset();
+        m_servers.reset();
+    }
+
+    void serverAppearsChangesAndFallsSilent()
+    {
+        const QUuid stays = QUuid::createUuid();
+        const QUuid first = QUuid::createUuid();
+        const QUuid second = QUuid::createUuid();
+        m_servers->setAnswer(QStringLiteral("127.0.0.2"), answerText(stays, QStringLiteral("Stays")));
+        m_servers->setAnswer(QStringLiteral("127.0.0.3"), answerText(first, QStringLiteral("First")));
+        m_servers->setAnswer(QStringLiteral("127.0.0.4"), answerText(second, QStringLiteral("Second")));
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), 3, kWaitMs);
+        const auto added = std::find_if(m_recorder->added.cbegin(), m_recorder->added.cend(),
+                                        [&](const BaseServerInfo &info) { return info.id == stays; });
+        QVERIFY(added != m_recorder->added.cend());
+        QCOMPARE(added->name, QStringLiteral("Stays"));
+        QCOMPARE(added->systemName, QStringLiteral("North"));
+        QCOMPARE(added->port, 7001);
+        QCOMPARE(added->hostAddress, QStringLiteral("127.0.0.2"));
+        QVERIFY(added->displayAddress.isEmpty());
+
+        // The displayed address follows in one change and then stays put.
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(stays).size(), 1, kWaitMs);
+        QCOMPARE(m_recorder->changesOf(stays).first().displayAddress, QStringLiteral("127.0.0.2"));
+        waitForAnswers(stays, 3);
+        QCOMPARE(m_recorder->changesOf(stays).size(), 1);
+        QCOMPARE(m_recorder->added.size(), 3);
+
+        m_servers->setAnswer(QStringLiteral("127.0.0.2"),
+                             answerText(stays, QStringLiteral("Renamed"), QString(), QStringLiteral("South"), 7002));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(stays).size(), 2, kWaitMs);
+        const BaseServerInfo renamed = m_recorder->changesOf(stays).last();
+        QCOMPARE(renamed.name, QStringLiteral("Renamed"));
+        QCOMPARE(renamed.systemName, QStringLiteral("South"));
+        QCOMPARE(renamed.port, 7002);
+        QCOMPARE(renamed.displayAddress, QStringLiteral("127.0.0.2"));
+        waitForAnswers(stays, 3);
+        QCOMPARE(m_recorder->changesOf(stays).size(), 2);
+
+        // Two servers that fall silent together leave in one signal.
+        m_servers->setSilent(QStringLiteral("127.0.0.3"));
+        m_servers->setSilent(QStringLiteral("127.0.0.4"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->removed.size(), 1, kWaitMs);
+        IDsVector removed = m_recorder->removed.first();
+        std::sort(removed.begin(), removed.end());
+        IDsVector expected{first, second};
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(removed, expected);
+
+        // The one still answering outlives another time-out.
+        waitForAnswers(stays, int(m_parameters.serverTimeoutMs / m_parameters.cycleIntervalMs) + 2);
+        QCOMPARE(m_recorder->removed.size(), 1);
+
+        QCOMPARE(m_recorder->outOfOrder, 0);
+        for (const BaseServerInfo &info : qAsConst(m_recorder->discovered))
+            QVERIFY(info.displayAddress.isEmpty());
+
+        // A removed server that answers again is new again.
+        m_servers->setAnswer(QStringLiteral("127.0.0.3"), answerText(first, QStringLiteral("First")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), 4, kWaitMs);
+        QCOMPARE(m_recorder->added.last().id, first);
+        QVERIFY(m_recorder->added.last().displayAddress.isEmpty());
+    }
+
+    void onlyVisibleFlagsMakeAChange()
+    {
+        const QUuid id = QUuid::createUuid();
+        const QString address = QStringLiteral("127.0.0.5");
+        m_servers->setAnswer(address, answerText(id, QStringLiteral("Flags"), QStringLiteral("SF_IfListCtrl")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 1, kWaitMs); // the displayed address
+
+        m_servers->setAnswer(address,
+                             answerText(id, QStringLiteral("Flags"), QStringLiteral("SF_IfListCtrl SF_AutoSystemName")));
+        const int factory = Constants::AllowIfConfigFlag | Constants::IsFactoryFlag;
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder->discovered.last().flags == factory, kWaitMs);
+        waitForAnswers(id, 3);
+        QCOMPARE(m_recorder->changesOf(id).size(), 1);
+
+        m_servers->setAnswer(
+            address, answerText(id, QStringLiteral("Flags"), QStringLiteral("SF_AutoSystemName SF_IfListCtrl SF_timeCtrl")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 2, kWaitMs);
+        QCOMPARE(m_recorder->changesOf(id).last().flags, factory | Constants::AllowChangeDateTimeFlag);
+        waitForAnswers(id, 3);
+        QCOMPARE(m_recorder->changesOf(id).size(), 2);
+    }
+
+    void displayedAddressStaysWhileItAnswers()
+    {
+        const QUuid id = QUuid::createUuid();
+        const QByteArray answer = answerText(id, QStringLiteral("Twice"));
+        m_servers->setAnswer(QStringLiteral("127.0.0.6"), answer);
+        m_servers->setAnswer(QStringLiteral("127.0.0.7"), answer);
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 1, kWaitMs);
+        QCOMPARE(m_recorder->added.size(), 1);
+        const QString shown = m_recorder->changesOf(id).first().displayAddress;
+        QVERIFY(shown == QLatin1String("127.0.0.6") || shown == QLatin1String("127.0.0.7"));
+        const QString other = shown == QLatin1String("127.0.0.6") ? QStringLiteral("127.0.0.7")
+                                                                    : QStringLiteral("127.0.0.6");
+
+        // Both keep answering for well over the switch delay: nothing moves.
+        waitForAnswers(id, 2 * int(2 * m_parameters.displayAddressSwitchMs / m_parameters.cycleIntervalMs));
+        QCOMPARE(m_recorder->changesOf(id).size(), 1);
+        bool heardFromBoth[2] = {false, false};
+        for (const BaseServerInfo &info : qAsConst(m_recorder->discovered)) {
+            heardFromBoth[0] |= info.hostAddress == shown;
+            heardFromBoth[1] |= info.hostAddress == other;
+        }
+        QVERIFY(heardFromBoth[0] && heardFromBoth[1]);
+
+        QElapsedTimer silence;
+        silence.start();
+        m_servers->setSilent(shown);
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 2, kWaitMs);
+        QCOMPARE(m_recorder->changesOf(id).last().displayAddress, other);
+        QVERIFY(silence.elapsed() >= m_parameters.displayAddressSwitchMs / 2);
+        QVERIFY(m_recorder->removed.isEmpty());
+    }
+
+    void otherAskersBecomeUnknownEntities()
+    {
+        QUdpSocket asker;
+        QVERIFY(asker.bind(QHostAddress(QStringLiteral("127.0.0.9")), 0));
+        asker.setSocketOption(QAbstractSocket::MulticastLoopbackOption, 1);
+
+        // Our own requests are heard on the group too, but never reported.
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 3, kWaitMs);
+        QVERIFY(m_recorder->unknownAdded.isEmpty());
+
+        sendRequestFrom(asker);
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.9")}, kWaitMs);
+        QElapsedTimer lastRequest;
+        for (int i = 0; i < 4; ++i) {
+            QTest::qWait(int(m_parameters.unknownTimeoutMs / 4));
+            sendRequestFrom(asker);
+            lastRequest.start();
+        }
+        // Still asking, so still the one entity, reported once.
+        QCOMPARE(m_recorder->unknownAdded.size(), 1);
+        QVERIFY(m_recorder->unknownRemoved.isEmpty());
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownRemoved, QStringList{QStringLiteral("127.0.0.9")}, kWaitMs);
+        QVERIFY(lastRequest.elapsed() >= m_parameters.unknownTimeoutMs);
+        const int requestsSoFar = m_servers->finderRequests();
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= requestsSoFar + 3, kWaitMs);
+        QCOMPARE(m_recorder->unknownAdded.size(), 1);
+    }
+
+    void listenerBoundLateStillHearsTheGroup()
+    {
+        // Nobody else may hold the group in this test.
+        m_servers.reset();
+        m_recorder.reset();
+        m_finder.reset();
+
+        QUdpSocket blocker; // without address sharing, so the finder's listener cannot bind
+        QVERIFY(blocker.bind(QHostAddress(QHostAddress::AnyIPv4), m_parameters.port,
+                             QUdpSocket::DontShareAddress));
+        m_finder = ServersFinder::create(m_parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+        QTest::qWait(4 * m_parameters.cycleIntervalMs); // cycles run without a listener
+        blocker.close();
+
+        QUdpSocket asker;
+        QVERIFY(asker.bind(QHostAddress(QStringLiteral("127.0.0.13")), 0));
+        QElapsedTimer waited;
+        waited.start();
+        while (m_recorder->unknownAdded.isEmpty() && waited.elapsed() < kWaitMs) {
+            sendRequestFrom(asker);
+            QTest::qWait(m_parameters.cycleIntervalMs);
+        }
+        QCOMPARE(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.13")});
+    }
+
+    void askerThatAnswersIsAServer()
+    {
+        const QString address = QStringLiteral("127.0.0.10");
+        QUdpSocket asker;
+        QVERIFY(asker.bind(QHostAddress(address), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs); // the listener is up
+        sendRequestFrom(asker);
+        QElapsedTimer sinceRequest;
+        sinceRequest.start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownAdded, QStringList{address}, kWaitMs);
+
+        // Its first answer ends it as an unknown entity, long before the time-out would.
+        const QUuid id = QUuid::createUuid();
+        m_servers->setAnswer(address, answerText(id, QStringLiteral("Asks too")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownRemoved, QStringList{address}, kWaitMs);
+        QVERIFY(sinceRequest.elapsed() < m_parameters.unknownTimeoutMs);
+        QCOMPARE(m_recorder->added.size(), 1);
+        QCOMPARE(m_recorder->added.first().hostAddress, address);
+
+        // While its answers are fresh, its requests are a server's, not an unknown's.
+        for (int i = 0; i < 3; ++i) {
+            waitForAnswers(id, 1);
+            sendRequestFrom(asker);
+        }
+        waitForAnswers(id, 2);
+        QCOMPARE(m_recorder->unknownAdded.size(), 1);
+    }
+
+    void wholeFleetAnsweringAtOnceIsFoundWithoutLoss()
+    {
+        // One request a second leaves quiet gaps in which every answer sent is in.
+        cleanup();
+        ServersFinderParameters parameters = m_parameters;
+        parameters.cycleIntervalMs = 1000;
+        parameters.serverTimeoutMs = 30000;
+        parameters.answeringAddressTimeoutMs = 30000;
+
+        const int size = 300;
+        test::PeerSim fleet;
+        QVERIFY2(fleet.start("{}", {QStringLiteral("--generate"), QString::number(size), QStringLiteral("--systems"),
+                                    QStringLiteral("7"), QStringLiteral("--no-http"), QStringLiteral("--quiet-discovery"),
+                                    QStringLiteral("--discovery-port"), QString::number(parameters.port)}),
+                 qPrintable(fleet.errorString()));
+        m_finder = ServersFinder::create(parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), size, kWaitMs);
+        QHash<QUuid, BaseServerInfo> added;
+        for (const BaseServerInfo &info : qAsConst(m_recorder->added))
+            added.insert(info.id, info);
+        const QJsonArray servers = fleet.servers();
+        QCOMPARE(servers.size(), size);
+        for (const QJsonValue &value : servers) {
+            const QJsonObject server = value.toObject();
+            const BaseServerInfo info = added.value(QUuid(server.value(QStringLiteral("id")).toString()));
+            QCOMPARE(info.name, server.value(QStringLiteral("name")).toString());
+            QCOMPARE(info.systemName, server.value(QStringLiteral("systemName")).toString());
+            QCOMPARE(info.port, server.value(QStringLiteral("port")).toInt());
+            QCOMPARE(info.hostAddress, server.value(QStringLiteral("addresses")).toArray().first().toString());
+        }
+
+        // Every answer the fleet sent was reported.
+        QTRY_COMPARE_WITH_TIMEOUT(qint64(m_recorder->discovered.size()),
+                                  fleet.stats().value(QStringLiteral("answers")).toVariant().toLongLong(), kWaitMs);
+        QVERIFY(m_recorder->discovered.size() >= size);
+    }
+
+    void badDatagramsAreDroppedHarmlessly()
+    {
+        const QString address = QStringLiteral("127.0.0.11");
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs);
+
+        QByteArray huge(65000, 'x');
+        QByteArray zeroFirst(1, '\0');
+        zeroFirst += answerText(QUuid::createUuid(), QStringLiteral("Hidden"));
+        const QList<QByteArray> bad{QByteArray(),
+                                    huge,
+                                    QByteArray("\xff\xfe\x00\x01 not text", 13),
+                                    QByteArray("[1,2,3]"),
+                                    QByteArray("{\"application\":\"Web Client\",\"id\":\"{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}\"}"),
+                                    zeroFirst,
+                                    m_parameters.request};
+        for (const QByteArray &datagram : bad)
+            m_servers->sendToFinder(address, datagram);
+
+        // Garbage on the group is not a request either.
+        QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.12")), 0));
+        for (const QByteArray &datagram : {QByteArray(), huge, QByteArray("{ magic: \"7B938F06\" }")}) {
+            QCOMPARE(stranger.writeDatagram(datagram, QHostAddress(m_parameters.multicastGroup), m_parameters.port),
+                     qint64(datagram.size()));
+        }
+
+        // A good answer behind them still gets through, and is all that counts.
+        const QUuid id = QUuid::createUuid();
+        m_servers->sendToFinder(address, QByteArray(answerText(id, QStringLiteral("After"))).append('\0').append("tail"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), 1, kWaitMs);
+        QCOMPARE(m_recorder->added.first().id, id);
+        QCOMPARE(m_recorder->added.first().name, QStringLiteral("After"));
+        QCOMPARE(m_recorder->discovered.size(), 1);
+
+        // And the listener still hears a request wrapped in other text.
+        stranger.writeDatagram(QByteArray("prefix ") + m_parameters.request + " suffix",
+                               QHostAddress(m_parameters.multicastGroup), m_parameters.port);
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.12")}, kWaitMs);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServersFinder)
+#include "tst_servers_finder.moc"

@@ -3,8 +3,11 @@
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
 #include "discovery/servers_finder.h"
+#include "models/servers_selection_model.h"
+#include "protocol/http_client.h"
 #include "tool_revision.h"
 
+#include <QPointer>
 #include <QTimeZone>
 
 namespace rtu {
@@ -12,14 +15,31 @@ namespace rtu {
 class RtuContext::Impl : public QObject
 {
 public:
-    explicit Impl(RtuContext *owner) : QObject(owner), owner(owner), serversFinder(ServersFinder::create()) {}
+    Impl(RtuContext *owner, const ServersFinderParameters &discovery)
+        : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
+          selectionModel(new ServersSelectionModel(this)), serversFinder(ServersFinder::create(discovery))
+    {
+        ServersFinder *finder = serversFinder.data();
+        connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
+        connect(finder, &ServersFinder::serverChanged, selectionModel, &ServersSelectionModel::changeServer);
+        connect(finder, &ServersFinder::serversRemoved, selectionModel, &ServersSelectionModel::removeServers);
+        connect(finder, &ServersFinder::unknownAdded, selectionModel, &ServersSelectionModel::unknownAdded);
+        connect(finder, &ServersFinder::unknownRemoved, selectionModel, &ServersSelectionModel::unknownRemoved);
+        connect(finder, &ServersFinder::serverDiscovered, selectionModel,
+                &ServersSelectionModel::serverDiscovered);
+    }
 
     RtuContext *const owner;
+    HttpClient *const httpClient;
+    ServersSelectionModel *const selectionModel;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
 
-RtuContext::RtuContext(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
+RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery)
+    : QObject(parent), m_impl(new Impl(this, discovery))
+{
+}
 
 RtuContext::~RtuContext() = default;
 
@@ -66,6 +86,11 @@ QString RtuContext::toolCompanyUrl() const
     return QStringLiteral(TESSALY_COMPANY_URL);
 }
 
+QObject *RtuContext::selectionModel()
+{
+    return m_impl->selectionModel;
+}
+
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                                     const QByteArray &newTimeZoneId)
 {
@@ -80,6 +105,16 @@ QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const 
 
     const qint64 instant = utcMsFromWallClock(date, time, source);
     return wallClockInZone(instant, target);
+}
+
+void RtuContext::tryLoginWith(const QString &primarySystem, const QString &password)
+{
+    // The model calls back only when no server of the system took the password.
+    const QPointer<RtuContext> context(this);
+    m_impl->selectionModel->tryLoginWith(primarySystem, password, [context, primarySystem]() {
+        if (context)
+            emit context->loginOperationFailed(primarySystem);
+    });
 }
 
 } // namespace rtu

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/servers_finder.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -24,7 +26,8 @@ class RtuContext : public QObject
     Q_PROPERTY(QString toolCompanyUrl READ toolCompanyUrl NOTIFY toolInfoChanged)
 
 public:
-    explicit RtuContext(QObject *parent);
+    // Tests shorten the discovery times; the tool uses the defaults.
+    explicit RtuContext(QObject *parent, const ServersFinderParameters &discovery = ServersFinderParameters());
     ~RtuContext() override;
 
     int currentPage() const;
@@ -44,8 +47,10 @@ signals:
     void loginOperationFailed(const QString &primarySystem);
 
 public slots:
+    QObject *selectionModel();
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
+    void tryLoginWith(const QString &primarySystem, const QString &password);
 
 private:
     class Impl;

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/server_info.h"
+
+#include <QAbstractListModel>
+#include <QByteArray>
+
+namespace rtu {
+
+// Time limits that tests shorten; the tool uses the defaults.
+struct ServersSelectionTiming
+{
+    qint64 refreshThrottleMs = 20000;
+};
+
+// The flat list behind the server list: every system row followed by its
+// server rows, then the "Other discovered servers" group and its addresses.
+// It owns the server records, logs new servers in, and keeps the selection.
+class ServersSelectionModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
+    Q_PROPERTY(int serversCount READ serversCount NOTIFY serversCountChanged)
+    Q_PROPERTY(bool selectionOutdated READ selectionOutdated NOTIFY selectionOutdatedChanged)
+
+public:
+    enum Roles {
+        ItemTypeRole = Qt::UserRole + 1,
+        NameRole,
+        SelectedStateRole,
+        SelectedServersCountRole,
+        ServersCountRole,
+        LoggedStateRole,
+        IdRole,
+        SystemNameRole,
+        MacAddressRole,
+        IpAddressRole,
+        PortRole,
+        LoggedInRole,
+        DefaultPasswordRole,
+        LastRole,
+    };
+
+    explicit ServersSelectionModel(QObject *parent,
+                                   const ServersSelectionTiming &timing = ServersSelectionTiming());
+    ~ServersSelectionModel() override;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+signals:
+    // Every structural change ends with it; the list view relayouts.
+    void layoutChanged();
+    void selectionOutdatedChanged();
+    void selectionChanged();
+    void serversCountChanged();
+    void serverLogged(const rtu::ServerInfo &info);
+
+public slots:
+    void changeItemSelectedState(int rowIndex);
+    void setItemSelected(int rowIndex);
+    void setAllItemSelected(bool selected);
+    void tryLoginWith(const QString &primarySystem, const QString &password, const rtu::Callback &callback);
+
+    bool selectionOutdated() const;
+    int selectedCount() const;
+    rtu::ServerInfoPtrContainer selectedServers();
+    int serversCount() const;
+
+    void serverDiscovered(const rtu::BaseServerInfo &baseInfo);
+    void addServer(const rtu::BaseServerInfo &baseInfo);
+    void changeServer(const rtu::BaseServerInfo &baseInfo);
+    void removeServers(const rtu::IDsVector &removed);
+    void unknownAdded(const QString &address);
+    void unknownRemoved(const QString &address);
+
+    void updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs, const QByteArray &timeZoneId,
+                            qlonglong timestampMs);
+    void updateInterfacesInfo(const QUuid &id, const QString &host, const rtu::InterfaceInfoList &interfaces);
+    void updateSystemNameInfo(const QUuid &id, const QString &systemName);
+    void updatePortInfo(const QUuid &id, int port);
+    void updatePasswordInfo(const QUuid &id, const QString &password);
+
+private:
+    class Impl;
+    Impl *m_impl;
+};
+
+} // namespace rtu

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "core/server_info.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+namespace rtu {
+
+// Logs in to servers with the known passwords or a given one, and refreshes
+// their extra information, over a client of its own.
+class ServerInfoManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    using LoginSuccessCallback =
+        std::function<void(const QUuid &id, const ExtraServerInfo &extraInfo, const QString &hostAddress)>;
+    // 401: the password (or every known one) was rejected; -1 or another
+    // code: the server could not be read.
+    using LoginFailedCallback = std::function<void(const QUuid &id, int errorCode)>;
+
+    // Time limits of the requests; tests shorten them, the tool never does.
+    struct Timeouts
+    {
+        int knownPasswordsMs = 10000; // automatic login and refresh
+        int givenPasswordMs = 2000;   // the operator's password
+    };
+
+    explicit ServerInfoManager(QObject *parent);
+    ServerInfoManager(QObject *parent, const Timeouts &timeouts);
+    ~ServerInfoManager() override;
+
+    void loginWithKnownPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
+                                 const LoginFailedCallback &failed);
+    void loginWithPassword(const BaseServerInfo &baseInfo, const QString &password,
+                           const LoginSuccessCallback &success, const LoginFailedCallback &failed);
+    void refreshExtraInfo(const QVector<ServerInfo> &servers, const LoginSuccessCallback &success,
+                          const LoginFailedCallback &failed);
+
+    // The passwords every manager of the process tries, defaults first; they
+    // only grow, with each password a login succeeded with.
+    static QStringList knownPasswords();
+
+private:
+    class Impl;
+    Impl *const m_impl;
+};
+
+} // namespace rtu

@@ -1,0 +1,470 @@
+#include "protocol/http_client.h"
+
+#include "fake_http_server.h"
+
+#include <QPointer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace rtu;
+using rtu::test::FakeHttpServer;
+using rtu::test::FakeReply;
+
+namespace {
+
+// Everything the callbacks of one request saw.
+struct Outcome
+{
+    int successes = 0;
+    int failures = 0;
+    QByteArray body;
+    QString reason;
+    int status = -1;
+
+    int calls() const { return successes + failures; }
+};
+using OutcomePtr = std::shared_ptr<Outcome>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(FakeReply)
+
+namespace {
+
+HttpClient::OnSuccessReply onSuccess(const OutcomePtr &outcome)
+{
+    return [outcome](const QByteArray &body) {
+        ++outcome->successes;
+        outcome->body = body;
+    };
+}
+
+HttpClient::OnErrorReply onFailure(const OutcomePtr &outcome)
+{
+    return [outcome](const QString &reason, int status) {
+        ++outcome->failures;
+        outcome->reason = reason;
+        outcome->status = status;
+    };
+}
+
+OutcomePtr get(HttpClient &client, const QUrl &url, qint64 timeoutMs = 0)
+{
+    auto outcome = std::make_shared<Outcome>();
+    client.sendGet(url, onSuccess(outcome), onFailure(outcome), timeoutMs);
+    return outcome;
+}
+
+QUrl withCredentials(QUrl url, const QString &password)
+{
+    url.setUserName(QStringLiteral("admin"));
+    url.setPassword(password, QUrl::DecodedMode);
+    return url;
+}
+
+// Lets the event loop run for a while, to see that nothing else arrives.
+void settle(int ms)
+{
+    QTest::qWait(ms);
+}
+
+} // namespace
+
+class TestHttpClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // 2xx is success with the body untouched; anything else fails with the
+    // server's own phrase, or an empty error text when it sent none.
+    void outcomeByStatus_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("phrase");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("reason"); // null: success
+        QTest::newRow("200, body not JSON") << 200 << QByteArray("OK") << QByteArray("not json \0 at all", 17)
+                                            << QString();
+        QTest::newRow("204 without a body") << 204 << QByteArray("No Content") << QByteArray() << QString();
+        QTest::newRow("299") << 299 << QByteArray() << QByteArray("{}") << QString();
+        QTest::newRow("300 is not a success") << 300 << QByteArray("Multiple Choices") << QByteArray()
+                                              << "Multiple Choices";
+        QTest::newRow("404, the server's phrase") << 404 << QByteArray("Not Here") << QByteArray("{}") << "Not Here";
+        QTest::newRow("500") << 500 << QByteArray("Internal Server Error") << QByteArray() << "Internal Server Error";
+        QTest::newRow("no phrase") << 302 << QByteArray() << QByteArray() << "Network Error: ";
+    }
+
+    void outcomeByStatus()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, phrase);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, reason);
+        FakeHttpServer server;
+        FakeReply reply;
+        reply.status = status;
+        reply.reason = phrase;
+        reply.body = body;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")));
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, reason.isNull() ? 1 : 0);
+        if (reason.isNull()) {
+            QCOMPARE(outcome->body, body);
+        } else {
+            QCOMPARE(outcome->reason, reason);
+            QCOMPARE(outcome->status, status);
+        }
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests().first().method, QByteArray("GET"));
+        QCOMPARE(server.requests().first().target, QByteArray("/api/gettime"));
+    }
+
+    void refusedConnection()
+    {
+        QUrl url;
+        {
+            // A port that was just in use and is now certainly closed.
+            FakeHttpServer server;
+            url = server.url(QStringLiteral("/api/gettime"));
+        }
+        HttpClient client(nullptr);
+        const OutcomePtr outcome = get(client, url);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->failures, 1);
+        QCOMPARE(outcome->reason, QStringLiteral("Network Error: #1"));
+        QCOMPARE(outcome->status, 0);
+    }
+
+    void postCarriesBodyAndContentType()
+    {
+        FakeHttpServer server;
+        HttpClient client(nullptr);
+        auto outcome = std::make_shared<Outcome>();
+        const QByteArray body("[\n    {\n        \"name\": \"eth0\"\n    }\n]\n");
+        client.sendPost(server.url(QStringLiteral("/api/ifconfig")), body, onSuccess(outcome), onFailure(outcome), 0);
+        const OutcomePtr plain = get(client, server.url(QStringLiteral("/api/iflist")));
+        QTRY_COMPARE(outcome->calls() + plain->calls(), 2);
+        QCOMPARE(outcome->successes, 1);
+
+        const auto &requests = server.requests();
+        QCOMPARE(requests.size(), 2);
+        const auto post = requests.at(0).method == "POST" ? requests.at(0) : requests.at(1);
+        const auto plainGet = requests.at(0).method == "POST" ? requests.at(1) : requests.at(0);
+        QCOMPARE(post.method, QByteArray("POST"));
+        QCOMPARE(post.body, body);
+        QCOMPARE(post.header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(plainGet.method, QByteArray("GET"));
+        QVERIFY(plainGet.header("Content-Type").isEmpty());
+        QVERIFY(!plainGet.hasAuthorization);
+    }
+
+    // Credentials travel in the URL and answer the server's challenge; a
+    // refused password ends in one 401 with the server's phrase.
+    void basicAuthentication_data()
+    {
+        QTest::addColumn<QString>("accepted");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("right password") << "738" << "738" << true;
+        QTest::newRow("password with special characters") << "p@ss:w/rd%" << "p@ss:w/rd%" << true;
+        QTest::newRow("wrong password") << "738" << "morvy" << false;
+    }
+
+    void basicAuthentication()
+    {
+        QFETCH(QString, accepted);
+        QFETCH(QString, sent);
+        QFETCH(bool, succeeds);
+        FakeHttpServer server;
+        server.requireBasicAuth({accepted});
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, withCredentials(server.url(QStringLiteral("/api/gettime")), sent));
+        QTRY_COMPARE(outcome->calls(), 1);
+        settle(50);
+        QCOMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, succeeds ? 1 : 0);
+        if (!succeeds) {
+            QCOMPARE(outcome->reason, QStringLiteral("Unauthorized"));
+            QCOMPARE(outcome->status, 401);
+        }
+        // First in the open, then once with the URL's credentials.
+        QCOMPARE(server.requests().size(), 2);
+        QVERIFY(!server.requests().first().hasAuthorization);
+        const auto authenticated = server.authenticatedRequests();
+        QCOMPARE(authenticated.size(), 1);
+        QCOMPARE(authenticated.first().user, QStringLiteral("admin"));
+        QCOMPARE(authenticated.first().password, sent);
+    }
+
+    // Every request is judged by its own password, never by one that an
+    // earlier request on the same server got accepted with.
+    void credentialsAreNotReusedAcrossPasswords()
+    {
+        FakeHttpServer server;
+        server.requireBasicAuth({QStringLiteral("morvy")});
+        HttpClient client(nullptr);
+        const QUrl url = server.url(QStringLiteral("/api/gettime"));
+
+        const OutcomePtr first = get(client, withCredentials(url, QStringLiteral("738")));
+        QTRY_COMPARE(first->calls(), 1);
+        QCOMPARE(first->status, 401);
+
+        const OutcomePtr second = get(client, withCredentials(url, QStringLiteral("morvy")));
+        QTRY_COMPARE(second->calls(), 1);
+        QCOMPARE(second->successes, 1);
+
+        const OutcomePtr third = get(client, withCredentials(url, QStringLiteral("guess")));
+        QTRY_COMPARE(third->calls(), 1);
+        QCOMPARE(third->failures, 1);
+        QCOMPARE(third->status, 401);
+
+        // The password changes on the server: the old one must now fail.
+        server.requireBasicAuth({QStringLiteral("new")});
+        const OutcomePtr fourth = get(client, withCredentials(url, QStringLiteral("morvy")));
+        QTRY_COMPARE(fourth->calls(), 1);
+        QCOMPARE(fourth->status, 401);
+        const OutcomePtr fifth = get(client, withCredentials(url, QStringLiteral("new")));
+        QTRY_COMPARE(fifth->calls(), 1);
+        QCOMPARE(fifth->successes, 1);
+
+        // Without a password nothing cached may stand in for it.
+        const OutcomePtr sixth = get(client, withCredentials(url, QString()));
+        QTRY_COMPARE(sixth->calls(), 1);
+        QCOMPARE(sixth->status, 401);
+        QVERIFY(!server.requests().last().hasAuthorization);
+        const OutcomePtr seventh = get(client, withCredentials(url, QStringLiteral("new")));
+        QTRY_COMPARE(seventh->calls(), 1);
+        QCOMPARE(seventh->successes, 1);
+    }
+
+    // Requests with different passwords in flight at once to one server each
+    // authenticate with their own.
+    void parallelRequestsKeepTheirCredentials()
+    {
+        FakeHttpServer server;
+        server.requireBasicAuth({QStringLiteral("right")});
+        HttpClient client(nullptr);
+        QVector<QPair<OutcomePtr, bool>> outcomes;
+        for (int i = 0; i < 6; ++i) {
+            const bool right = i % 2 == 0;
+            const QString path = QStringLiteral("/api/gettime/%1").arg(i);
+            outcomes.append({get(client, withCredentials(server.url(path), right ? "right" : "wrong")), right});
+        }
+        for (const auto &outcome : outcomes) {
+            QTRY_COMPARE(outcome.first->calls(), 1);
+            QCOMPARE(outcome.first->successes, outcome.second ? 1 : 0);
+            if (!outcome.second)
+                QCOMPARE(outcome.first->status, 401);
+        }
+        for (const auto &request : server.authenticatedRequests()) {
+            const bool right = request.path().right(1).toInt() % 2 == 0;
+            QCOMPARE(request.password, right ? QStringLiteral("right") : QStringLiteral("wrong"));
+        }
+    }
+
+    void credentialsAreNotReusedAcrossPorts()
+    {
+        FakeHttpServer accepting;
+        FakeHttpServer refusing;
+        accepting.requireBasicAuth({QStringLiteral("738")});
+        refusing.requireBasicAuth({QStringLiteral("other")});
+        HttpClient client(nullptr);
+
+        const OutcomePtr first = get(client, withCredentials(accepting.url(QStringLiteral("/api/gettime")), "738"));
+        QTRY_COMPARE(first->calls(), 1);
+        QCOMPARE(first->successes, 1);
+        const OutcomePtr second = get(client, withCredentials(refusing.url(QStringLiteral("/api/gettime")), "738"));
+        QTRY_COMPARE(second->calls(), 1);
+        QCOMPARE(second->status, 401);
+        const OutcomePtr third = get(client, refusing.url(QStringLiteral("/api/gettime")));
+        QTRY_COMPARE(third->calls(), 1);
+        QCOMPARE(third->status, 401);
+    }
+
+    // A time-out ends the request once; whatever arrives later is ignored,
+    // and a timer outliving its answer does nothing.
+    void timeouts_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<qint64>("timeoutMs");
+        QTest::addColumn<int>("status"); // -1: success
+        FakeReply silent;
+        silent.silent = true;
+        QTest::newRow("server never answers") << silent << qint64(150) << 0;
+        FakeReply stalled = FakeReply::json(QByteArray(2000, 'x'));
+        stalled.stall = true;
+        QTest::newRow("body stalls after the status line") << stalled << qint64(150) << 200;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 400;
+        QTest::newRow("answer after the time-out") << late << qint64(150) << 0;
+        QTest::newRow("negative: no time-out") << late << qint64(-1) << -1;
+        QTest::newRow("time-out after the answer") << FakeReply::json("{}") << qint64(100) << -1;
+    }
+
+    void timeouts()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(qint64, timeoutMs);
+        QFETCH(int, status);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), timeoutMs);
+        QTRY_COMPARE(outcome->calls(), 1);
+        if (status < 0) {
+            QCOMPARE(outcome->successes, 1);
+            QCOMPARE(outcome->body, reply.body);
+        } else {
+            QVERIFY(clock.elapsed() >= timeoutMs - 10);
+            QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+            QCOMPARE(outcome->status, status);
+        }
+        settle(500);
+        QCOMPARE(outcome->calls(), 1);
+        // The client still serves after its timers fired.
+        const OutcomePtr next = get(client, server.url(QStringLiteral("/api/iflist")), 100);
+        QTRY_COMPARE(next->calls(), 1);
+        QCOMPARE(next->successes, 1);
+    }
+
+    // The one test that waits for the real default.
+    void zeroMeansTheDefaultTimeout()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        server.setDefaultReply(silent);
+        HttpClient client(nullptr);
+
+        QElapsedTimer clock;
+        clock.start();
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, int(HttpClient::kDefaultTimeoutMs) + 3000);
+        QVERIFY2(clock.elapsed() >= HttpClient::kDefaultTimeoutMs - 50, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(HttpClient::kDefaultTimeoutMs, 10000);
+        QCOMPARE(outcome->reason, QStringLiteral("Network Error: Request Timed Out"));
+        QCOMPARE(outcome->status, 0);
+    }
+
+    // A broken or hostile server must not fill the tool's memory.
+    void oversizedReplyIsAborted_data()
+    {
+        QTest::addColumn<FakeReply>("reply");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray limit(int(HttpClient::kMaxReplyBytes), 'a');
+        FakeReply announced = FakeReply::json(limit + "b");
+        QTest::newRow("announced by Content-Length") << announced << false;
+        FakeReply unannounced = announced;
+        unannounced.noLength = true;
+        QTest::newRow("body ends with the connection") << unannounced << false;
+        FakeReply huge = FakeReply::json(QByteArray(3 * int(HttpClient::kMaxReplyBytes), 'c'));
+        huge.noLength = true;
+        QTest::newRow("far larger, unannounced") << huge << false;
+        FakeReply packed = FakeReply::json(qCompress(QByteArray(6 * int(HttpClient::kMaxReplyBytes), ' ')).mid(4));
+        packed.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("deflate")));
+        QTest::newRow("small, but inflating past the limit") << packed << false;
+        QTest::newRow("exactly the limit") << FakeReply::json(limit) << true;
+    }
+
+    void oversizedReplyIsAborted()
+    {
+        QFETCH(FakeReply, reply);
+        QFETCH(bool, accepted);
+        FakeHttpServer server;
+        server.enqueue(reply);
+        HttpClient client(nullptr);
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/iflist")), 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, 10000);
+        if (accepted) {
+            QCOMPARE(outcome->successes, 1);
+            QCOMPARE(outcome->body.size(), reply.body.size());
+        } else {
+            QCOMPARE(outcome->failures, 1);
+            QCOMPARE(outcome->reason, QStringLiteral("Network Error: Reply too large"));
+            QCOMPARE(outcome->status, 200);
+        }
+        // Neither the time-out nor the rest of the body adds a report.
+        settle(1200);
+        QCOMPARE(outcome->calls(), 1);
+    }
+
+    void destroyingTheClientDropsPendingCallbacks()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        FakeReply late = FakeReply::json("{}");
+        late.delayMs = 100;
+        server.enqueue(silent);
+        server.enqueue(late);
+        auto *client = new HttpClient(nullptr);
+        const OutcomePtr waiting = get(*client, server.url(QStringLiteral("/a")), 50);
+        const OutcomePtr answered = get(*client, server.url(QStringLiteral("/b")), 0);
+        QTRY_COMPARE(server.requests().size(), 2);
+        delete client;
+        settle(300);
+        QCOMPARE(waiting->calls(), 0);
+        QCOMPARE(answered->calls(), 0);
+    }
+
+    // The owner of a client may go away in reaction to an answer.
+    void clientDestroyedInsideItsCallback()
+    {
+        FakeHttpServer server;
+        FakeReply silent;
+        silent.silent = true;
+        server.enqueue(silent);
+        server.enqueue(FakeReply::json("{}"));
+        auto *client = new HttpClient(nullptr);
+        QPointer<HttpClient> guard(client);
+        const OutcomePtr other = get(*client, server.url(QStringLiteral("/silent")), 100);
+        QTRY_COMPARE(server.requests().size(), 1);
+        auto outcome = std::make_shared<Outcome>();
+        client->sendGet(
+            server.url(QStringLiteral("/answered")),
+            [outcome, client](const QByteArray &) {
+                ++outcome->successes;
+                delete client;
+            },
+            onFailure(outcome), 100);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QVERIFY(guard.isNull());
+        settle(300);
+        QCOMPARE(outcome->calls(), 1);
+        QCOMPARE(other->calls(), 0);
+    }
+
+    // Empty callbacks swallow the outcome; a callback may send again.
+    void callbacksMayBeEmptyOrSendAgain()
+    {
+        FakeHttpServer server;
+        server.enqueue(FakeReply::json("{}", 500, "Broken"));
+        HttpClient client(nullptr);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+        client.sendGet(server.url(QStringLiteral("/quiet")), {}, {}, 0);
+
+        auto outcome = std::make_shared<Outcome>();
+        client.sendGet(
+            server.url(QStringLiteral("/first")),
+            [&client, &server, outcome](const QByteArray &) {
+                client.sendGet(server.url(QStringLiteral("/second")), onSuccess(outcome), onFailure(outcome), 0);
+            },
+            onFailure(outcome), 0);
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        QCOMPARE(server.requests().last().target, QByteArray("/second"));
+        QCOMPARE(server.requests().size(), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpClient)
+#include "tst_http_client.moc"

@@ -1,0 +1,246 @@
+#include "fake_http_server.h"
+
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrlQuery>
+
+namespace rtu::test {
+
+namespace {
+
+const char kBufferProperty[] = "fakeHttpBuffer";
+
+// Parses one complete request off the front of buffer; false while it is
+// still incomplete.
+bool takeRequest(QByteArray &buffer, ReceivedRequest &out)
+{
+    const int headerEnd = buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return false;
+    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    ReceivedRequest request;
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    qint64 length = 0;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        const int colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        request.headers.append(qMakePair(name, value));
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            length = value.toLongLong();
+    }
+    if (buffer.size() < headerEnd + 4 + length)
+        return false;
+    request.body = buffer.mid(headerEnd + 4, int(length));
+    buffer.remove(0, headerEnd + 4 + int(length));
+
+    const QByteArray authorization = request.header("Authorization");
+    if (authorization.startsWith("Basic ")) {
+        const QByteArray decoded = QByteArray::fromBase64(authorization.mid(6));
+        const int colon = decoded.indexOf(':');
+        request.hasAuthorization = true;
+        request.user = QString::fromUtf8(decoded.left(colon));
+        request.password = QString::fromUtf8(decoded.mid(colon + 1));
+    }
+    out = request;
+    return true;
+}
+
+} // namespace
+
+FakeReply FakeReply::json(const QByteArray &body, int status, const QByteArray &reason)
+{
+    FakeReply reply;
+    reply.status = status;
+    reply.reason = reason;
+    reply.body = body;
+    reply.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/json")));
+    return reply;
+}
+
+FakeReply FakeReply::unauthorized()
+{
+    FakeReply reply;
+    reply.status = 401;
+    reply.reason = "Unauthorized";
+    reply.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"fake\"")));
+    return reply;
+}
+
+QString ReceivedRequest::path() const
+{
+    const int mark = target.indexOf('?');
+    return QUrl::fromPercentEncoding(mark < 0 ? target : target.left(mark));
+}
+
+QString ReceivedRequest::query() const
+{
+    const int mark = target.indexOf('?');
+    return mark < 0 ? QString() : QUrl::fromPercentEncoding(target.mid(mark + 1));
+}
+
+QByteArray ReceivedRequest::header(const QByteArray &name) const
+{
+    for (const auto &header : headers) {
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return header.second;
+    }
+    return QByteArray();
+}
+
+FakeHttpServer::FakeHttpServer(const QHostAddress &address, QObject *parent)
+    : QObject(parent), m_server(new QTcpServer(this))
+{
+    qRegisterMetaType<ReceivedRequest>();
+    m_default = FakeReply::json("{}");
+    connect(m_server, &QTcpServer::newConnection, this, &FakeHttpServer::onNewConnection);
+    m_server->listen(address);
+}
+
+FakeHttpServer::~FakeHttpServer() = default;
+
+bool FakeHttpServer::isListening() const
+{
+    return m_server->isListening();
+}
+
+QString FakeHttpServer::host() const
+{
+    return m_server->serverAddress().toString();
+}
+
+quint16 FakeHttpServer::port() const
+{
+    return m_server->serverPort();
+}
+
+QUrl FakeHttpServer::url(const QString &path) const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(host());
+    url.setPort(port());
+    url.setPath(path);
+    return url;
+}
+
+void FakeHttpServer::enqueue(const FakeReply &reply)
+{
+    m_queue.enqueue(reply);
+}
+
+void FakeHttpServer::setHandler(const Handler &handler)
+{
+    m_handler = handler;
+}
+
+void FakeHttpServer::setDefaultReply(const FakeReply &reply)
+{
+    m_default = reply;
+}
+
+void FakeHttpServer::requireBasicAuth(const QStringList &passwords, const QString &user)
+{
+    m_requireAuth = true;
+    m_authPasswords = passwords;
+    m_authUser = user;
+}
+
+QVector<ReceivedRequest> FakeHttpServer::authenticatedRequests() const
+{
+    QVector<ReceivedRequest> result;
+    for (const ReceivedRequest &request : m_requests) {
+        if (request.hasAuthorization)
+            result.append(request);
+    }
+    return result;
+}
+
+void FakeHttpServer::close()
+{
+    m_server->close();
+    const auto sockets = m_server->findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+}
+
+void FakeHttpServer::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        ++m_connectionCount;
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void FakeHttpServer::onReadyRead(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
+    ReceivedRequest request;
+    while (takeRequest(buffer, request)) {
+        request.port = port();
+        m_requests.append(request);
+        emit requestReceived(request);
+        answer(socket, replyFor(request));
+    }
+    socket->setProperty(kBufferProperty, buffer);
+}
+
+FakeReply FakeHttpServer::replyFor(const ReceivedRequest &request)
+{
+    if (m_requireAuth
+        && (!request.hasAuthorization || request.user != m_authUser || !m_authPasswords.contains(request.password)))
+        return FakeReply::unauthorized();
+    if (!m_queue.isEmpty())
+        return m_queue.dequeue();
+    if (m_handler)
+        return m_handler(request);
+    return m_default;
+}
+
+void FakeHttpServer::answer(QTcpSocket *socket, const FakeReply &reply)
+{
+    if (reply.silent)
+        return;
+    QPointer<QTcpSocket> guard(socket);
+    auto send = [guard, reply]() {
+        if (!guard)
+            return;
+        if (reply.drop) {
+            guard->abort();
+            return;
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status);
+        head += ' ' + reply.reason;
+        head += "\r\n";
+        for (const auto &header : reply.headers)
+            head += header.first + ": " + header.second + "\r\n";
+        const bool closing = reply.closeAfter || reply.noLength;
+        if (!reply.noLength)
+            head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        if (closing)
+            head += "Connection: close\r\n";
+        head += "\r\n";
+        guard->write(head);
+        if (reply.stall) {
+            guard->write(reply.body.left(reply.body.size() / 2));
+            return;
+        }
+        guard->write(reply.body);
+        if (closing)
+            guard->disconnectFromHost();
+    };
+    if (reply.delayMs > 0)
+        QTimer::singleShot(reply.delayMs, socket, send);
+    else
+        send();
+}
+
+} // namespace rtu::test

@@ -1,14 +1,20 @@
 #include "core/rtu_context.h"
 
+#include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "core/selection.h"
 #include "discovery/servers_finder.h"
+#include "models/ip_settings_model.h"
 #include "models/servers_selection_model.h"
+#include "models/time_zones_model.h"
 #include "protocol/http_client.h"
 #include "tool_revision.h"
 
 #include <QPointer>
 #include <QTimeZone>
+
+#include <memory>
 
 namespace rtu {
 
@@ -17,7 +23,9 @@ class RtuContext::Impl : public QObject
 public:
     Impl(RtuContext *owner, const ServersFinderParameters &discovery)
         : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
-          selectionModel(new ServersSelectionModel(this)), serversFinder(ServersFinder::create(discovery))
+          selectionModel(new ServersSelectionModel(this)),
+          changesManager(new ChangesManager(owner, httpClient, selectionModel, this)),
+          serversFinder(ServersFinder::create(discovery))
     {
         ServersFinder *finder = serversFinder.data();
         connect(finder, &ServersFinder::serverAdded, selectionModel, &ServersSelectionModel::addServer);
@@ -25,13 +33,24 @@ public:
         connect(finder, &ServersFinder::serversRemoved, selectionModel, &ServersSelectionModel::removeServers);
         connect(finder, &ServersFinder::unknownAdded, selectionModel, &ServersSelectionModel::unknownAdded);
         connect(finder, &ServersFinder::unknownRemoved, selectionModel, &ServersSelectionModel::unknownRemoved);
-        connect(finder, &ServersFinder::serverDiscovered, selectionModel,
-                &ServersSelectionModel::serverDiscovered);
+        // The changes manager hears of an answer before the model refreshes
+        // the server from it.
+        connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);
+        connect(finder, &ServersFinder::serverDiscovered, selectionModel, &ServersSelectionModel::serverDiscovered);
+    }
+
+    // A summary never changes, so every selection change gets a new one.
+    void rebuildSelection()
+    {
+        selection = std::make_unique<Selection>(selectionModel, nullptr);
+        emit owner->selectionChanged();
     }
 
     RtuContext *const owner;
     HttpClient *const httpClient;
     ServersSelectionModel *const selectionModel;
+    std::unique_ptr<Selection> selection;
+    ChangesManager *const changesManager;
     const ServersFinder::Holder serversFinder;
     int currentPage = Constants::SettingsPage;
 };
@@ -39,6 +58,8 @@ public:
 RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery)
     : QObject(parent), m_impl(new Impl(this, discovery))
 {
+    connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
+            [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
 }
 
 RtuContext::~RtuContext() = default;
@@ -54,6 +75,11 @@ void RtuContext::setCurrentPage(int page)
         return;
     m_impl->currentPage = page;
     emit currentPageChanged();
+}
+
+QObject *RtuContext::selection() const
+{
+    return m_impl->selection.get();
 }
 
 QString RtuContext::toolDisplayName() const
@@ -89,6 +115,21 @@ QString RtuContext::toolCompanyUrl() const
 QObject *RtuContext::selectionModel()
 {
     return m_impl->selectionModel;
+}
+
+QObject *RtuContext::ipSettingsModel()
+{
+    return new IpSettingsModel(m_impl->selectionModel, nullptr);
+}
+
+QObject *RtuContext::timeZonesModel(QObject *parent)
+{
+    return new TimeZonesModel(m_impl->selectionModel->selectedServers(), parent);
+}
+
+QObject *RtuContext::changesManager()
+{
+    return m_impl->changesManager;
 }
 
 QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,

@@ -18,6 +18,7 @@ class RtuContext : public QObject
     Q_OBJECT
 
     Q_PROPERTY(int currentPage READ currentPage WRITE setCurrentPage NOTIFY currentPageChanged)
+    Q_PROPERTY(QObject *selection READ selection NOTIFY selectionChanged)
     Q_PROPERTY(QString toolDisplayName READ toolDisplayName NOTIFY toolInfoChanged)
     Q_PROPERTY(bool isBeta READ isBeta NOTIFY toolInfoChanged)
     Q_PROPERTY(QString toolVersion READ toolVersion NOTIFY toolInfoChanged)
@@ -32,6 +33,9 @@ public:
 
     int currentPage() const;
     void setCurrentPage(int page);
+
+    // The summary of the current selection; null until the selection first changes.
+    QObject *selection() const;
 
     QString toolDisplayName() const;
     bool isBeta() const;
@@ -48,6 +52,10 @@ signals:
 
 public slots:
     QObject *selectionModel();
+    // New snapshot models on every call, for the QML item that asks.
+    QObject *ipSettingsModel();
+    QObject *timeZonesModel(QObject *parent);
+    QObject *changesManager();
     QDateTime applyTimeZone(const QDate &date, const QTime &time, const QByteArray &prevTimeZoneId,
                             const QByteArray &newTimeZoneId);
     void tryLoginWith(const QString &primarySystem, const QString &password);

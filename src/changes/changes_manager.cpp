@@ -1,0 +1,678 @@
+#include "changes/changes_manager.h"
+
+#include "changes/changes_summary_model.h"
+#include "core/constants.h"
+#include "core/date_time_helpers.h"
+#include "core/rtu_context.h"
+#include "models/servers_selection_model.h"
+#include "protocol/server_requests.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QLocale>
+#include <QPointer>
+#include <QTimeZone>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace rtu {
+
+namespace {
+
+// An interface check is a quick read; a server that needs longer counts as
+// not (yet) showing its new settings.
+constexpr int kInterfaceCheckTimeoutMs = 2000;
+
+const QString kTurnOnDhcpName = QStringLiteral("turnOnDhcp");
+
+struct DateTimeChange
+{
+    qint64 utcDateTimeMs = 0;
+    QByteArray timeZoneId;
+};
+
+struct ChangeSet
+{
+    std::optional<int> port;
+    std::optional<QString> password;
+    std::optional<QString> systemName;
+    InterfaceChangesList interfaces;
+    std::optional<DateTimeChange> dateTime;
+};
+
+struct QueuedRequest
+{
+    bool exclusive = true;
+    std::function<void()> action;
+};
+
+struct InterfaceWait
+{
+    bool checkInProgress = false;
+    int attempts = 0;
+    qint64 lastCheckMs = 0;
+    ServerInfo *server = nullptr;
+    InterfaceChangesList changes;
+    int changesCount = 0;
+};
+
+int setMembersCount(const InterfaceChange &change)
+{
+    return int(change.useDHCP.has_value()) + int(change.address.has_value()) + int(change.mask.has_value())
+        + int(change.dns.has_value()) + int(change.gateway.has_value());
+}
+
+bool matches(const InterfaceChange &change, const InterfaceInfo &iface)
+{
+    return change.name == iface.name
+        && (!change.useDHCP || *change.useDHCP == (iface.useDHCP == Qt::Checked))
+        && (!change.address || *change.address == iface.ip) && (!change.mask || *change.mask == iface.mask)
+        && (!change.dns || *change.dns == iface.dns) && (!change.gateway || *change.gateway == iface.gateway);
+}
+
+// A refusal can come with an empty reason (a server error without text, an
+// HTTP status without a phrase); only code 0 with no reason is an acceptance.
+bool accepted(int errorCode, const QString &reason)
+{
+    return errorCode == 0 && reason.isEmpty();
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+class ChangesManager::Impl : public QObject
+{
+public:
+    Impl(ChangesManager *owner, RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+         const ChangesManagerTiming &timing)
+        : QObject(owner), owner(owner), context(context), client(client), selectionModel(selectionModel),
+          timing(timing)
+    {
+    }
+
+    ChangeSet &changes()
+    {
+        if (!changeSet)
+            changeSet = std::make_unique<ChangeSet>();
+        return *changeSet;
+    }
+
+    InterfaceChange &interfaceChange(const QString &name)
+    {
+        InterfaceChangesList &list = changes().interfaces;
+        for (InterfaceChange &change : list) {
+            if (change.name == name)
+                return change;
+        }
+        list.resize(list.size() + 1);
+        list.last().name = name;
+        return list.last();
+    }
+
+    // Wraps a callback so that it only acts for the run it was made in:
+    // answers that arrive after their run ended (or after the manager went)
+    // must not touch a later run's state.
+    template<typename Function>
+    auto forThisRun(Function function)
+    {
+        return [self = QPointer<Impl>(this), run = runId, function](auto &&...args) {
+            if (self && self->running && self->runId == run)
+                function(std::forward<decltype(args)>(args)...);
+        };
+    }
+
+    void applyChanges();
+    void buildDateTimeRequests();
+    void buildSystemNameRequests();
+    void buildPasswordRequests();
+    void buildPortRequests();
+    void buildInterfaceRequests();
+    void enqueue(bool exclusive, int weight, std::function<void()> action);
+    // One exclusive request per target for a setting with a single row;
+    // writeBack runs when that row succeeded.
+    using SettingSender = std::function<void(ServerInfo *server, const OperationCallback &callback)>;
+    using SettingWriter = std::function<void(ServerInfo *server)>;
+    void enqueueSettingRequests(const QString &rowName, const QString &value, AffectedEntity rowFlag,
+                                const SettingSender &send, const SettingWriter &writeBack);
+
+    void pump();
+    void completeEntry(int weight);
+    void finishRun();
+
+    bool addRow(const ServerInfo &server, const QString &name, const QString &value, int errorCode,
+                const QString &reason, AffectedEntities flags, AffectedEntities rowFlags);
+    bool addInterfaceRows(const ServerInfo &server, const InterfaceChange &change, int errorCode,
+                          const QString &reason, AffectedEntities flags);
+
+    void onDateTimeAnswer(ServerInfo *server, const DateTimeChange &change, qint64 timestampMs, int errorCode,
+                          const QString &reason, AffectedEntities flags);
+    void sendPasswordRequest(ServerInfo *server, const QString &password, bool useNewPasswordAsOld);
+    void onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode, const QString &reason,
+                          AffectedEntities flags);
+    void sendInterfaceRequest(const InterfaceWait &wait);
+    void onInterfaceCheckAnswer(const QUuid &id, const BaseServerInfo &info, bool succeeded,
+                                const InterfaceInfoList &interfaces);
+    void failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags);
+    void serverDiscovered(const BaseServerInfo &info);
+
+    ChangesManager *const owner;
+    RtuContext *const context;
+    HttpClient *const client;
+    ServersSelectionModel *const selectionModel;
+    ChangesSummaryModel *successfulResults = nullptr;
+    ChangesSummaryModel *failedResults = nullptr;
+    std::vector<ServerInfo> serverCopies;
+    QVector<ServerInfo *> targets;
+    std::unique_ptr<ChangeSet> changeSet;
+    QVector<QueuedRequest> queue;
+    QHash<QUuid, InterfaceWait> waits;
+    int completedCount = 0;
+    int nextIndex = 0;
+    int totalChanges = 0;
+    int appliedChanges = 0;
+
+    const ChangesManagerTiming timing;
+    bool running = false;
+    bool pumping = false;
+    int runId = 0;
+    qint64 runStartMs = 0;
+};
+
+void ChangesManager::Impl::applyChanges()
+{
+    // A second start would mix its answers into the counters of the first.
+    if (running || !changeSet || !selectionModel || selectionModel->selectedCount() == 0)
+        return;
+
+    serverCopies.clear();
+    targets.clear();
+    const ServerInfoPtrContainer selected = selectionModel->selectedServers();
+    serverCopies.reserve(size_t(selected.size()));
+    for (const ServerInfo *server : selected) {
+        if (server && server->hasExtraInfo())
+            serverCopies.push_back(*server);
+    }
+    for (ServerInfo &copy : serverCopies)
+        targets.append(&copy);
+
+    queue.clear();
+    waits.clear();
+    totalChanges = 0;
+    appliedChanges = 0;
+    ++runId;
+    running = true;
+    runStartMs = nowMs();
+
+    buildDateTimeRequests();
+    buildSystemNameRequests();
+    buildPasswordRequests();
+    buildPortRequests();
+    buildInterfaceRequests();
+
+    emit owner->totalChangesCountChanged();
+    emit owner->appliedChangesCountChanged();
+
+    if (successfulResults)
+        successfulResults->deleteLater();
+    if (failedResults)
+        failedResults->deleteLater();
+    successfulResults = new ChangesSummaryModel(true, this);
+    failedResults = new ChangesSummaryModel(false, this);
+
+    nextIndex = 0;
+    completedCount = 0;
+    if (context)
+        context->setCurrentPage(Constants::ProgressPage);
+
+    // Nothing to send (no logged-in target, or nothing left to change on
+    // them): no answer would ever end the run, so it ends here.
+    if (queue.isEmpty()) {
+        finishRun();
+        return;
+    }
+    pump();
+}
+
+void ChangesManager::Impl::enqueue(bool exclusive, int weight, std::function<void()> action)
+{
+    queue.append(QueuedRequest{exclusive, std::move(action)});
+    totalChanges += weight;
+}
+
+void ChangesManager::Impl::buildDateTimeRequests()
+{
+    if (!changeSet->dateTime)
+        return;
+    const DateTimeChange change = *changeSet->dateTime;
+    const qint64 timestampMs = nowMs();
+    for (ServerInfo *server : qAsConst(targets)) {
+        enqueue(true, 2, [this, server, change, timestampMs] {
+            sendSetTimeRequest(client, *server, change.utcDateTimeMs, change.timeZoneId,
+                               forThisRun([this, server, change, timestampMs](int errorCode, const QString &reason,
+                                                                               AffectedEntities flags) {
+                                   onDateTimeAnswer(server, change, timestampMs, errorCode, reason, flags);
+                               }));
+        });
+    }
+}
+
+void ChangesManager::Impl::buildSystemNameRequests()
+{
+    if (!changeSet->systemName)
+        return;
+    const QString systemName = *changeSet->systemName;
+    enqueueSettingRequests(
+        QStringLiteral("system name"), systemName, SystemNameAffected,
+        [this, systemName](ServerInfo *server, const OperationCallback &callback) {
+            sendChangeSystemNameRequest(client, *server, systemName, callback);
+        },
+        [this, systemName](ServerInfo *server) {
+            server->writableBaseInfo().systemName = systemName;
+            selectionModel->updateSystemNameInfo(server->baseInfo().id, systemName);
+        });
+}
+
+void ChangesManager::Impl::buildPasswordRequests()
+{
+    if (!changeSet->password)
+        return;
+    const QString password = *changeSet->password;
+    for (ServerInfo *server : qAsConst(targets))
+        enqueue(true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
+}
+
+void ChangesManager::Impl::buildPortRequests()
+{
+    if (!changeSet->port)
+        return;
+    const int port = *changeSet->port;
+    enqueueSettingRequests(
+        QStringLiteral("port"), QString::number(port), PortAffected,
+        [this, port](ServerInfo *server, const OperationCallback &callback) {
+            sendChangePortRequest(client, *server, port, callback);
+        },
+        [this, port](ServerInfo *server) {
+            server->writableBaseInfo().port = port;
+            selectionModel->updatePortInfo(server->baseInfo().id, port);
+        });
+}
+
+void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const QString &value,
+                                                  AffectedEntity rowFlag, const SettingSender &send,
+                                                  const SettingWriter &writeBack)
+{
+    for (ServerInfo *server : qAsConst(targets)) {
+        enqueue(true, 1, [=] {
+            send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
+                     if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag))
+                         writeBack(server);
+                     completeEntry(1);
+                 }));
+        });
+    }
+}
+
+void ChangesManager::Impl::buildInterfaceRequests()
+{
+    if (changeSet->interfaces.isEmpty())
+        return;
+
+    auto addEntry = [this](ServerInfo *server, const InterfaceChangesList &changes) {
+        InterfaceWait wait;
+        wait.lastCheckMs = runStartMs;
+        wait.server = server;
+        wait.changes = changes;
+        for (const InterfaceChange &change : changes)
+            wait.changesCount += setMembersCount(change);
+        enqueue(false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
+    };
+
+    if (targets.size() == 1) {
+        addEntry(targets.first(), changeSet->interfaces);
+        return;
+    }
+    // Several servers share no interface names or addresses, so the one
+    // change that applies to all of them is switching to DHCP.
+    for (ServerInfo *server : qAsConst(targets)) {
+        InterfaceChangesList changes;
+        for (const InterfaceInfo &iface : server->extraInfo().interfaces) {
+            if (iface.useDHCP != Qt::Unchecked)
+                continue;
+            InterfaceChange change(iface.name);
+            change.useDHCP = true;
+            changes.append(change);
+        }
+        if (!changes.isEmpty())
+            addEntry(server, changes);
+    }
+}
+
+void ChangesManager::Impl::pump()
+{
+    // Answers given synchronously (refused preconditions) complete entries
+    // from inside an action; the loop below then simply goes on.
+    if (pumping)
+        return;
+    pumping = true;
+    while (nextIndex < queue.size()) {
+        const QueuedRequest &entry = queue.at(nextIndex);
+        const bool unanswered = completedCount < nextIndex;
+        // An exclusive request, and the group of interface requests after
+        // the last exclusive one, go out only when everything before them is
+        // answered: an interface request built before a port or password
+        // answer of its server would use the old port or password.
+        const bool followsExclusive = nextIndex > 0 && queue.at(nextIndex - 1).exclusive;
+        if (unanswered && (entry.exclusive || followsExclusive))
+            break;
+        const std::function<void()> action = entry.action;
+        ++nextIndex;
+        action();
+    }
+    pumping = false;
+}
+
+void ChangesManager::Impl::completeEntry(int weight)
+{
+    appliedChanges += weight;
+    emit owner->appliedChangesCountChanged();
+    ++completedCount;
+    if (completedCount != queue.size()) {
+        pump();
+        return;
+    }
+    finishRun();
+}
+
+void ChangesManager::Impl::finishRun()
+{
+    changeSet.reset();
+    waits.clear();
+    targets.clear();
+    queue.clear();
+    serverCopies.clear();
+    nextIndex = 0;
+    completedCount = 0;
+    running = false;
+    if (context)
+        context->setCurrentPage(Constants::SummaryPage);
+}
+
+bool ChangesManager::Impl::addRow(const ServerInfo &server, const QString &name, const QString &value,
+                                  int errorCode, const QString &reason, AffectedEntities flags,
+                                  AffectedEntities rowFlags)
+{
+    const bool succeeded = accepted(errorCode, reason) && (flags & rowFlags) == rowFlags;
+    if (succeeded)
+        successfulResults->addRequestResult(server, name, value, QString());
+    else
+        failedResults->addRequestResult(server, name, value, reason);
+    return succeeded;
+}
+
+bool ChangesManager::Impl::addInterfaceRows(const ServerInfo &server, const InterfaceChange &change,
+                                            int errorCode, const QString &reason, AffectedEntities flags)
+{
+    bool succeeded = true;
+    if (change.useDHCP) {
+        succeeded &= addRow(server, QStringLiteral("dhcp"),
+                            *change.useDHCP ? QStringLiteral("on") : QStringLiteral("off"), errorCode, reason,
+                            flags, AffectedEntities(IpAddressAffected) | SubnetMaskAffected);
+    }
+    if (change.address)
+        succeeded &= addRow(server, QStringLiteral("ip"), *change.address, errorCode, reason, flags, IpAddressAffected);
+    if (change.mask)
+        succeeded &= addRow(server, QStringLiteral("mask"), *change.mask, errorCode, reason, flags, SubnetMaskAffected);
+    if (change.dns)
+        succeeded &= addRow(server, QStringLiteral("dns"), *change.dns, errorCode, reason, flags, DnsAffected);
+    if (change.gateway)
+        succeeded &= addRow(server, QStringLiteral("gateway"), *change.gateway, errorCode, reason, flags, GatewayAffected);
+    return succeeded;
+}
+
+void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeChange &change, qint64 timestampMs,
+                                            int errorCode, const QString &reason, AffectedEntities flags)
+{
+    const QTimeZone zone(change.timeZoneId);
+    const QLocale locale = QLocale::system();
+    const QString dateTimeText =
+        locale.toString(wallClockInZone(change.utcDateTimeMs, zone), locale.dateTimeFormat(QLocale::LongFormat));
+    const QString zoneText = timeZoneDisplayText(zone, QDateTime::currentDateTime());
+
+    bool succeeded =
+        addRow(*server, QStringLiteral("date / time"), dateTimeText, errorCode, reason, flags, DateTimeAffected);
+    succeeded &= addRow(*server, QStringLiteral("time zone"), zoneText, errorCode, reason, flags, TimeZoneAffected);
+    if (succeeded) {
+        ExtraServerInfo &extra = server->writableExtraInfo();
+        extra.utcDateTimeMs = change.utcDateTimeMs;
+        extra.timeZoneId = change.timeZoneId;
+        extra.timestampMs = timestampMs;
+        selectionModel->updateTimeDateInfo(server->baseInfo().id, change.utcDateTimeMs, change.timeZoneId,
+                                           timestampMs);
+    }
+    completeEntry(2);
+}
+
+void ChangesManager::Impl::sendPasswordRequest(ServerInfo *server, const QString &password, bool useNewPasswordAsOld)
+{
+    sendChangePasswordRequest(
+        client, *server, password, useNewPasswordAsOld,
+        forThisRun([this, server, password, useNewPasswordAsOld](int errorCode, const QString &reason,
+                                                                 AffectedEntities flags) {
+            // A server that took the new password but whose answer was lost
+            // now only accepts the new one: one more try with it.
+            if (!useNewPasswordAsOld && !accepted(errorCode, reason)) {
+                sendPasswordRequest(server, password, true);
+                return;
+            }
+            onPasswordAnswer(server, password, errorCode, reason, flags);
+        }));
+}
+
+void ChangesManager::Impl::onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode,
+                                            const QString &reason, AffectedEntities flags)
+{
+    if (addRow(*server, QStringLiteral("password"), password, errorCode, reason, flags, PasswordAffected)) {
+        server->writableExtraInfo().password = password;
+        selectionModel->updatePasswordInfo(server->baseInfo().id, password);
+    }
+    completeEntry(1);
+}
+
+void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
+{
+    const QUuid id = wait.server->baseInfo().id;
+    waits.insert(id, wait);
+    sendIfConfigRequest(
+        client, *wait.server, wait.changes,
+        forThisRun([this, id](int errorCode, const QString &reason, AffectedEntities flags) {
+            if (!accepted(errorCode, reason)) {
+                failWait(id, errorCode, reason, flags);
+                return;
+            }
+            const std::function<void()> onLimit =
+                forThisRun([this, id, flags] { failWait(id, -1, QStringLiteral("Request timeout"), flags); });
+            QTimer::singleShot(int(timing.confirmationLimitMs), Qt::PreciseTimer, this, onLimit);
+        }));
+}
+
+void ChangesManager::Impl::serverDiscovered(const BaseServerInfo &info)
+{
+    const auto it = waits.find(info.id);
+    if (it == waits.end() || it->checkInProgress)
+        return;
+    if (nowMs() - it->lastCheckMs < timing.checkSpacingMs)
+        return;
+    it->checkInProgress = true;
+    const QString password = it->server->extraInfo().password;
+    const QUuid id = info.id;
+    // The iterator may be gone after this call: a refused check answers at once.
+    sendIfListRequest(
+        client, info, password,
+        forThisRun([this, id, info](const QUuid &, const ExtraServerInfo &extra) {
+            onInterfaceCheckAnswer(id, info, true, extra.interfaces);
+        }),
+        forThisRun([this, id, info](int, const QString &, AffectedEntities) {
+            onInterfaceCheckAnswer(id, info, false, InterfaceInfoList());
+        }),
+        kInterfaceCheckTimeoutMs);
+}
+
+void ChangesManager::Impl::onInterfaceCheckAnswer(const QUuid &id, const BaseServerInfo &info, bool succeeded,
+                                                  const InterfaceInfoList &interfaces)
+{
+    const auto it = waits.find(id);
+    if (it == waits.end())
+        return;
+    it->checkInProgress = false;
+    it->lastCheckMs = nowMs();
+
+    QVector<bool> matched;
+    InterfaceInfoList matchedInterfaces;
+    for (const InterfaceChange &change : qAsConst(it->changes)) {
+        bool found = false;
+        for (const InterfaceInfo &iface : interfaces) {
+            if (matches(change, iface)) {
+                matchedInterfaces.append(iface);
+                found = true;
+                break;
+            }
+        }
+        matched.append(found);
+    }
+    const bool confirmed = !matched.contains(false);
+    if (!succeeded || !confirmed) {
+        ++it->attempts;
+        if (it->attempts < timing.maxCheckAttempts)
+            return;
+    }
+
+    const InterfaceWait wait = *it;
+    waits.erase(it);
+    for (int i = 0; i < wait.changes.size(); ++i) {
+        if (matched.at(i))
+            addInterfaceRows(*wait.server, wait.changes.at(i), 0, QString(), AllEntitiesAffected);
+        else
+            addInterfaceRows(*wait.server, wait.changes.at(i), -1, QStringLiteral("Can't apply this parameter"),
+                             NoEntitiesAffected);
+    }
+    if (succeeded && confirmed) {
+        wait.server->writableBaseInfo().hostAddress = info.hostAddress;
+        selectionModel->updateInterfacesInfo(id, info.hostAddress, matchedInterfaces);
+    }
+    completeEntry(wait.changesCount);
+}
+
+void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags)
+{
+    const auto it = waits.find(id);
+    if (it == waits.end())
+        return;
+    const InterfaceWait wait = *it;
+    waits.erase(it);
+    for (const InterfaceChange &change : wait.changes)
+        addInterfaceRows(*wait.server, change, errorCode, reason, flags);
+    completeEntry(wait.changesCount);
+}
+
+ChangesManager::ChangesManager(RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+                               QObject *parent, const ChangesManagerTiming &timing)
+    : QObject(parent), m_impl(new Impl(this, context, client, selectionModel, timing))
+{
+}
+
+ChangesManager::~ChangesManager() = default;
+
+void ChangesManager::addSystemChange(const QString &systemName)
+{
+    m_impl->changes().systemName = systemName;
+}
+
+void ChangesManager::addPasswordChange(const QString &password)
+{
+    m_impl->changes().password = password;
+}
+
+void ChangesManager::addPortChange(int port)
+{
+    m_impl->changes().port = port;
+}
+
+void ChangesManager::addDHCPChange(const QString &name, bool useDHCP)
+{
+    m_impl->interfaceChange(name).useDHCP = useDHCP;
+}
+
+void ChangesManager::addAddressChange(const QString &name, const QString &address)
+{
+    m_impl->interfaceChange(name).address = address;
+}
+
+void ChangesManager::addMaskChange(const QString &name, const QString &mask)
+{
+    m_impl->interfaceChange(name).mask = mask;
+}
+
+void ChangesManager::addDNSChange(const QString &name, const QString &dns)
+{
+    m_impl->interfaceChange(name).dns = dns;
+}
+
+void ChangesManager::addGatewayChange(const QString &name, const QString &gateway)
+{
+    m_impl->interfaceChange(name).gateway = gateway;
+}
+
+void ChangesManager::addDateTimeChange(const QDate &date, const QTime &time, const QByteArray &timeZoneId)
+{
+    m_impl->changes().dateTime = DateTimeChange{utcMsFromWallClock(date, time, QTimeZone(timeZoneId)), timeZoneId};
+}
+
+void ChangesManager::turnOnDhcp()
+{
+    m_impl->interfaceChange(kTurnOnDhcpName);
+}
+
+void ChangesManager::applyChanges()
+{
+    m_impl->applyChanges();
+}
+
+void ChangesManager::clearChanges()
+{
+    m_impl->changeSet.reset();
+}
+
+int ChangesManager::totalChangesCount() const
+{
+    return m_impl->totalChanges;
+}
+
+int ChangesManager::appliedChangesCount() const
+{
+    return m_impl->appliedChanges;
+}
+
+QObject *ChangesManager::successfulResultsModel() const
+{
+    return m_impl->successfulResults;
+}
+
+QObject *ChangesManager::failedResultsModel() const
+{
+    return m_impl->failedResults;
+}
+
+void ChangesManager::serverDiscovered(const BaseServerInfo &info)
+{
+    m_impl->serverDiscovered(info);
+}
+
+} // namespace rtu

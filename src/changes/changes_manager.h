@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/server_info.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+namespace rtu {
+
+class HttpClient;
+class RtuContext;
+class ServersSelectionModel;
+
+// Time limits of the interface confirmation; tests shorten them, the tool
+// uses the defaults.
+struct ChangesManagerTiming
+{
+    // Least time between two interface checks of one server.
+    qint64 checkSpacingMs = 2000;
+    // Checks after which an unconfirmed interface change is reported.
+    int maxCheckAttempts = 90;
+    // Time after an accepted interface change within which it must be reported.
+    qint64 confirmationLimitMs = 180000;
+};
+
+// Collects the operator's edits and applies them to every selected, logged-in
+// server: one request after another, the interface changes all at once at the
+// end, each interface change confirmed by reading the server again once
+// discovery sees it. Results land in two result models.
+class ChangesManager : public QObject
+{
+    Q_OBJECT
+
+    Q_PROPERTY(int totalChangesCount READ totalChangesCount NOTIFY totalChangesCountChanged)
+    Q_PROPERTY(int appliedChangesCount READ appliedChangesCount NOTIFY appliedChangesCountChanged)
+
+public:
+    ChangesManager(RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+                   QObject *parent, const ChangesManagerTiming &timing = ChangesManagerTiming());
+    ~ChangesManager() override;
+
+signals:
+    void totalChangesCountChanged();
+    void appliedChangesCountChanged();
+
+public slots:
+    void addSystemChange(const QString &systemName);
+    void addPasswordChange(const QString &password);
+    void addPortChange(int port);
+    void addDHCPChange(const QString &name, bool useDHCP);
+    void addAddressChange(const QString &name, const QString &address);
+    void addMaskChange(const QString &name, const QString &mask);
+    void addDNSChange(const QString &name, const QString &dns);
+    void addGatewayChange(const QString &name, const QString &gateway);
+    void addDateTimeChange(const QDate &date, const QTime &time, const QByteArray &timeZoneId);
+    void turnOnDhcp();
+
+    void applyChanges();
+    void clearChanges();
+
+    int totalChangesCount() const;
+    int appliedChangesCount() const;
+
+    QObject *successfulResultsModel() const;
+    QObject *failedResultsModel() const;
+
+    void serverDiscovered(const rtu::BaseServerInfo &info);
+
+private:
+    class Impl;
+    Impl *const m_impl;
+};
+
+} // namespace rtu

@@ -103,8 +103,9 @@ public:
         // it only holds a guarded pointer. A coarse timer could fire up to 5%
         // early, cutting a slow server off before its time.
         QPointer<QNetworkReply> guard(reply);
-        const qint64 intervalMs = timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs;
-        QTimer::singleShot(int(std::min<qint64>(intervalMs, std::numeric_limits<int>::max())), Qt::PreciseTimer, [guard]() {
+        const qint64 intervalMs = std::min<qint64>(timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs,
+                                                   std::numeric_limits<int>::max());
+        QTimer::singleShot(int(intervalMs), Qt::PreciseTimer, [guard]() {
             if (guard)
                 guard->abort();
         });

@@ -293,55 +293,51 @@ private slots:
         QTest::addColumn<Send>("send");
         QTest::addColumn<int>("affected");
 
-        auto noFlags = [](const FakeHttpServer &s) { return baseFor(s, Constants::NoFlags); };
-        QTest::newRow("extra info without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
-            requestExtraServerInfo(nullptr, baseFor(s, 3), QStringLiteral("738"), extraInfo(o), operation(o), 0);
+        using C = HttpClient *;
+        using S = const FakeHttpServer &;
+        using O = const OutcomePtr &;
+        const auto out = [](S s) { return ServerInfo(baseFor(s, Constants::NoFlags)); };
+        const auto in = [](S s) { return loggedIn(s, QStringLiteral("738")); };
+        const QString pw = QStringLiteral("738");
+        const qint64 now = 1700000000000;
+
+        QTest::newRow("extra info without client") << Send([pw](C, S s, O o) {
+            requestExtraServerInfo(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
         }) << 0x3F0;
-        QTest::newRow("gettime without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendGetTimeRequest(nullptr, baseFor(s, 3), QStringLiteral("738"), extraInfo(o), operation(o), 0);
+        QTest::newRow("gettime without client") << Send([pw](C, S s, O o) {
+            sendGetTimeRequest(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
         }) << 0x300;
-        QTest::newRow("iflist without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendIfListRequest(nullptr, baseFor(s, 3), QStringLiteral("738"), extraInfo(o), operation(o), 0);
+        QTest::newRow("iflist without client") << Send([pw](C, S s, O o) {
+            sendIfListRequest(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
         }) << 0xFFF;
-        QTest::newRow("iflist without the interface flag")
-            << Send([noFlags](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-                   sendIfListRequest(c, noFlags(s), QStringLiteral("738"), extraInfo(o), operation(o), 0);
-               })
-            << 0xFFF;
-        QTest::newRow("settime, not logged in") << Send([noFlags](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendSetTimeRequest(c, ServerInfo(noFlags(s)), 1700000000000, "UTC", operation(o));
-        }) << 0x300;
-        QTest::newRow("settime at 0") << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendSetTimeRequest(c, loggedIn(s, QStringLiteral("738")), 0, "UTC", operation(o));
-        }) << 0x300;
-        QTest::newRow("settime in an unknown zone") << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendSetTimeRequest(c, loggedIn(s, QStringLiteral("738")), 1700000000000, "Mars/Olympus", operation(o));
-        }) << 0x300;
-        QTest::newRow("settime without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendSetTimeRequest(nullptr, loggedIn(s, QStringLiteral("738")), 1700000000000, "UTC", operation(o));
-        }) << 0x300;
-        QTest::newRow("empty system name") << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangeSystemNameRequest(c, loggedIn(s, QStringLiteral("738")), QString(), operation(o));
-        }) << 0x004;
-        QTest::newRow("system name, not logged in") << Send([noFlags](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangeSystemNameRequest(c, ServerInfo(noFlags(s)), QStringLiteral("South"), operation(o));
-        }) << 0x004;
-        QTest::newRow("empty password") << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangePasswordRequest(c, loggedIn(s, QStringLiteral("738")), QString(), true, operation(o));
-        }) << 0x002;
-        QTest::newRow("password without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangePasswordRequest(nullptr, loggedIn(s, QStringLiteral("738")), QStringLiteral("x"), false, operation(o));
-        }) << 0x002;
-        QTest::newRow("port 0") << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangePortRequest(c, loggedIn(s, QStringLiteral("738")), 0, operation(o));
-        }) << 0x001;
-        QTest::newRow("port, not logged in") << Send([noFlags](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
-            sendChangePortRequest(c, ServerInfo(noFlags(s)), 7002, operation(o));
-        }) << 0x001;
-        QTest::newRow("ifconfig without client") << Send([](HttpClient *, const FakeHttpServer &s, const OutcomePtr &o) {
+        QTest::newRow("iflist without the interface flag") << Send([pw](C c, S s, O o) {
+            sendIfListRequest(c, baseFor(s, Constants::AllowChangeDateTimeFlag), pw, extraInfo(o), operation(o), 0);
+        }) << 0xFFF;
+        QTest::newRow("settime, not logged in")
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, out(s), now, "UTC", operation(o)); }) << 0x300;
+        QTest::newRow("settime at 0")
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), 0, "UTC", operation(o)); }) << 0x300;
+        QTest::newRow("settime in an unknown zone")
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), now, "Mars/Olympus", operation(o)); }) << 0x300;
+        QTest::newRow("settime without client")
+            << Send([=](C, S s, O o) { sendSetTimeRequest(nullptr, in(s), now, "UTC", operation(o)); }) << 0x300;
+        QTest::newRow("empty system name")
+            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, in(s), QString(), operation(o)); }) << 0x004;
+        QTest::newRow("system name, not logged in")
+            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, out(s), pw, operation(o)); }) << 0x004;
+        QTest::newRow("empty password")
+            << Send([=](C c, S s, O o) { sendChangePasswordRequest(c, in(s), QString(), true, operation(o)); })
+            << 0x002;
+        QTest::newRow("password without client")
+            << Send([=](C, S s, O o) { sendChangePasswordRequest(nullptr, in(s), pw, false, operation(o)); }) << 0x002;
+        QTest::newRow("port 0") << Send([=](C c, S s, O o) { sendChangePortRequest(c, in(s), 0, operation(o)); })
+                                << 0x001;
+        QTest::newRow("port, not logged in")
+            << Send([=](C c, S s, O o) { sendChangePortRequest(c, out(s), 7002, operation(o)); }) << 0x001;
+        QTest::newRow("ifconfig without client") << Send([=](C, S s, O o) {
             InterfaceChange change(QStringLiteral("eth0"));
             change.gateway = QStringLiteral("10.0.0.1");
-            sendIfConfigRequest(nullptr, loggedIn(s, QStringLiteral("738")), {change}, operation(o));
+            sendIfConfigRequest(nullptr, in(s), {change}, operation(o));
         }) << 0x080;
     }
 
@@ -583,8 +579,8 @@ private slots:
         QTest::addColumn<InterfaceInfoList>("interfaces");
 
         const QByteArray eth0 = interfaceJson("eth0", "10.1.0.7", true, "10.1.0.2 10.1.0.3");
-        const InterfaceInfo eth0Info(QStringLiteral("eth0"), QStringLiteral("10.1.0.7"), QStringLiteral("00:0C:29:AA:BB:CC"),
-                                     QStringLiteral("255.255.255.0"), QStringLiteral("10.1.0.1"),
+        const InterfaceInfo eth0Info(QStringLiteral("eth0"), QStringLiteral("10.1.0.7"),
+                                     QStringLiteral("00:0C:29:AA:BB:CC"), QStringLiteral("255.255.255.0"), QStringLiteral("10.1.0.1"),
                                      QStringLiteral("10.1.0.2"), Qt::Checked);
         InterfaceInfo eth1Info = eth0Info;
         eth1Info.name = QStringLiteral("eth1");

@@ -23,7 +23,7 @@ const QByteArray kFleet = R"({"servers": [
     {"name": "Hung", "addresses": ["127.0.0.34"], "knobs": {"hang": true}}
 ]})";
 
-// One request as the design has the tool send it.
+// One request as the tool is expected to send it.
 struct Expected
 {
     QString path;

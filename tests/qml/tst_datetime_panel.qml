@@ -1,6 +1,8 @@
 import QtQuick 2.5
 import QtTest 1.2
 
+import orvane.rtu 1.0 as TessRtu
+
 import "Fleet.js" as Fleet
 
 Item {
@@ -93,6 +95,26 @@ Item {
             // Berlin and Tokyo are 7 or 8 hours apart depending on the season.
             var shift = (editor.timeControl.time.getHours() - before.getHours() + 24) % 24;
             verify(shift === 7 || shift === 8, "shift " + shift);
+            verify(panel.changed);
+        }
+
+        function test_calendar_choice_lands_in_the_date_field() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            mouseClick(findChild(editor, "calendarButton"));
+            var dialog = findChild(editor, "calendarDialog");
+            tryVerify(function() { return dialog.visible; });
+            compare(dialog.area.calendar.selectedDate.getDate(), editor.dateControl.date.getDate(),
+                    "the calendar opens at the field's date");
+
+            dialog.area.calendar.selectedDate = new Date(2030, 0, 15);
+            var buttons = dialog.buttonsPanel.children[0].children;
+            for (var i = 0; i < buttons.length; ++i) {
+                if (buttons[i].buttonId === TessRtu.Buttons.Ok)
+                    mouseClick(buttons[i].item);
+            }
+            verify(!dialog.visible);
+            compare(editor.dateControl.date.getTime(), new Date(2030, 0, 15).getTime());
             verify(panel.changed);
         }
 

@@ -100,7 +100,7 @@ Expandable.MaskedSettingsPanel {
                 }
                 console.log("Chaning timezone from " + zoneIdText(previousId) + " to " + zoneIdText(newId));
                 var converted = rtuContext.applyTimeZone(dateControl.date, timeControl.time, previousId, newId);
-                dateControl.showDate(converted);
+                dateControl.setDate(converted);
                 timeControl.initTime = converted;
             }
 
@@ -144,6 +144,7 @@ Expandable.MaskedSettingsPanel {
                 }
 
                 Base.Button {
+                    objectName: "calendarButton"
                     height: dateControl.height
                     width: height
                     enabled: dateControl.enabled
@@ -188,7 +189,9 @@ Expandable.MaskedSettingsPanel {
             Dialogs.CalendarDialog {
                 id: calendarDialog
 
-                onDateChanged: dateControl.showDate(date)
+                objectName: "calendarDialog"
+
+                onDateChanged: dateControl.setDate(date)
             }
         }
     }

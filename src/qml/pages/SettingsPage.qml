@@ -90,25 +90,15 @@ FocusScope {
         flickable: settingsFlickable
     }
 
-    Item {
+    Rtu.BottomBar {
         id: bottomBar
 
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        height: Common.SizeManager.clickableSizes.medium * 2
-
-        Base.ThickDelimiter {
-            anchors.top: parent.top
-            width: parent.width
-        }
 
         Row {
-            anchors.left: parent.left
-            anchors.right: parent.right
-            anchors.leftMargin: Common.SizeManager.spacing.medium
-            anchors.rightMargin: Common.SizeManager.spacing.medium
-            anchors.verticalCenter: parent.verticalCenter
+            anchors.fill: parent
             layoutDirection: Qt.RightToLeft
             spacing: Common.SizeManager.spacing.base
 
@@ -116,7 +106,7 @@ FocusScope {
                 id: applyButton
 
                 objectName: "applyChangesButton"
-
+                anchors.verticalCenter: parent.verticalCenter
                 height: Common.SizeManager.clickableSizes.medium
                 width: height * 4
                 enabled: thisComponent.parametersChanged
@@ -126,6 +116,7 @@ FocusScope {
 
             Base.Button {
                 objectName: "cancelButton"
+                anchors.verticalCenter: parent.verticalCenter
                 height: Common.SizeManager.clickableSizes.medium
                 width: height * 3
                 enabled: applyButton.enabled

@@ -77,23 +77,16 @@ Item {
         flickable: summaryFlickable
     }
 
-    Item {
+    Rtu.BottomBar {
         id: bottomBar
 
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
-        height: Common.SizeManager.clickableSizes.medium * 2
-
-        Base.ThickDelimiter {
-            anchors.top: parent.top
-            width: parent.width
-        }
 
         Base.StyledButton {
             objectName: "okButton"
             anchors.right: parent.right
-            anchors.rightMargin: Common.SizeManager.spacing.medium
             anchors.verticalCenter: parent.verticalCenter
             height: Common.SizeManager.clickableSizes.medium
             width: height * 3

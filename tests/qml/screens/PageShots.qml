@@ -74,6 +74,7 @@ TestCase {
 
         var panels = page().settingsColumn.children;
         mouseClick(findChild(panels[0], "editAllButton"));
+        mouseClick(findChild(panels[1], "editAllButton"));
         mouseClick(findChild(panels[2], "editAllButton"));
         save("settings-several-servers-edit-all");
 

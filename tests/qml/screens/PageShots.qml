@@ -41,11 +41,13 @@ TestCase {
 
     function test_pages() {
         verify(directory.length > 0, "TESSALY_SCREENSHOT_DIR is not set");
-        model = Fleet.start(shots, testFixture, rtuContext, testFixture.environment("TESSALY_SCREENSHOT_FLEET"), 8);
+        // The window exists before any server answers, as at start-up: a list
+        // built over rows that are already there would not start at its top.
         var component = Qt.createComponent("qrc:/src/qml/main.qml");
         compare(component.status, Component.Ready, component.errorString());
         window = component.createObject(null);
         window.requestActivate();
+        model = Fleet.start(shots, testFixture, rtuContext, testFixture.environment("TESSALY_SCREENSHOT_FLEET"), 8);
         Fleet.waitLoggedIn(shots, testFixture, model, ["Harbour Gate", "Harbour Quay"]);
         tryVerify(function() {
             return testFixture.modelRows(model).every(function(row) { return row.itemType !== 1 || row.name.indexOf("(127.") > 0; });
@@ -81,11 +83,14 @@ TestCase {
         mouseClick(panels[2].maskedArea.systemNameField);
         Steps.typeText(shots, "Harbour East");
         save("settings-unsaved");
+        // A slow answer keeps the progress page up long enough to be seen.
+        verify(testFixture.updateServer("Harbour Gate", { "knobs": { "delayMs": 3000 } }));
         mouseClick(findChild(page(), "applyChangesButton"));
         waitForPage("progressPage");
         save("progress");
 
         waitForPage("summaryPage", 30000);
+        verify(testFixture.updateServer("Harbour Gate", { "knobs": { "delayMs": 0 } }));
         var summary = page();
         if (summary.successfulSummary.visible)
             mouseClick(findChild(summary.successfulSummary, "changelogButton"));

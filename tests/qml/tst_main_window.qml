@@ -184,6 +184,8 @@ TestCase {
         verify(!summary.nothingAppliedNote.visible);
         verify(!summary.successfulSummary.expanded, "successful rows start folded");
         verify(summary.failedSummary.expanded, "failed rows start open");
+        verify(Qt.colorEqual(findChild(summary.successfulSummary, "captionDelimiter").color, "black"));
+        verify(Qt.colorEqual(findChild(summary.failedSummary, "captionDelimiter").color, "black"));
 
         // "Ok" rebuilds the selection from the new values and returns to the settings.
         mouseClick(findChild(summary, "okButton"));

@@ -35,7 +35,7 @@ Expandable.ExpandableItem {
         }
 
         Base.LineDelimiter {
-            color: "#e4e4e4"
+            objectName: "captionDelimiter"
         }
 
         Base.Button {

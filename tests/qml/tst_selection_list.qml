@@ -90,6 +90,17 @@ Item {
             compare(locked.opacity, 0.3);
         }
 
+        function test_unknown_group_row() {
+            var component = Qt.createComponent("qrc:/src/qml/controls/rtu/UnknownGroupItem.qml");
+            compare(component.status, Component.Ready, component.errorString());
+            var group = createTemporaryObject(component, root, { caption: "Other discovered servers", width: 300 });
+            var notice = findChild(group, "notice");
+            compare(notice.text, "We can't connect to these servers or find any information about them");
+            verify(Qt.colorEqual(notice.color, "red"));
+            verify(Qt.colorEqual(findChild(group, "captionDelimiter").color, "black"),
+                   "the line under the caption is the plain one");
+        }
+
         function test_footer_only_when_the_list_overflows() {
             var list = createList();
             var loader = list.parent.parent;

@@ -20,10 +20,11 @@ Column {
     }
 
     Base.LineDelimiter {
-        color: "#666666"
+        objectName: "captionDelimiter"
     }
 
     Base.Text {
+        objectName: "notice"
         x: Common.SizeManager.spacing.base
         width: parent.width - 2 * x
         color: "red"

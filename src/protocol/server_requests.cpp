@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
@@ -44,10 +45,14 @@ QJsonObject replyObject(const QByteArray &body)
     return QJsonDocument::fromJson(body).object();
 }
 
-int replyErrorCode(const QJsonObject &reply)
+// Whether the reply's "error", a string holding a decimal integer, is
+// non-zero. Absent, not a string, or not a number: all count as "no error".
+// The digits are judged as text, so a code too long for an int still counts
+// as the refusal it is instead of overflowing into "accepted".
+bool serverRefused(const QJsonObject &reply)
 {
-    // Absent, not a string, or not a number: all count as "no error".
-    return reply.value(QStringLiteral("error")).toString().toInt();
+    static const QRegularExpression nonZero(QStringLiteral("^\\s*[+-]?0*[1-9][0-9]*\\s*$"));
+    return nonZero.match(reply.value(QStringLiteral("error")).toString()).hasMatch();
 }
 
 void report(const OperationCallback &callback, int code, const QString &reason, AffectedEntities affected)
@@ -89,7 +94,7 @@ HttpClient::OnSuccessReply changeAccepted(const OperationCallback &callback, Aff
         return HttpClient::OnSuccessReply();
     return [callback, affected](const QByteArray &body) {
         const QJsonObject reply = replyObject(body);
-        if (replyErrorCode(reply) != 0)
+        if (serverRefused(reply))
             callback(-1, reply.value(QStringLiteral("errorString")).toString(), affected);
         else
             callback(0, QString(), affected);
@@ -113,7 +118,7 @@ const QStringList &defaultPasswords()
 
 bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out)
 {
-    if (replyErrorCode(reply) != 0)
+    if (serverRefused(reply))
         return false;
     const QJsonObject payload = reply.value(QStringLiteral("reply")).toObject();
     if (payload.isEmpty())
@@ -133,7 +138,7 @@ bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out)
 
 bool parseInterfacesReply(const QJsonObject &reply, ExtraServerInfo &out)
 {
-    if (replyErrorCode(reply) != 0)
+    if (serverRefused(reply))
         return false;
     const QJsonArray payload = reply.value(QStringLiteral("reply")).toArray();
     if (payload.isEmpty())

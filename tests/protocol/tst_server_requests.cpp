@@ -375,6 +375,8 @@ private slots:
         QTest::newRow("refused with a text")
             << FakeReply::json("{\"error\":\"3\",\"errorString\":\"Port busy\"}") << -1 << "Port busy";
         QTest::newRow("refused without a text") << FakeReply::json("{\"error\":\"2\"}") << -1 << QString();
+        QTest::newRow("refused with a code past the int range")
+            << FakeReply::json("{\"error\":\"4294967296\",\"errorString\":\"Busy\"}") << -1 << "Busy";
         QTest::newRow("server error") << FakeReply::json("{}", 503, "Service Unavailable") << 503
                                       << "Service Unavailable";
     }

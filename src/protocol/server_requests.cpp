@@ -33,8 +33,14 @@ QUrl makeUrl(const BaseServerInfo &base, const QString &password, const QString 
     url.setPath(QStringLiteral("/api/") + command, QUrl::DecodedMode);
     if (!items.isEmpty()) {
         QUrlQuery query;
-        for (const auto &item : items)
-            query.addQueryItem(item.first, item.second);
+        // A '%' in a value would be read as the start of an escape ("%41"
+        // reaching the server as "A"): values go out exactly as given. A null
+        // value stays null, for the bare key.
+        for (const auto &item : items) {
+            query.addQueryItem(item.first, item.second.isNull()
+                                               ? item.second
+                                               : QString(item.second).replace(QLatin1Char('%'), QLatin1String("%25")));
+        }
         url.setQuery(query);
     }
     return url;

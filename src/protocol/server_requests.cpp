@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
@@ -32,8 +33,14 @@ QUrl makeUrl(const BaseServerInfo &base, const QString &password, const QString 
     url.setPath(QStringLiteral("/api/") + command, QUrl::DecodedMode);
     if (!items.isEmpty()) {
         QUrlQuery query;
-        for (const auto &item : items)
-            query.addQueryItem(item.first, item.second);
+        // A '%' in a value would be read as the start of an escape ("%41"
+        // reaching the server as "A"): values go out exactly as given. A null
+        // value stays null, for the bare key.
+        for (const auto &item : items) {
+            query.addQueryItem(item.first, item.second.isNull()
+                                               ? item.second
+                                               : QString(item.second).replace(QLatin1Char('%'), QLatin1String("%25")));
+        }
         url.setQuery(query);
     }
     return url;
@@ -44,10 +51,14 @@ QJsonObject replyObject(const QByteArray &body)
     return QJsonDocument::fromJson(body).object();
 }
 
-int replyErrorCode(const QJsonObject &reply)
+// Whether the reply's "error", a string holding a decimal integer, is
+// non-zero. Absent, not a string, or not a number: all count as "no error".
+// The digits are judged as text, so a code too long for an int still counts
+// as the refusal it is instead of overflowing into "accepted".
+bool serverRefused(const QJsonObject &reply)
 {
-    // Absent, not a string, or not a number: all count as "no error".
-    return reply.value(QStringLiteral("error")).toString().toInt();
+    static const QRegularExpression nonZero(QStringLiteral("^\\s*[+-]?0*[1-9][0-9]*\\s*$"));
+    return nonZero.match(reply.value(QStringLiteral("error")).toString()).hasMatch();
 }
 
 void report(const OperationCallback &callback, int code, const QString &reason, AffectedEntities affected)
@@ -89,7 +100,7 @@ HttpClient::OnSuccessReply changeAccepted(const OperationCallback &callback, Aff
         return HttpClient::OnSuccessReply();
     return [callback, affected](const QByteArray &body) {
         const QJsonObject reply = replyObject(body);
-        if (replyErrorCode(reply) != 0)
+        if (serverRefused(reply))
             callback(-1, reply.value(QStringLiteral("errorString")).toString(), affected);
         else
             callback(0, QString(), affected);
@@ -113,7 +124,7 @@ const QStringList &defaultPasswords()
 
 bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out)
 {
-    if (replyErrorCode(reply) != 0)
+    if (serverRefused(reply))
         return false;
     const QJsonObject payload = reply.value(QStringLiteral("reply")).toObject();
     if (payload.isEmpty())
@@ -133,7 +144,7 @@ bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out)
 
 bool parseInterfacesReply(const QJsonObject &reply, ExtraServerInfo &out)
 {
-    if (replyErrorCode(reply) != 0)
+    if (serverRefused(reply))
         return false;
     const QJsonArray payload = reply.value(QStringLiteral("reply")).toArray();
     if (payload.isEmpty())

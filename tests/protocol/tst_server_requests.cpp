@@ -175,6 +175,13 @@ private slots:
                })
             << "new" << QByteArray("/api/configure?password=new&oldPassword=new")
             << QueryItems{{"password", "new"}, {"oldPassword", "new"}};
+        QTest::newRow("percent sequences sent as typed")
+            << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
+                   sendChangePasswordRequest(c, loggedIn(s, QStringLiteral("old%41")), QStringLiteral("new%2B%20"),
+                                             false, operation(o));
+               })
+            << "old%41" << QByteArray("/api/configure?password=new%252B%2520&oldPassword=old%2541")
+            << QueryItems{{"password", "new%2B%20"}, {"oldPassword", "old%41"}};
         QTest::newRow("port")
             << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
                    sendChangePortRequest(c, loggedIn(s, QStringLiteral("morvy")), 7002, operation(o));
@@ -375,6 +382,8 @@ private slots:
         QTest::newRow("refused with a text")
             << FakeReply::json("{\"error\":\"3\",\"errorString\":\"Port busy\"}") << -1 << "Port busy";
         QTest::newRow("refused without a text") << FakeReply::json("{\"error\":\"2\"}") << -1 << QString();
+        QTest::newRow("refused with a code past the int range")
+            << FakeReply::json("{\"error\":\"4294967296\",\"errorString\":\"Busy\"}") << -1 << "Busy";
         QTest::newRow("server error") << FakeReply::json("{}", 503, "Service Unavailable") << 503
                                       << "Service Unavailable";
     }

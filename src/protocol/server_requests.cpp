@@ -34,12 +34,15 @@ QUrl makeUrl(const BaseServerInfo &base, const QString &password, const QString 
     if (!items.isEmpty()) {
         QUrlQuery query;
         // A '%' in a value would be read as the start of an escape ("%41"
-        // reaching the server as "A"): values go out exactly as given. A null
+        // reaching the server as "A"), and a '+' as a blank by a server that
+        // decodes its query as a form: values go out exactly as given. A null
         // value stays null, for the bare key.
         for (const auto &item : items) {
             query.addQueryItem(item.first, item.second.isNull()
                                                ? item.second
-                                               : QString(item.second).replace(QLatin1Char('%'), QLatin1String("%25")));
+                                               : QString(item.second)
+                                                     .replace(QLatin1Char('%'), QLatin1String("%25"))
+                                                     .replace(QLatin1Char('+'), QLatin1String("%2B")));
         }
         url.setQuery(query);
     }

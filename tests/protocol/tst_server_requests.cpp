@@ -182,6 +182,14 @@ private slots:
                })
             << "old%41" << QByteArray("/api/configure?password=new%252B%2520&oldPassword=old%2541")
             << QueryItems{{"password", "new%2B%20"}, {"oldPassword", "old%41"}};
+        // A server that decodes its query as a form would read "+" as a blank.
+        QTest::newRow("plus signs sent encoded")
+            << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
+                   sendChangeSystemNameRequest(c, loggedIn(s, QStringLiteral("a+b")), QStringLiteral("Site+1"),
+                                               operation(o));
+               })
+            << "a+b" << QByteArray("/api/configure?systemName=Site%2B1&oldPassword=a%2Bb")
+            << QueryItems{{"systemName", "Site+1"}, {"oldPassword", "a+b"}};
         QTest::newRow("port")
             << Send([](HttpClient *c, const FakeHttpServer &s, const OutcomePtr &o) {
                    sendChangePortRequest(c, loggedIn(s, QStringLiteral("morvy")), 7002, operation(o));

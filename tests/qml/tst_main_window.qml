@@ -191,6 +191,29 @@ TestCase {
         compare(page().objectName, "settingsPage");
     }
 
+    function test_summary_long_reason_wraps_inside_the_table() {
+        var reason = "The system name cannot be changed while the server is merging with another system; "
+            + "wait until the merge has finished, then try again or ask the administrator of the system";
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuseString": reason } }));
+        rtuContext.changesManager().addSystemChange("Renamed");
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuseString": "Operation is not permitted" } }));
+
+        var table = page().failedSummary.area;
+        tryCompare(table, "count", 1);
+        var row = table.itemAtIndex(0);
+        var reasonCell = findChild(row, "reasonCell");
+        compare(reasonCell.text, reason);
+        var right = reasonCell.mapToItem(table, reasonCell.width, 0).x;
+        verify(right <= table.width + 0.5, "the reason runs to " + right + ", past the table's " + table.width);
+        verify(reasonCell.lineCount > 1, "a reason wider than the table wraps");
+        verify(row.height >= reasonCell.contentHeight, "the row grows with the wrapped reason");
+        var nameCell = findChild(row, "nameCell");
+        verify(nameCell.width > nameCell.implicitWidth, "short columns keep their widened width");
+        compare(nameCell.lineCount, 1);
+    }
+
     function test_empty_run_says_nothing_was_applied() {
         // Both servers already use DHCP everywhere: the run has nothing to send.
         Fleet.select(testCase, testFixture, rtuContext, ["alpha-two", "beta-one"]);

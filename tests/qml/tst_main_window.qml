@@ -212,6 +212,29 @@ TestCase {
         var nameCell = findChild(row, "nameCell");
         verify(nameCell.width > nameCell.implicitWidth, "short columns keep their widened width");
         compare(nameCell.lineCount, 1);
+
+        // A successful row has no reason, so a long value keeps its one line.
+        var refusals = testFixture.serverState("alpha-two").knobs.refuse;
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": [] } }));
+        Fleet.backToSettings(rtuContext);
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        var nameBefore = rtuContext.selection.systemName;
+        var longName = "Harbour night shift recorders of the eastern quay";
+        rtuContext.changesManager().addSystemChange(longName);
+        Fleet.applyAndWait(testCase, rtuContext);
+        var successful = page().successfulSummary;
+        successful.toggle();
+        tryCompare(successful.area, "count", 1);
+        var valueCell = findChild(successful.area.itemAtIndex(0), "valueCell");
+        compare(valueCell.text, longName);
+        compare(valueCell.lineCount, 1);
+        verify(valueCell.mapToItem(successful.area, valueCell.width, 0).x <= successful.area.width + 0.5);
+
+        Fleet.backToSettings(rtuContext);
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        rtuContext.changesManager().addSystemChange(nameBefore);
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": refusals } }));
     }
 
     function test_empty_run_says_nothing_was_applied() {

@@ -25,9 +25,13 @@ Expandable.ExpandableItem {
     // Wide cells wrap inside the table instead of running off its right edge,
     // where nothing could scroll them into sight.
     function shownWidths(tableWidth) {
+        var icon = Common.SizeManager.clickableSizes.base;
         var name = Math.min(nameColumnWidth, tableWidth / 4);
-        var value = Math.min(valueColumnWidth, tableWidth / 3);
-        var rest = tableWidth - name - value - Common.SizeManager.clickableSizes.base;
+        // A value wraps only when it and the reason cannot both have their width;
+        // it keeps at least a third of the table.
+        var value = Math.min(valueColumnWidth,
+                             Math.max(tableWidth / 3, tableWidth - name - icon - reasonColumnWidth));
+        var rest = tableWidth - name - value - icon;
         return { "name": name, "value": value, "reason": Math.min(reasonColumnWidth, Math.max(rest, 0)) };
     }
 

@@ -84,6 +84,23 @@ Item {
             verify(!control.isEmptyAddress)
         }
 
+        function test_address_typed_with_its_dots() {
+            var control = createControl("127.0.0.21")
+            control.octets[0].forceActiveFocus()
+            typeText("10.1.20.3")
+            compare(control.text, "10.1.20.3")
+            verify(control.acceptableInput)
+
+            control.octets[0].forceActiveFocus()
+            typeText("192.168.1.254")
+            compare(control.text, "192.168.1.254", "a dot after a full octet does not skip the next one")
+
+            control.octets[0].forceActiveFocus()
+            typeText(".")
+            verify(control.octets[0].activeFocus, "a dot before any digit stays put")
+            compare(control.octets[0].text, "192")
+        }
+
         function test_out_of_range_cannot_be_typed() {
             var control = createControl("")
             control.octets[0].forceActiveFocus()

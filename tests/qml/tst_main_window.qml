@@ -193,6 +193,52 @@ TestCase {
         compare(page().objectName, "settingsPage");
     }
 
+    function test_summary_long_reason_wraps_inside_the_table() {
+        var reason = "The system name cannot be changed while the server is merging with another system; "
+            + "wait until the merge has finished, then try again or ask the administrator of the system";
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuseString": reason } }));
+        rtuContext.changesManager().addSystemChange("Renamed");
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuseString": "Operation is not permitted" } }));
+
+        var table = page().failedSummary.area;
+        tryCompare(table, "count", 1);
+        var row = table.itemAtIndex(0);
+        var reasonCell = findChild(row, "reasonCell");
+        compare(reasonCell.text, reason);
+        var right = reasonCell.mapToItem(table, reasonCell.width, 0).x;
+        verify(right <= table.width + 0.5, "the reason runs to " + right + ", past the table's " + table.width);
+        verify(reasonCell.lineCount > 1, "a reason wider than the table wraps");
+        verify(row.height >= reasonCell.contentHeight, "the row grows with the wrapped reason");
+        var nameCell = findChild(row, "nameCell");
+        verify(nameCell.width > nameCell.implicitWidth, "short columns keep their widened width");
+        compare(nameCell.lineCount, 1);
+
+        // A successful row has no reason, so a long value keeps its one line.
+        var refusals = testFixture.serverState("alpha-two").knobs.refuse;
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": [] } }));
+        Fleet.backToSettings(rtuContext);
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        var nameBefore = rtuContext.selection.systemName;
+        var longName = "Harbour night shift recorders of the eastern quay";
+        rtuContext.changesManager().addSystemChange(longName);
+        Fleet.applyAndWait(testCase, rtuContext);
+        var successful = page().successfulSummary;
+        successful.toggle();
+        tryCompare(successful.area, "count", 1);
+        var valueCell = findChild(successful.area.itemAtIndex(0), "valueCell");
+        compare(valueCell.text, longName);
+        compare(valueCell.lineCount, 1);
+        verify(valueCell.mapToItem(successful.area, valueCell.width, 0).x <= successful.area.width + 0.5);
+
+        Fleet.backToSettings(rtuContext);
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-two"]);
+        rtuContext.changesManager().addSystemChange(nameBefore);
+        Fleet.applyAndWait(testCase, rtuContext);
+        verify(testFixture.updateServer("alpha-two", { "knobs": { "refuse": refusals } }));
+    }
+
     function test_empty_run_says_nothing_was_applied() {
         // Both servers already use DHCP everywhere: the run has nothing to send.
         Fleet.select(testCase, testFixture, rtuContext, ["alpha-two", "beta-one"]);

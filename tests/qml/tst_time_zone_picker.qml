@@ -31,6 +31,26 @@ Item {
         }
     }
 
+    Component {
+        id: scrolledPickerComponent
+
+        Flickable {
+            property alias picker: innerPicker
+
+            width: 300
+            height: 100
+            contentHeight: 1000
+
+            Base.TimeZonePicker {
+                id: innerPicker
+
+                y: 20
+                model: zonesModel
+                initIndex: 1
+            }
+        }
+    }
+
     TestCase {
         name: "TimeZonePicker"
         when: windowShown
@@ -108,6 +128,19 @@ Item {
             mouseWheel(picker, picker.width / 2, picker.height / 2, 0, 120)
             compare(picker.currentIndex, 1)
             compare(zoneSpy.count, 0)
+        }
+
+        function test_wheel_scrolls_the_page_around_it() {
+            var page = createTemporaryObject(scrolledPickerComponent, root)
+            var picker = page.picker
+            mouseWheel(picker, picker.width / 2, picker.height / 2, 0, -120)
+            verify(page.contentY > 0, "the wheel over the picker scrolls the page down")
+            var scrolled = page.contentY
+            mouseWheel(picker, picker.width / 2, picker.height / 2, 0, 120)
+            verify(page.contentY < scrolled, "and back up")
+            mouseWheel(picker, picker.width / 2, picker.height / 2, 0, 1200)
+            compare(page.contentY, 0, "not beyond the top")
+            compare(picker.currentIndex, 1)
         }
 
         function test_pseudo_disabled_cannot_be_changed() {

@@ -9,6 +9,8 @@ TextInput {
     readonly property bool changed: text !== initialText
     property Item nextOctet: null
     property Item previousOctet: null
+    // True from gaining the focus until something is typed here.
+    property bool untouchedSinceFocus: false
 
     function moveTo(target) {
         if (!target)
@@ -19,10 +21,13 @@ TextInput {
 
     onInitialTextChanged: text = initialText
     onActiveFocusChanged: {
-        if (activeFocus)
+        if (activeFocus) {
+            untouchedSinceFocus = true
             selectAll()
+        }
     }
     onTextEdited: {
+        untouchedSinceFocus = false
         if (activeFocus && text.length >= 3)
             moveTo(nextOctet)
     }
@@ -40,6 +45,13 @@ TextInput {
         case Qt.Key_Backtab:
         case Qt.Key_Left:
             event.accepted = moveTo(previousOctet)
+            break
+        case Qt.Key_Period:
+            // An address typed with its dots: the dot ends this octet. A dot
+            // right after a third digit moved the focus here is the same dot.
+            event.accepted = true
+            if (!untouchedSinceFocus && text.length > 0)
+                moveTo(nextOctet)
             break
         }
     }

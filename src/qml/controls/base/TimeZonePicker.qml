@@ -18,6 +18,18 @@ Controls.ComboBox {
 
     signal timeZoneChanged(int from, int to)
 
+    function scrollEnclosingFlickable(angleDelta) {
+        for (var item = parent; item; item = item.parent) {
+            if (item.flickableDirection === undefined)
+                continue
+            var top = item.originY
+            var bottom = Math.max(top, item.originY + item.contentHeight - item.height)
+            // Half a pixel per eighth of a degree: 60 pixels a notch.
+            item.contentY = Math.min(bottom, Math.max(top, item.contentY - angleDelta / 2))
+            return
+        }
+    }
+
     function trackIndex() {
         if (!tracking) {
             if (currentIndex !== initIndex || currentIndex < 0)
@@ -76,11 +88,15 @@ Controls.ComboBox {
         }
     }
 
-    // The wheel must not change the zone by accident.
+    // The wheel must not change the zone by accident, yet the page around
+    // the picker still scrolls under it.
     MouseArea {
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
-        onWheel: wheel.accepted = true
+        onWheel: {
+            wheel.accepted = true
+            picker.scrollEnclosingFlickable(wheel.angleDelta.y)
+        }
     }
 
     MouseArea {

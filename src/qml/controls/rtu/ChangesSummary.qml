@@ -22,6 +22,19 @@ Expandable.ExpandableItem {
         return wanted > current ? wanted : current;
     }
 
+    // Wide cells wrap inside the table instead of running off its right edge,
+    // where nothing could scroll them into sight.
+    function shownWidths(tableWidth) {
+        var icon = Common.SizeManager.clickableSizes.base;
+        var name = Math.min(nameColumnWidth, tableWidth / 4);
+        // A value wraps only when it and the reason cannot both have their width;
+        // it keeps at least a third of the table.
+        var value = Math.min(valueColumnWidth,
+                             Math.max(tableWidth / 3, tableWidth - name - icon - reasonColumnWidth));
+        var rest = tableWidth - name - value - icon;
+        return { "name": name, "value": value, "reason": Math.min(reasonColumnWidth, Math.max(rest, 0)) };
+    }
+
     expanded: !successfulSummary
 
     headerDelegate: Column {
@@ -74,32 +87,37 @@ Expandable.ExpandableItem {
         delegate: Row {
             readonly property string rowName: model.name
             readonly property string rowValue: model.value
+            readonly property var shown: thisComponent.shownWidths(table.width)
 
             height: Math.max(nameCell.height, valueCell.height, reasonCell.height)
 
             Base.Text {
                 id: nameCell
 
-                width: thisComponent.nameColumnWidth
+                objectName: "nameCell"
+                width: shown.name
                 height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.name
-                onContentWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
-                                           thisComponent.nameColumnWidth, contentWidth)
+                onImplicitWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
+                                            thisComponent.nameColumnWidth, implicitWidth)
             }
 
             Base.Text {
                 id: valueCell
 
-                width: thisComponent.valueColumnWidth
+                objectName: "valueCell"
+                width: shown.value
                 height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 color: thisComponent.successfulSummary ? "black" : "red"
                 font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.value
-                onContentWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
-                                           thisComponent.valueColumnWidth, contentWidth)
+                onImplicitWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
+                                            thisComponent.valueColumnWidth, implicitWidth)
             }
 
             Item {
@@ -121,13 +139,15 @@ Expandable.ExpandableItem {
             Base.Text {
                 id: reasonCell
 
-                width: thisComponent.reasonColumnWidth
+                objectName: "reasonCell"
+                width: shown.reason
                 height: contentHeight + Common.SizeManager.spacing.medium
                 verticalAlignment: Text.AlignVCenter
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 font.pixelSize: Common.SizeManager.fontSizes.small
                 text: model.reason
-                onContentWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
-                                           thisComponent.reasonColumnWidth, contentWidth)
+                onImplicitWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
+                                            thisComponent.reasonColumnWidth, implicitWidth)
             }
         }
     }

@@ -442,8 +442,11 @@ void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeCh
 {
     const QTimeZone zone(change.timeZoneId);
     const QLocale locale = QLocale::system();
-    const QString dateTimeText =
-        locale.toString(wallClockInZone(change.utcDateTimeMs, zone), locale.dateTimeFormat(QLocale::LongFormat));
+    // The wall clock of the new zone, named by that zone: read as a local
+    // date-time, the long format would label it with the workstation's zone.
+    const QDateTime shown = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(change.utcDateTimeMs, zone)
+                                           : wallClockInZone(change.utcDateTimeMs, zone);
+    const QString dateTimeText = locale.toString(shown, locale.dateTimeFormat(QLocale::LongFormat));
     const QString zoneText = timeZoneDisplayText(zone, QDateTime::currentDateTime());
 
     bool succeeded =

@@ -375,8 +375,13 @@ private slots:
 
         // 14:30 in a zone at UTC+05:30 is 09:00 UTC.
         const qint64 expectedUtc = QDateTime(date, QTime(9, 0), Qt::UTC).toMSecsSinceEpoch();
-        const QString expectedText = QLocale::system().toString(QDateTime(date, time, Qt::LocalTime),
-                                                                QLocale::system().dateTimeFormat(QLocale::LongFormat));
+        // The wall clock of the new zone, labelled with that zone, not the workstation's.
+        const QDateTime inNewZone(date, time, QTimeZone("Asia/Kolkata"));
+        const QString format = QLocale::system().dateTimeFormat(QLocale::LongFormat);
+        const QString expectedText = QLocale::system().toString(inNewZone, format);
+        QVERIFY(expectedText.contains(QLatin1String("14:30")));
+        if (format.contains(QLatin1Char('t')))
+            QVERIFY(expectedText.contains(inNewZone.timeZoneAbbreviation()));
         for (SimServer *server : {&first, &third}) {
             QCOMPARE(server->utcMs, expectedUtc);
             QCOMPARE(server->timeZoneId, QByteArrayLiteral("Asia/Kolkata"));

@@ -3,7 +3,7 @@
 #include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
-#include "core/rtu_context.h"
+#include "core/page_navigator.h"
 #include "models/servers_selection_model.h"
 #include "protocol/server_requests.h"
 
@@ -91,7 +91,7 @@ qint64 nowMs()
 class ChangesManager::Impl : public QObject
 {
 public:
-    Impl(ChangesManager *owner, RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+    Impl(ChangesManager *owner, PageNavigator *context, HttpClient *client, ServersSelectionModel *selectionModel,
          const ChangesManagerTiming &timing)
         : QObject(owner), owner(owner), context(context), client(client), selectionModel(selectionModel),
           timing(timing)
@@ -164,7 +164,7 @@ public:
     void serverDiscovered(const BaseServerInfo &info);
 
     ChangesManager *const owner;
-    RtuContext *const context;
+    PageNavigator *const context;
     HttpClient *const client;
     ServersSelectionModel *const selectionModel;
     ChangesSummaryModel *successfulResults = nullptr;
@@ -585,7 +585,7 @@ void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QStrin
     completeEntry(wait.changesCount);
 }
 
-ChangesManager::ChangesManager(RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+ChangesManager::ChangesManager(PageNavigator *context, HttpClient *client, ServersSelectionModel *selectionModel,
                                QObject *parent, const ChangesManagerTiming &timing)
     : QObject(parent), m_impl(new Impl(this, context, client, selectionModel, timing))
 {

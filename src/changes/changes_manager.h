@@ -11,7 +11,7 @@
 namespace rtu {
 
 class HttpClient;
-class RtuContext;
+class PageNavigator;
 class ServersSelectionModel;
 
 // Time limits of the interface confirmation; tests shorten them, the tool
@@ -38,7 +38,7 @@ class ChangesManager : public QObject
     Q_PROPERTY(int appliedChangesCount READ appliedChangesCount NOTIFY appliedChangesCountChanged)
 
 public:
-    ChangesManager(RtuContext *context, HttpClient *client, ServersSelectionModel *selectionModel,
+    ChangesManager(PageNavigator *context, HttpClient *client, ServersSelectionModel *selectionModel,
                    QObject *parent, const ChangesManagerTiming &timing = ChangesManagerTiming());
     ~ChangesManager() override;
 

@@ -1,6 +1,6 @@
 #include "changes/changes_manager.h"
 #include "core/constants.h"
-#include "core/rtu_context.h"
+#include "app/rtu_context.h"
 #include "models/servers_selection_model.h"
 
 #include "peer_sim.h"

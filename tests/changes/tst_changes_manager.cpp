@@ -1,7 +1,7 @@
 #include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
-#include "core/rtu_context.h"
+#include "app/rtu_context.h"
 #include "models/servers_selection_model.h"
 #include "protocol/http_client.h"
 

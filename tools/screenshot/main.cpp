@@ -4,8 +4,8 @@
 // waits, and saves every visible window side by side in one PNG: the document's
 // own window first, then the others (open dialogs) stacked at its right, each
 // under its title.
-#include "core/qml_registration.h"
-#include "core/rtu_context.h"
+#include "app/qml_registration.h"
+#include "app/rtu_context.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>

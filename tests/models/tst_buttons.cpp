@@ -1,4 +1,4 @@
-#include "core/buttons.h"
+#include "models/buttons.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

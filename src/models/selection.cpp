@@ -1,4 +1,4 @@
-#include "core/selection.h"
+#include "models/selection.h"
 
 #include "core/constants.h"
 #include "core/date_time_helpers.h"

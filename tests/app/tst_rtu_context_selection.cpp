@@ -1,5 +1,5 @@
-#include "core/rtu_context.h"
-#include "core/selection.h"
+#include "app/rtu_context.h"
+#include "models/selection.h"
 #include "models/ip_settings_model.h"
 #include "models/servers_selection_model.h"
 #include "models/time_zones_model.h"

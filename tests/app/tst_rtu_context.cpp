@@ -1,5 +1,5 @@
 #include "core/constants.h"
-#include "core/rtu_context.h"
+#include "app/rtu_context.h"
 
 #include <QtTest>
 

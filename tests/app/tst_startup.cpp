@@ -1,5 +1,5 @@
-#include "core/qml_registration.h"
-#include "core/rtu_context.h"
+#include "app/qml_registration.h"
+#include "app/rtu_context.h"
 
 #include <QImage>
 #include <QQmlApplicationEngine>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/page_navigator.h"
 #include "discovery/servers_finder.h"
 
 #include <QByteArray>
@@ -13,7 +14,7 @@ namespace rtu {
 // The root of the tool's logic and the one object the QML documents reach by
 // name ("rtuContext"): creates and wires the long-lived objects, keeps the
 // page state and exposes the tool's identity.
-class RtuContext : public QObject
+class RtuContext : public QObject, public PageNavigator
 {
     Q_OBJECT
 
@@ -32,7 +33,7 @@ public:
     ~RtuContext() override;
 
     int currentPage() const;
-    void setCurrentPage(int page);
+    void setCurrentPage(int page) override;
 
     // The summary of the current selection; null until the selection first changes.
     QObject *selection() const;

@@ -1,4 +1,4 @@
-#include "core/selection.h"
+#include "models/selection.h"
 #include "models/servers_selection_model.h"
 #include "selected_servers.h"
 

@@ -1,9 +1,9 @@
-#include "core/rtu_context.h"
+#include "app/rtu_context.h"
 
 #include "changes/changes_manager.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
-#include "core/selection.h"
+#include "models/selection.h"
 #include "discovery/servers_finder.h"
 #include "models/ip_settings_model.h"
 #include "models/servers_selection_model.h"

@@ -1,6 +1,6 @@
-#include "core/qml_registration.h"
+#include "app/qml_registration.h"
 
-#include "core/buttons.h"
+#include "models/buttons.h"
 #include "core/constants.h"
 
 #include <QQmlEngine>

@@ -28,9 +28,11 @@ public:
     explicit HttpClient(QObject *parent);
     ~HttpClient() override;
 
-    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64 timeoutMs);
-    void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                  const OnErrorReply &failure, qint64 timeoutMs);
+    // Virtual so that fuzzing and tests can answer requests without sockets.
+    virtual void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
+                         qint64 timeoutMs);
+    virtual void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
+                          const OnErrorReply &failure, qint64 timeoutMs);
 
 private:
     class Impl;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian package end to end: builds it (scripts/package.sh), validates
 # its desktop entry and metainfo, runs lintian, compares its file list, installs
-# it with apt-get, starts the installed tool with an empty environment on a
+# it with apt-get, starts the installed tool with an emptied environment on a
 # virtual display inside a private network namespace until its window is mapped,
 # stops it, purges the package and checks that nothing of it is left.
 # Installing needs root or password-less sudo; without them that part is
@@ -20,7 +20,7 @@ fail() {
 
 # Inner part, run by the outer one on a virtual display in a private network
 # namespace: starts the executable with nothing in its environment but the
-# display, waits for its window to be mapped, stops it.
+# display and a home, waits for its window to be mapped, stops it.
 if [ "${1:-}" = "--show-window" ]; then
   executable="$2"
   # A home of its own, so that Qt's caches land there and go with it.
@@ -40,7 +40,9 @@ if [ "${1:-}" = "--show-window" ]; then
   }
   trap 'stop; rm -rf "$home"' EXIT
   mapped=0
-  for _ in $(seq $((window_seconds * 10))); do
+  now_ms() { echo $(($(date +%s%N) / 1000000)); }
+  deadline=$(($(now_ms) + window_seconds * 1000))
+  while [ "$(now_ms)" -lt "$deadline" ]; do
     if xwininfo -name "$title" 2>/dev/null | grep -q 'Map State: IsViewable'; then
       mapped=1
       break
@@ -168,7 +170,7 @@ timeout 300 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -
 [ "$(readlink -f "/usr/lib/$app_id/qml")" = "$(readlink -f "$qt_qml")" ] \
   || fail "/usr/lib/$app_id/qml does not lead to the Qt installation's QML modules"
 
-step "starting /usr/bin/tessaly-config-tool with an empty environment"
+step "starting /usr/bin/tessaly-config-tool with an emptied environment"
 timeout 60 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
   "$root/scripts/check-package.sh" --show-window /usr/bin/tessaly-config-tool \
   || fail "the installed tool did not show its window"

@@ -11,6 +11,7 @@ packages=(
   qml-module-qtquick-privatewidgets qml-module-qt-labs-folderlistmodel
   qml-module-qt-labs-settings qml-module-qtqml-models2
   xvfb xauth fonts-roboto-unhinted librsvg2-bin python3 iproute2 util-linux tzdata
+  dpkg-dev lintian desktop-file-utils appstream x11-utils gzip
 )
 
 missing=()

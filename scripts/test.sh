@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test inside a private
 # network namespace. Extra arguments go to ctest (for example -R discovery).
+# Without arguments, the Debian package is checked too (scripts/check-package.sh).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -10,4 +11,7 @@ build_dir="${BUILD_DIR:-$root/build}"
 "$root/scripts/build.sh"
 
 cd "$build_dir"
-exec "$root/scripts/netns.sh" ctest --output-on-failure "$@"
+"$root/scripts/netns.sh" ctest --output-on-failure "$@"
+if [ "$#" -eq 0 ]; then
+  "$root/scripts/check-package.sh"
+fi

@@ -2,6 +2,7 @@
 #include "app/rtu_context.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QUrl>
@@ -9,6 +10,9 @@
 int main(int argc, char *argv[])
 {
     QGuiApplication application(argc, argv);
+    // Matches the window with the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.tessaly.ServerConfigTool"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/tesstool.ico")));
     rtu::RtuContext context(&application);
     QQmlApplicationEngine engine;
 

@@ -94,7 +94,7 @@ bool RtuContext::isBeta() const
 
 QString RtuContext::toolVersion() const
 {
-    return QStringLiteral("2.3.2.9296");
+    return QStringLiteral(TESSALY_VERSION);
 }
 
 QString RtuContext::toolRevision() const

@@ -3,7 +3,9 @@ import QtTest 1.2
 
 import orvane.rtu 1.0 as TessRtu
 
+import "qrc:/src/qml/common" as Common
 import "Fleet.js" as Fleet
+import "Texts.js" as Texts
 
 TestCase {
     id: testCase
@@ -38,6 +40,47 @@ TestCase {
         Fleet.backToSettings(rtuContext);
         model.setAllItemSelected(false);
         model.selectionChanged();
+    }
+
+    // At the narrowest window every settings text can be read: the cells
+    // wrap, and what cannot wrap is reached by scrolling sideways.
+    function test_settings_texts_are_never_cut_data() {
+        return [
+            { tag: "left pane at its minimum", rightPane: 0 },
+            { tag: "right pane squeezed", rightPane: 330 },
+        ];
+    }
+
+    function test_settings_texts_are_never_cut(data) {
+        var left = window.selectionPage;
+        compare(window.width, window.minimumWidth);
+        var leftMinimum = window.width / 3.5;
+        left.width = data.rightPane > 0 ? window.width - data.rightPane : leftMinimum;
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        var settings = page();
+        var flickable = settings.settingsFlickable;
+        if (data.rightPane === 0)
+            compare(flickable.contentWidth, flickable.width, "the page fits without scrolling sideways");
+        else
+            verify(findChild(settings, "sidewaysIndicator").visible);
+        compare(Texts.cutTexts(settings.settingsColumn, flickable.contentItem, flickable.contentWidth), []);
+        left.width = leftMinimum;
+    }
+
+    // No text falls back to the platform's font, dialogs included.
+    function test_every_text_is_in_the_tools_font() {
+        var families = [Common.SizeManager.regularFont.name, Common.SizeManager.mediumFont.name];
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        compare(Texts.foreignFonts(page(), families), []);
+
+        var calendar = findChild(page(), "calendarDialog");
+        calendar.show();
+        tryVerify(function() { return calendar.visible; });
+        waitForRendering(calendar.contentItem);
+        var texts = Texts.visibleTexts(calendar.contentItem);
+        verify(texts.length > 30, "the calendar shows its days");
+        compare(Texts.foreignFonts(calendar.contentItem, families), []);
+        calendar.close();
     }
 
     function test_page_follows_the_selection() {

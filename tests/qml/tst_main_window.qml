@@ -37,6 +37,8 @@ TestCase {
     }
 
     function init() {
+        // The left pane at its minimum, as the window starts.
+        window.selectionPage.width = window.width / 3.5;
         Fleet.backToSettings(rtuContext);
         model.setAllItemSelected(false);
         model.selectionChanged();
@@ -52,19 +54,17 @@ TestCase {
     }
 
     function test_settings_texts_are_never_cut(data) {
-        var left = window.selectionPage;
         compare(window.width, window.minimumWidth);
-        var leftMinimum = window.width / 3.5;
-        left.width = data.rightPane > 0 ? window.width - data.rightPane : leftMinimum;
+        if (data.rightPane > 0)
+            window.selectionPage.width = window.width - data.rightPane;
         Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
         var settings = page();
-        var flickable = settings.settingsFlickable;
+        var flickable = findChild(settings, "settingsFlickable");
+        compare(Texts.cutTexts(settings.settingsColumn, flickable.contentItem, flickable.contentWidth), []);
         if (data.rightPane === 0)
             compare(flickable.contentWidth, flickable.width, "the page fits without scrolling sideways");
         else
             verify(findChild(settings, "sidewaysIndicator").visible);
-        compare(Texts.cutTexts(settings.settingsColumn, flickable.contentItem, flickable.contentWidth), []);
-        left.width = leftMinimum;
     }
 
     // No text falls back to the platform's font, dialogs included.

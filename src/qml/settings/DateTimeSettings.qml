@@ -148,7 +148,7 @@ Expandable.MaskedSettingsPanel {
             spacing: Common.SizeManager.spacing.medium
 
             Timer {
-                interval: 250
+                interval: 500
                 repeat: true
                 running: !grid.timeTyped
                 onTriggered: grid.showClock()

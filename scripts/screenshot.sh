@@ -6,7 +6,9 @@
 #       to build/gallery.png
 #   scripts/screenshot.sh --pages [OUTPUT_DIR]
 #       the main window's pages (welcome, settings for one and several servers,
-#       progress, summary) against the demo fleet; default build/screenshots.
+#       at the narrowest pane, for a server without interface control,
+#       progress, summary), the open zone list and the calendar, against the
+#       demo fleet; default build/screenshots.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"

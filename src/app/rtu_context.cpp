@@ -60,6 +60,8 @@ RtuContext::RtuContext(QObject *parent, const ServersFinderParameters &discovery
 {
     connect(m_impl->selectionModel, &ServersSelectionModel::selectionChanged, m_impl,
             [this]() { m_impl->rebuildSelection(); }, Qt::DirectConnection);
+    // Every settings page shows a zone picker; its list is ready before the first.
+    TimeZonesModel::prepareAhead(m_impl);
 }
 
 RtuContext::~RtuContext() = default;
@@ -139,8 +141,8 @@ QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const 
         return QDateTime();
 
     const QTimeZone source = prevTimeZoneId.isEmpty() ? QDateTime::currentDateTime().timeZone()
-                                                      : QTimeZone(prevTimeZoneId);
-    const QTimeZone target(newTimeZoneId);
+                                                      : timeZoneById(prevTimeZoneId);
+    const QTimeZone target = timeZoneById(newTimeZoneId);
     if (!date.isValid() || time.isNull() || !source.isValid() || !target.isValid() || !time.isValid())
         return QDateTime(date, time, Qt::LocalTime);
 

@@ -33,6 +33,15 @@ struct DateTimeChange
 {
     qint64 utcDateTimeMs = 0;
     QByteArray timeZoneId;
+    // A clock read when the change was collected runs on until each request
+    // goes out (requests go one after another); a typed time goes as typed.
+    bool followsClock = false;
+    qint64 collectedAtMs = 0;
+
+    qint64 valueAt(qint64 nowMs) const
+    {
+        return followsClock ? serverClockNowMs(utcDateTimeMs, collectedAtMs, nowMs) : utcDateTimeMs;
+    }
 };
 
 struct ChangeSet
@@ -152,7 +161,7 @@ public:
     bool addInterfaceRows(const ServerInfo &server, const InterfaceChange &change, int errorCode,
                           const QString &reason, AffectedEntities flags);
 
-    void onDateTimeAnswer(ServerInfo *server, const DateTimeChange &change, qint64 timestampMs, int errorCode,
+    void onDateTimeAnswer(ServerInfo *server, const DateTimeChange &sent, qint64 sentAtMs, int errorCode,
                           const QString &reason, AffectedEntities flags);
     void sendPasswordRequest(ServerInfo *server, const QString &password, bool useNewPasswordAsOld);
     void onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode, const QString &reason,
@@ -252,13 +261,15 @@ void ChangesManager::Impl::buildDateTimeRequests()
     if (!changeSet->dateTime)
         return;
     const DateTimeChange change = *changeSet->dateTime;
-    const qint64 timestampMs = nowMs();
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(true, 2, [this, server, change, timestampMs] {
-            sendSetTimeRequest(client, *server, change.utcDateTimeMs, change.timeZoneId,
-                               forThisRun([this, server, change, timestampMs](int errorCode, const QString &reason,
-                                                                               AffectedEntities flags) {
-                                   onDateTimeAnswer(server, change, timestampMs, errorCode, reason, flags);
+        enqueue(true, 2, [this, server, change] {
+            // The server sets its clock about when it gets the request.
+            const qint64 sentAtMs = monotonicNowMs();
+            const DateTimeChange sent{change.valueAt(sentAtMs), change.timeZoneId};
+            sendSetTimeRequest(client, *server, sent.utcDateTimeMs, sent.timeZoneId,
+                               forThisRun([this, server, sent, sentAtMs](int errorCode, const QString &reason,
+                                                                         AffectedEntities flags) {
+                                   onDateTimeAnswer(server, sent, sentAtMs, errorCode, reason, flags);
                                }));
         });
     }
@@ -437,15 +448,15 @@ bool ChangesManager::Impl::addInterfaceRows(const ServerInfo &server, const Inte
     return succeeded;
 }
 
-void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeChange &change, qint64 timestampMs,
+void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeChange &sent, qint64 sentAtMs,
                                             int errorCode, const QString &reason, AffectedEntities flags)
 {
-    const QTimeZone zone(change.timeZoneId);
+    const QTimeZone zone = timeZoneById(sent.timeZoneId);
     const QLocale locale = QLocale::system();
     // The wall clock of the new zone, named by that zone: read as a local
     // date-time, the long format would label it with the workstation's zone.
-    const QDateTime shown = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(change.utcDateTimeMs, zone)
-                                           : wallClockInZone(change.utcDateTimeMs, zone);
+    const QDateTime shown = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(sent.utcDateTimeMs, zone)
+                                           : wallClockInZone(sent.utcDateTimeMs, zone);
     const QString dateTimeText = locale.toString(shown, locale.dateTimeFormat(QLocale::LongFormat));
     const QString zoneText = timeZoneDisplayText(zone, QDateTime::currentDateTime());
 
@@ -454,11 +465,10 @@ void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeCh
     succeeded &= addRow(*server, QStringLiteral("time zone"), zoneText, errorCode, reason, flags, TimeZoneAffected);
     if (succeeded) {
         ExtraServerInfo &extra = server->writableExtraInfo();
-        extra.utcDateTimeMs = change.utcDateTimeMs;
-        extra.timeZoneId = change.timeZoneId;
-        extra.timestampMs = timestampMs;
-        selectionModel->updateTimeDateInfo(server->baseInfo().id, change.utcDateTimeMs, change.timeZoneId,
-                                           timestampMs);
+        extra.utcDateTimeMs = sent.utcDateTimeMs;
+        extra.timeZoneId = sent.timeZoneId;
+        extra.timestampMs = sentAtMs;
+        selectionModel->updateTimeDateInfo(server->baseInfo().id, sent.utcDateTimeMs, sent.timeZoneId, sentAtMs);
     }
     completeEntry(2);
 }
@@ -635,7 +645,17 @@ void ChangesManager::addGatewayChange(const QString &name, const QString &gatewa
 
 void ChangesManager::addDateTimeChange(const QDate &date, const QTime &time, const QByteArray &timeZoneId)
 {
-    m_impl->changes().dateTime = DateTimeChange{utcMsFromWallClock(date, time, QTimeZone(timeZoneId)), timeZoneId};
+    m_impl->changes().dateTime = DateTimeChange{utcMsFromWallClock(date, time, timeZoneById(timeZoneId)), timeZoneId};
+}
+
+void ChangesManager::addCurrentDateTimeChange(qint64 utcDateTimeMs, const QByteArray &timeZoneId)
+{
+    // No clock to run on: the request is refused as it stands.
+    if (utcDateTimeMs <= 0 || !isValidClockMs(utcDateTimeMs)) {
+        m_impl->changes().dateTime = DateTimeChange{0, timeZoneId};
+        return;
+    }
+    m_impl->changes().dateTime = DateTimeChange{utcDateTimeMs, timeZoneId, true, monotonicNowMs()};
 }
 
 void ChangesManager::turnOnDhcp()

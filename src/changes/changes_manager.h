@@ -56,6 +56,9 @@ public slots:
     void addDNSChange(const QString &name, const QString &dns);
     void addGatewayChange(const QString &name, const QString &gateway);
     void addDateTimeChange(const QDate &date, const QTime &time, const QByteArray &timeZoneId);
+    // A clock reading (ms since the epoch) taken just now, not typed: each
+    // request sends it advanced by the time elapsed since this call.
+    void addCurrentDateTimeChange(qint64 utcDateTimeMs, const QByteArray &timeZoneId);
     void turnOnDhcp();
 
     void applyChanges();

@@ -1,8 +1,86 @@
 #include "core/date_time_helpers.h"
 
+#include <QElapsedTimer>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
 
 namespace rtu {
+
+namespace {
+
+// 9999-12-31T23:59:59.999Z.
+constexpr qint64 kLastValidClockMs = Q_INT64_C(253402300799999);
+
+struct ClockAnchor
+{
+    qint64 epochMs = 0;
+    QElapsedTimer timer;
+};
+
+const QSet<QByteArray> &platformTimeZoneIdSet()
+{
+    static const QSet<QByteArray> ids(platformTimeZoneIds().cbegin(), platformTimeZoneIds().cend());
+    return ids;
+}
+
+// Qt's own name of a fixed offset ("UTC+01", "UTC+05:30", "UTC-03:25:45"),
+// as it names the zone of an offset; its list spells only some of them.
+QTimeZone fixedOffsetZone(const QByteArray &id)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^UTC([+-])(\\d\\d)(?::(\\d\\d)(?::(\\d\\d))?)?$"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(id));
+    if (!match.hasMatch())
+        return QTimeZone();
+    const int seconds = match.captured(2).toInt() * 3600 + match.captured(3).toInt() * 60 + match.captured(4).toInt();
+    const QTimeZone zone(match.captured(1) == QLatin1String("-") ? -seconds : seconds);
+    // Only the canonical spelling, so that one zone has one identifier.
+    return zone.isValid() && zone.id() == id ? zone : QTimeZone();
+}
+
+} // namespace
+
+qint64 monotonicNowMs()
+{
+    static const ClockAnchor anchor = [] {
+        ClockAnchor result;
+        result.epochMs = QDateTime::currentMSecsSinceEpoch();
+        result.timer.start();
+        return result;
+    }();
+    return anchor.epochMs + anchor.timer.elapsed();
+}
+
+bool isValidClockMs(qint64 utcMs)
+{
+    return utcMs >= 0 && utcMs <= kLastValidClockMs;
+}
+
+qint64 serverClockNowMs(qint64 utcDateTimeMs, qint64 timestampMs, qint64 nowMs)
+{
+    qint64 elapsed = 0;
+    qint64 clock = 0;
+    if (!isValidClockMs(utcDateTimeMs) || __builtin_sub_overflow(nowMs, timestampMs, &elapsed)
+        || __builtin_add_overflow(utcDateTimeMs, elapsed, &clock) || !isValidClockMs(clock))
+        return 0;
+    return clock;
+}
+
+const QList<QByteArray> &platformTimeZoneIds()
+{
+    static const QList<QByteArray> ids = QTimeZone::availableTimeZoneIds();
+    return ids;
+}
+
+QTimeZone timeZoneById(const QByteArray &id)
+{
+    if (id.isEmpty())
+        return QTimeZone();
+    if (platformTimeZoneIdSet().contains(id))
+        return QTimeZone(id);
+    return fixedOffsetZone(id);
+}
 
 QDateTime wallClockInZone(qint64 utcMs, const QTimeZone &zone)
 {
@@ -24,6 +102,11 @@ QString timeZoneDisplayText(const QTimeZone &zone, const QDateTime &at)
     const QString comment = zone.comment();
     if (!comment.isEmpty())
         return comment;
+    return timeZoneOffsetText(zone, at);
+}
+
+QString timeZoneOffsetText(const QTimeZone &zone, const QDateTime &at)
+{
     return QStringLiteral("(%1) %2")
         .arg(zone.displayName(at, QTimeZone::OffsetName, QLocale()), QString::fromUtf8(zone.id()));
 }

@@ -49,7 +49,7 @@ qint64 serverClockMs(const ServerInfo &server, qint64 nowMs)
 {
     if (!server.hasExtraInfo())
         return 0;
-    return server.extraInfo().utcDateTimeMs + (nowMs - server.extraInfo().timestampMs);
+    return serverClockNowMs(server.extraInfo().utcDateTimeMs, server.extraInfo().timestampMs, nowMs);
 }
 
 int interfaceCount(const ServerInfo &server)
@@ -57,23 +57,22 @@ int interfaceCount(const ServerInfo &server)
     return server.hasExtraInfo() ? server.extraInfo().interfaces.size() : 0;
 }
 
-QDateTime commonDateTime(const ServerInfoPtrContainer &servers)
+// The clock that all selected servers show at nowMs, or 0 when they show
+// none in common (or no common zone in which to read it).
+qint64 commonClockMs(const ServerInfoPtrContainer &servers, qint64 nowMs)
 {
     if (servers.isEmpty())
-        return QDateTime();
+        return 0;
 
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    // Valid clocks lie within years 1970..9999, so their difference cannot overflow.
     const qint64 firstClock = serverClockMs(*servers.first(), nowMs);
     const bool sameClock = std::all_of(servers.cbegin(), servers.cend(), [&](const ServerInfo *server) {
         return std::llabs(serverClockMs(*server, nowMs) - firstClock) < kSameClockToleranceMs;
     });
-    const qint64 clock = sameClock ? firstClock : 0;
     const QByteArray zoneId = commonValue(servers, serverZoneId, QByteArray());
-    if (clock <= 0 || (servers.size() > 1 && zoneId.isEmpty()))
-        return QDateTime();
-    // An empty identifier would give the workstation's own zone; without a
-    // zone the server's clock reads as UTC.
-    return wallClockInZone(clock, zoneId.isEmpty() ? QTimeZone() : QTimeZone(zoneId));
+    if (!sameClock || firstClock <= 0 || (servers.size() > 1 && zoneId.isEmpty()))
+        return 0;
+    return firstClock;
 }
 
 } // namespace
@@ -97,7 +96,11 @@ public:
             servers,
             [](const ServerInfo &server) { return server.hasExtraInfo() ? server.extraInfo().password : QString(); },
             QString());
-        dateTime = commonDateTime(servers);
+        readAtMs = monotonicNowMs();
+        clockMs = commonClockMs(servers, readAtMs);
+        // An empty identifier would give the workstation's own zone; without
+        // a zone the server's clock reads as UTC.
+        zone = timeZoneById(commonValue(servers, serverZoneId, QByteArray()));
         editableInterfaces = servers.size() == 1
             || (servers.size() > 1 && std::all_of(servers.cbegin(), servers.cend(), [](const ServerInfo *server) {
                     return interfaceCount(*server) == 1;
@@ -110,8 +113,16 @@ public:
     int dhcpState = Qt::Unchecked;
     QString systemName;
     QString password;
-    QDateTime dateTime;
     bool editableInterfaces = false;
+    // The common clock as read at readAtMs; it runs on from there.
+    qint64 clockMs = 0;
+    qint64 readAtMs = 0;
+    QTimeZone zone;
+
+    qint64 currentClockMs() const
+    {
+        return clockMs > 0 ? serverClockNowMs(clockMs, readAtMs, monotonicNowMs()) : 0;
+    }
 };
 
 Selection::Selection(ServersSelectionModel *model, QObject *parent) : QObject(parent), m_impl(new Impl(this, model))
@@ -152,7 +163,22 @@ QString Selection::password() const
 
 QDateTime Selection::dateTime() const
 {
-    return m_impl->dateTime;
+    const qint64 clock = m_impl->currentClockMs();
+    return clock > 0 ? wallClockInZone(clock, m_impl->zone) : QDateTime();
+}
+
+QDateTime Selection::dateTimeIn(const QByteArray &timeZoneId) const
+{
+    const qint64 clock = m_impl->currentClockMs();
+    if (clock <= 0)
+        return QDateTime();
+    const QTimeZone zone = timeZoneById(timeZoneId);
+    return wallClockInZone(clock, zone.isValid() ? zone : m_impl->zone);
+}
+
+qint64 Selection::currentClockMs() const
+{
+    return m_impl->currentClockMs();
 }
 
 bool Selection::editableInterfaces() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -10,7 +11,8 @@ class ServersSelectionModel;
 
 // What the selected servers have in common, computed once: each value is the
 // one all of them share, or a fixed value that stands for disagreement. A new
-// object replaces it on every selection change.
+// object replaces it on every selection change. The servers' clock alone runs
+// on: every read gives its current value.
 class Selection : public QObject
 {
     Q_OBJECT
@@ -36,6 +38,12 @@ public:
     QString password() const;
     QDateTime dateTime() const;
     bool editableInterfaces() const;
+
+    // The servers' common clock now, as the wall clock of a zone; a zone the
+    // platform does not know gives the servers' own zone.
+    Q_INVOKABLE QDateTime dateTimeIn(const QByteArray &timeZoneId) const;
+    // The servers' common clock now, in ms since the epoch; 0 when they have none.
+    Q_INVOKABLE qint64 currentClockMs() const;
 
 signals:
     void changed();

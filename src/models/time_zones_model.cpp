@@ -3,13 +3,16 @@
 #include "core/date_time_helpers.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
+#include <QTimer>
 #include <QTimeZone>
 #include <QVector>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 namespace rtu {
 
@@ -41,36 +44,71 @@ const QList<QByteArray> &utcAliases()
     return aliases;
 }
 
-// Zones are kept for the life of the process: the offset name of a zone is
-// looked up through a second, lazily built zone object inside Qt that costs
-// far more than everything else, and the list is rebuilt each time the date
-// panel appears.
-const QTimeZone &cachedZone(const QByteArray &id)
+// Where no row is the "Universal" one, UTC and its aliases get this row of
+// their own rather than joining the first region at offset 0.
+const QString kUtcRowText = QStringLiteral("(UTC+00:00) UTC");
+const QByteArray kUtcId = QByteArrayLiteral("UTC");
+
+bool isUniversal(const ZoneEntry &entry)
 {
-    static QHash<QByteArray, QTimeZone> zones;
-    auto found = zones.find(id);
-    if (found == zones.end())
-        found = zones.insert(id, QTimeZone(id));
-    return found.value();
+    return entry.displayName.contains(QLatin1String("Universal"));
 }
 
+// Builds the list in steps, so that the platform's list can be built in
+// slices on the event loop.
 class EntriesBuilder
 {
 public:
-    explicit EntriesBuilder(const QDateTime &now) : m_now(now) {}
+    EntriesBuilder(const QList<QByteArray> &ids, const TimeZoneLookup &lookup) : m_ids(ids), m_lookup(lookup) {}
 
+    // Works for about budgetMs (all at once when negative); true when done.
+    bool build(qint64 budgetMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (m_next < m_ids.size()) {
+            const QByteArray &id = m_ids.at(m_next++);
+            if (!isUtcLike(id))
+                addByDisplayText(id);
+            if (budgetMs >= 0 && timer.elapsed() >= budgetMs)
+                return false;
+        }
+        finish();
+        return true;
+    }
+
+    ZoneEntries take() { return std::move(m_entries); }
+
+private:
     void addByDisplayText(const QByteArray &id)
     {
-        const QTimeZone &zone = cachedZone(id);
-        const QString displayName = timeZoneDisplayText(zone, m_now);
-        const auto found = m_rowByName.constFind(displayName);
+        const TimeZoneFacts facts = m_lookup(id);
+        const auto found = m_rowByName.constFind(facts.displayText);
         if (found != m_rowByName.constEnd()) {
             m_entries[found.value()].ids.append(id);
         } else {
-            m_rowByName.insert(displayName, m_entries.size());
-            m_entries.append({displayName, zone.standardTimeOffset(m_now), {id}});
+            m_rowByName.insert(facts.displayText, m_entries.size());
+            m_entries.append({facts.displayText, facts.standardOffset, {id}});
         }
         m_listed.insert(id);
+    }
+
+    void finish()
+    {
+        const bool universalRow = std::any_of(m_entries.cbegin(), m_entries.cend(), [](const ZoneEntry &entry) {
+            return entry.offset == 0 && isUniversal(entry);
+        });
+        if (!universalRow) {
+            m_entries.append({kUtcRowText, 0, {kUtcId}});
+            m_listed.insert(kUtcId);
+        }
+        sort();
+        for (const QByteArray &id : qAsConst(m_ids)) {
+            if (isUtcLike(id))
+                attach(id, m_lookup(id).standardOffset);
+        }
+        for (const QByteArray &id : utcAliases())
+            attach(id, 0);
     }
 
     void sort()
@@ -82,25 +120,20 @@ public:
         });
         m_rowByName.clear();
 
-        // Attaching only appends identifiers, so each offset's target row is fixed from here on.
+        // Attaching only appends identifiers, so each offset's target row is
+        // fixed from here on: the first of its offset, unless a "Universal"
+        // row (or failing that the UTC row) is there.
         for (int row = 0; row < m_entries.size(); ++row) {
             const ZoneEntry &entry = m_entries.at(row);
             const auto target = m_targetByOffset.constFind(entry.offset);
-            if (target == m_targetByOffset.constEnd())
-                m_targetByOffset.insert(entry.offset, row);
-            else if (entry.displayName.contains(QLatin1String("Universal"))
-                     && !m_entries.at(target.value()).displayName.contains(QLatin1String("Universal")))
+            const bool preferred = isUniversal(entry) || entry.ids.first() == kUtcId;
+            if (target == m_targetByOffset.constEnd()
+                || (preferred && !isUniversal(m_entries.at(target.value()))))
                 m_targetByOffset.insert(entry.offset, row);
         }
     }
 
-    void attach(const QByteArray &id)
-    {
-        attach(id, cachedZone(id).standardTimeOffset(m_now));
-    }
-
-    // Joins the row of that offset, preferring one named "Universal"; without
-    // such a row the identifier is left out.
+    // Joins the row of that offset; without such a row the identifier is left out.
     void attach(const QByteArray &id, int offset)
     {
         if (m_listed.contains(id))
@@ -112,31 +145,63 @@ public:
         m_listed.insert(id);
     }
 
-    ZoneEntries take() { return std::move(m_entries); }
-
-private:
-    const QDateTime m_now;
+    const QList<QByteArray> m_ids;
+    const TimeZoneLookup m_lookup;
+    int m_next = 0;
     ZoneEntries m_entries;
     QHash<QString, int> m_rowByName;
     QHash<int, int> m_targetByOffset;
     QSet<QByteArray> m_listed;
 };
 
-ZoneEntries buildEntries()
+TimeZoneLookup platformLookup(const QDateTime &now)
 {
-    const QList<QByteArray> ids = QTimeZone::availableTimeZoneIds();
-    EntriesBuilder builder(QDateTime::currentDateTime());
-    for (const QByteArray &id : ids) {
-        if (!isUtcLike(id))
-            builder.addByDisplayText(id);
-    }
-    builder.sort();
-    for (const QByteArray &id : ids) {
-        if (isUtcLike(id))
-            builder.attach(id);
-    }
-    for (const QByteArray &id : utcAliases())
-        builder.attach(id, 0);
+    return [now](const QByteArray &id) {
+        const QTimeZone zone = timeZoneById(id);
+        return TimeZoneFacts{timeZoneDisplayText(zone, now), zone.standardTimeOffset(now)};
+    };
+}
+
+// The platform's list, built once per process: opening its zones costs
+// about a tenth of a second, and a picker appears with every settings page.
+struct PlatformList
+{
+    std::unique_ptr<EntriesBuilder> builder;
+    ZoneEntries entries;
+    bool ready = false;
+};
+
+PlatformList &platformList()
+{
+    static PlatformList list;
+    return list;
+}
+
+bool buildPlatformList(qint64 budgetMs)
+{
+    PlatformList &list = platformList();
+    if (list.ready)
+        return true;
+    if (!list.builder)
+        list.builder = std::make_unique<EntriesBuilder>(platformTimeZoneIds(), platformLookup(QDateTime::currentDateTime()));
+    if (!list.builder->build(budgetMs))
+        return false;
+    list.entries = list.builder->take();
+    list.builder.reset();
+    list.ready = true;
+    return true;
+}
+
+const ZoneEntries &platformEntries()
+{
+    buildPlatformList(-1);
+    return platformList().entries;
+}
+
+ZoneEntries buildEntries(const QList<QByteArray> &ids, const TimeZoneLookup &lookup)
+{
+    EntriesBuilder builder(ids, lookup);
+    builder.build(-1);
     return builder.take();
 }
 
@@ -166,8 +231,8 @@ int rowOf(const ZoneEntries &entries, const QByteArray &id)
 class TimeZonesModel::Impl : public QObject
 {
 public:
-    Impl(TimeZonesModel *owner, const ServerInfoPtrContainer &selectedServers)
-        : QObject(owner), owner(owner), entries(buildEntries()), initialId(initialZoneId(selectedServers))
+    Impl(TimeZonesModel *owner, const ServerInfoPtrContainer &selectedServers, const ZoneEntries &zones)
+        : QObject(owner), owner(owner), entries(zones), initialId(initialZoneId(selectedServers))
     {
         if (initialId == kDifferentId)
             entries.prepend({TimeZonesModel::tr("<Different>"), INT_MAX, {kDifferentId}});
@@ -185,8 +250,27 @@ public:
 };
 
 TimeZonesModel::TimeZonesModel(const ServerInfoPtrContainer &selectedServers, QObject *parent)
-    : QAbstractListModel(parent), m_impl(new Impl(this, selectedServers))
+    : QAbstractListModel(parent), m_impl(new Impl(this, selectedServers, platformEntries()))
 {
+}
+
+TimeZonesModel::TimeZonesModel(const ServerInfoPtrContainer &selectedServers, QObject *parent,
+                               const QList<QByteArray> &ids, const TimeZoneLookup &lookup)
+    : QAbstractListModel(parent), m_impl(new Impl(this, selectedServers, buildEntries(ids, lookup)))
+{
+}
+
+void TimeZonesModel::prepareAhead(QObject *context)
+{
+    // Slices short enough that discovery and painting go on meanwhile.
+    constexpr qint64 kSliceMs = 5;
+    auto *timer = new QTimer(context);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+        if (buildPlatformList(kSliceMs))
+            timer->deleteLater();
+    });
+    timer->start();
 }
 
 TimeZonesModel::~TimeZonesModel() = default;
@@ -214,6 +298,26 @@ QByteArray TimeZonesModel::timeZoneIdByIndex(int index) const
     if (index < 0 || index >= m_impl->entries.size() || m_impl->entries.at(index).ids.isEmpty())
         return QByteArray();
     return m_impl->entries.at(index).ids.first();
+}
+
+int TimeZonesModel::indexOfText(const QString &text) const
+{
+    const QString wanted = text.trimmed();
+    if (wanted.isEmpty())
+        return -1;
+    const QByteArray wantedId = QString(wanted).replace(QLatin1Char(' '), QLatin1Char('_')).toUtf8();
+    for (int row = 0; row < m_impl->entries.size(); ++row) {
+        const ZoneEntry &entry = m_impl->entries.at(row);
+        if (!isValidValue(row))
+            continue;
+        if (entry.displayName.contains(wanted, Qt::CaseInsensitive))
+            return row;
+        for (const QByteArray &id : entry.ids) {
+            if (id.toLower().contains(wantedId.toLower()))
+                return row;
+        }
+    }
+    return -1;
 }
 
 int TimeZonesModel::rowCount(const QModelIndex &parent) const

@@ -1,8 +1,8 @@
 #include "protocol/server_requests.h"
 
+#include "core/date_time_helpers.h"
 #include "protocol/http_client.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -137,11 +137,17 @@ bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out)
     if (!payload.contains(QStringLiteral("utcTime")) || (!payload.contains(zoneIdKey) && !payload.contains(offsetKey)))
         return false;
 
+    // A clock outside what a date can hold is not a reading: every later sum
+    // on it would leave the range of its type.
+    const qint64 utcMs = payload.value(QStringLiteral("utcTime")).toString().toLongLong();
+    if (!isValidClockMs(utcMs))
+        return false;
+
     out.timeZoneId = payload.contains(zoneIdKey)
         ? payload.value(zoneIdKey).toString().toUtf8()
         : QTimeZone(payload.value(offsetKey).toInt()).id();
-    out.utcDateTimeMs = payload.value(QStringLiteral("utcTime")).toString().toLongLong();
-    out.timestampMs = QDateTime::currentMSecsSinceEpoch();
+    out.utcDateTimeMs = utcMs;
+    out.timestampMs = monotonicNowMs();
     return true;
 }
 
@@ -228,7 +234,8 @@ void sendSetTimeRequest(HttpClient *client, const ServerInfo &info, qint64 utcDa
                         const QByteArray &timeZoneId, const OperationCallback &callback)
 {
     const AffectedEntities affected = AllDateTimeEntitiesAffected;
-    if (!info.hasExtraInfo() || utcDateTimeMs <= 0 || !QTimeZone(timeZoneId).isValid() || !client) {
+    if (!info.hasExtraInfo() || utcDateTimeMs <= 0 || !isValidClockMs(utcDateTimeMs)
+        || !timeZoneById(timeZoneId).isValid() || !client) {
         report(callback, -1, kInvalidParameters, affected);
         return;
     }

@@ -64,6 +64,8 @@ Window {
             id: pageHolder
 
             Layout.fillWidth: true
+            // The splitter keeps the settings wide enough to read.
+            Layout.minimumWidth: mainWindow.minimumWidth * 0.55
 
             Loader {
                 id: pageLoader

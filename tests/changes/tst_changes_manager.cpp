@@ -403,6 +403,42 @@ private slots:
         QCOMPARE(f.record(refusing)->extraInfo().timeZoneId, refusingZoneBefore);
     }
 
+    // A clock that was read, not typed, runs on until each request leaves.
+    void untypedClockRunsOnUntilEachRequest()
+    {
+        Fixture f;
+        SimServer &first = f.addServer(QStringLiteral("one"));
+        SimServer &second = f.addServer(QStringLiteral("two"));
+        // A slow first answer holds the second request back.
+        first.override = [](const QString &command, const ReceivedRequest &) -> std::optional<FakeReply> {
+            if (command != QLatin1String("settime"))
+                return std::nullopt;
+            FakeReply reply = FakeReply::json(QByteArrayLiteral("{\"error\":\"0\"}"));
+            reply.delayMs = 700;
+            return reply;
+        };
+        QVERIFY(f.selectAll());
+
+        const qint64 reading = QDateTime(QDate(2026, 3, 10), QTime(9, 0), Qt::UTC).toMSecsSinceEpoch();
+        f.manager->addCurrentDateTimeChange(reading, QByteArrayLiteral("Asia/Kolkata"));
+        QTest::qWait(300);
+        f.manager->applyChanges();
+        QVERIFY(f.waitForPage(Constants::SummaryPage));
+        QCOMPARE(rowsOf(f.manager->successfulResultsModel()).size(), 4);
+
+        const Seen toFirst = first.seen(QStringLiteral("settime")).value(0);
+        const Seen toSecond = second.seen(QStringLiteral("settime")).value(0);
+        const qint64 sentFirst = toFirst.query.queryItemValue(QStringLiteral("datetime")).toLongLong();
+        const qint64 sentSecond = toSecond.query.queryItemValue(QStringLiteral("datetime")).toLongLong();
+        QVERIFY2(sentFirst - reading >= 300 && sentFirst - reading < 5000, qPrintable(QString::number(sentFirst - reading)));
+        QVERIFY2(sentSecond - sentFirst >= 650, qPrintable(QString::number(sentSecond - sentFirst)));
+        QVERIFY(qAbs((sentSecond - sentFirst) - (toSecond.atMs - toFirst.atMs)) < 300);
+        // The records keep what each server was sent, read when it was sent.
+        const ExtraServerInfo &record = f.record(second)->extraInfo();
+        QCOMPARE(record.utcDateTimeMs, sentSecond);
+        QVERIFY(qAbs(record.timestampMs - toSecond.atMs) < 300);
+    }
+
     void passwordIsRetriedOnceWithTheNewOne()
     {
         Fixture f;

@@ -1,3 +1,4 @@
+#include "core/date_time_helpers.h"
 #include "models/selection.h"
 #include "models/servers_selection_model.h"
 #include "selected_servers.h"
@@ -5,6 +6,7 @@
 #include <QtTest>
 
 #include <ctime>
+#include <limits>
 
 using namespace rtu;
 
@@ -21,7 +23,7 @@ TestServer serverAt(qint64 clockOffsetMs, const QByteArray &zone)
 {
     TestServer server;
     server.utcDateTimeMs = kServerClockMs + clockOffsetMs;
-    server.timestampMs = QDateTime::currentMSecsSinceEpoch();
+    server.timestampMs = monotonicNowMs();
     server.timeZoneId = zone;
     return server;
 }
@@ -116,6 +118,46 @@ private slots:
         Selection selection(&model, nullptr);
         compareWallClock(selection.dateTime(), QDateTime(QDate(2026, 1, 15), QTime(13, 0)));
         QCOMPARE(selection.property("dateTime").toDateTime(), selection.dateTime());
+    }
+
+    // A page rebuilt from the same summary later ("Cancel") shows the clock as it is then.
+    void clockRunsOnAfterTheSummaryIsBuilt()
+    {
+        ServersSelectionModel model(nullptr);
+        addSelectedServer(model, serverAt(0, "Europe/Berlin"));
+        Selection selection(&model, nullptr);
+        const QDateTime first = selection.dateTime();
+        QTest::qWait(1200);
+        const qint64 ran = first.msecsTo(selection.dateTime());
+        QVERIFY2(ran >= 1100 && ran < 3000, qPrintable(QString::number(ran)));
+        QVERIFY(qAbs(selection.currentClockMs() - (kServerClockMs + ran)) < 1000);
+
+        // In another zone of the list; a zone the list does not know gives the servers' own.
+        compareWallClock(selection.dateTimeIn("Asia/Tokyo"), QDateTime(QDate(2026, 1, 15), QTime(21, 0, 1)));
+        compareWallClock(selection.dateTimeIn("Mars/Olympus_Mons"), QDateTime(QDate(2026, 1, 15), QTime(13, 0, 1)));
+    }
+
+    // Readings no date holds give no common clock, and no sum on them overflows.
+    void absurdClocksGiveNoDateTime_data()
+    {
+        QTest::addColumn<QList<qint64>>("clocks");
+        QTest::newRow("largest") << QList<qint64>{std::numeric_limits<qint64>::max()};
+        QTest::newRow("far apart") << QList<qint64>{Q_INT64_C(5000000000000000000), Q_INT64_C(-5000000000000000000)};
+    }
+
+    void absurdClocksGiveNoDateTime()
+    {
+        QFETCH(QList<qint64>, clocks);
+        ServersSelectionModel model(nullptr);
+        for (int i = 0; i < clocks.size(); ++i) {
+            TestServer server = serverAt(0, "Europe/Berlin");
+            server.utcDateTimeMs = clocks.at(i);
+            server.host = QStringLiteral("127.0.0.%1").arg(2 + i);
+            addSelectedServer(model, server);
+        }
+        Selection selection(&model, nullptr);
+        QVERIFY(!selection.dateTime().isValid());
+        QCOMPARE(selection.currentClockMs(), Q_INT64_C(0));
     }
 
     void oneServerWithoutZoneReadsUtc_data()

@@ -3,6 +3,7 @@
 #include "models/time_zones_model.h"
 
 #include <QAbstractItemModelTester>
+#include <QTimer>
 #include <QtTest>
 
 #include <ctime>
@@ -59,6 +60,12 @@ QString display(const TimeZonesModel &model, int row)
     return model.data(model.index(row, 0), Qt::DisplayRole).toString();
 }
 
+// A stand-in database: identifier -> (text, standard offset).
+TimeZoneLookup lookupOf(const QHash<QByteArray, TimeZoneFacts> &facts)
+{
+    return [facts](const QByteArray &id) { return facts.value(id, TimeZoneFacts{QString::fromUtf8(id), 0}); };
+}
+
 } // namespace
 
 class TestTimeZonesModel : public QObject
@@ -66,6 +73,18 @@ class TestTimeZonesModel : public QObject
     Q_OBJECT
 
 private slots:
+    // Runs first, while the platform's list is not built yet in this process.
+    void platformListIsPreparedAheadInSlices()
+    {
+        QObject context;
+        TimeZonesModel::prepareAhead(&context);
+        QCOMPARE(context.findChildren<QTimer *>().size(), 1);
+        QCoreApplication::processEvents();
+        QVERIFY2(!context.findChildren<QTimer *>().isEmpty(), "the whole list was built in one turn");
+        QTRY_VERIFY(context.findChildren<QTimer *>().isEmpty());
+        QVERIFY(TimeZonesModel(ServerInfoPtrContainer(), nullptr).rowCount() > 100);
+    }
+
     void rowsFollowTheStandardOffset()
     {
         Servers servers;
@@ -130,6 +149,86 @@ private slots:
         // A zone of another offset is not merged in.
         QVERIFY(rowOfZone("UTC+01:00") != utcRow);
         QVERIFY(rowOfZone("UTC+01:00") > utcRow);
+    }
+
+    // Without a "Universal" row, UTC is not shown or sent as a region that
+    // happens to share its offset.
+    void utcIsNeverAnotherRegion()
+    {
+        const QList<QByteArray> regions{"Africa/Abidjan", "Europe/London", "UTC"};
+        const QHash<QByteArray, TimeZoneFacts> facts{
+            {"Africa/Abidjan", {QStringLiteral("(UTC+00:00) Africa/Abidjan"), 0}},
+            {"Europe/London", {QStringLiteral("(UTC+00:00) Europe/London"), 0}},
+            {"UTC", {QStringLiteral("UTC"), 0}}};
+        Servers servers;
+        TimeZonesModel model(oneServerIn(servers, "Etc/UTC"), nullptr, regions, lookupOf(facts));
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(display(model, model.initIndex()), QStringLiteral("(UTC+00:00) UTC"));
+        QCOMPARE(model.timeZoneIdByIndex(model.initIndex()), QByteArray("UTC"));
+        QCOMPARE(model.timeZoneIdByIndex(0), QByteArray("Africa/Abidjan"));
+
+        // The same on this platform, for a server and for the workstation.
+        Servers platform;
+        TimeZonesModel real(oneServerIn(platform, "UTC"), nullptr);
+        const QByteArray id = real.timeZoneIdByIndex(real.initIndex());
+        QVERIFY2(id == "UTC" || id.startsWith("Etc/U") || id == "Universal", id.constData());
+        qputenv("TZ", "UTC");
+        tzset();
+        const QByteArray workstation = real.timeZoneIdByIndex(real.currentTimeZoneIndex());
+        qputenv("TZ", kWorkstationZone);
+        tzset();
+        QCOMPARE(workstation, id);
+    }
+
+    void utcJoinsTheUniversalRowWhereThereIsOne()
+    {
+        const QList<QByteArray> ids{"Africa/Abidjan", "Etc/Zulu", "UTC", "Europe/Berlin", "UTC+01:00"};
+        const QHash<QByteArray, TimeZoneFacts> facts{
+            {"Africa/Abidjan", {QStringLiteral("(UTC+00:00) Africa/Abidjan"), 0}},
+            {"Etc/Zulu", {QStringLiteral("Coordinated Universal Time"), 0}},
+            {"Europe/Berlin", {QStringLiteral("most of Germany"), 3600}},
+            {"UTC+01:00", {QStringLiteral("UTC+01:00"), 3600}}};
+        Servers servers;
+        TimeZonesModel model(oneServerIn(servers, "Universal"), nullptr, ids, lookupOf(facts));
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(display(model, model.initIndex()), QStringLiteral("Coordinated Universal Time"));
+        QCOMPARE(model.timeZoneIdByIndex(model.initIndex()), QByteArray("Etc/Zulu"));
+        Servers offsetOnly;
+        TimeZonesModel plusOne(oneServerIn(offsetOnly, "UTC+01:00"), nullptr, ids, lookupOf(facts));
+        QCOMPARE(display(plusOne, plusOne.initIndex()), QStringLiteral("most of Germany"));
+    }
+
+    void typedTextFindsTheRow_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("city of the identifier") << "Berlin" << QByteArray("Europe/Berlin");
+        QTest::newRow("any case, blank for underscore") << "new york" << QByteArray("America/New_York");
+        QTest::newRow("shown text") << timeZoneDisplayText(QTimeZone("Asia/Tokyo"), QDateTime::currentDateTime()).toUpper()
+                                    << QByteArray("Asia/Tokyo");
+        QTest::newRow("nothing typed") << "  " << QByteArray();
+        QTest::newRow("no such place") << "Atlantis" << QByteArray();
+        QTest::newRow("not a zone row") << "Different" << QByteArray();
+    }
+
+    void typedTextFindsTheRow()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, zone);
+        Servers servers;
+        servers.add("Europe/Berlin");
+        servers.add("Asia/Tokyo");
+        TimeZonesModel model(servers.selection(), nullptr);
+        const int row = model.indexOfText(typed);
+        if (zone.isEmpty()) {
+            QCOMPARE(row, -1);
+            return;
+        }
+        QVERIFY(row > 0);
+        Servers in;
+        TimeZonesModel reference(oneServerIn(in, zone), nullptr);
+        QCOMPARE(display(model, row), display(reference, reference.initIndex()));
     }
 
     void differentZonesGiveTheDifferentRow_data()

@@ -5,7 +5,45 @@
 #include <QGuiApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
 #include <QtQuickTest>
+
+// A TestCase types into its own window; an open drop-down list is a window
+// of its own, so keys for it go through here.
+class WindowKeys : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE bool typeText(QObject *item, const QString &text)
+    {
+        QQuickWindow *window = windowOf(item);
+        for (const QChar character : text) {
+            if (window)
+                QTest::keyClick(window, character.toLatin1());
+        }
+        return window;
+    }
+
+    Q_INVOKABLE bool keyClick(QObject *item, int key)
+    {
+        QQuickWindow *window = windowOf(item);
+        if (window)
+            QTest::keyClick(window, Qt::Key(key));
+        return window;
+    }
+
+private:
+    static QQuickWindow *windowOf(QObject *item)
+    {
+        auto *quickItem = qobject_cast<QQuickItem *>(item);
+        return quickItem ? quickItem->window() : nullptr;
+    }
+};
 
 // Every Qt Quick test sees what the tool's documents see: the module
 // "orvane.rtu" 1.0 and a real application context as "rtuContext". Tests that
@@ -25,11 +63,15 @@ public slots:
         if (!m_fixture)
             m_fixture = new rtu::test::QmlTestFixture(QCoreApplication::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("testFixture"), m_fixture);
+        if (!m_keys)
+            m_keys = new WindowKeys(QCoreApplication::instance());
+        engine->rootContext()->setContextProperty(QStringLiteral("windowKeys"), m_keys);
     }
 
 private:
     rtu::RtuContext *m_context = nullptr;
     rtu::test::QmlTestFixture *m_fixture = nullptr;
+    WindowKeys *m_keys = nullptr;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tessaly, QmlTestSetup)

@@ -59,6 +59,8 @@ Item {
                 { tag: "year first", locale: "sv_SE", shown: "2024-03-05", first: "yearField", last: "dayField" },
                 { tag: "year first with slashes", locale: "zh_CN", shown: "2024/03/05", first: "yearField", last: "dayField" },
                 { tag: "month first", locale: "en_US", shown: "03/05/2024", first: "monthField", last: "yearField" },
+                // The C locale's short format separates with blanks only.
+                { tag: "C locale", locale: "C", shown: "05.03.2024", first: "dayField", last: "yearField" },
             ]
         }
 

@@ -134,6 +134,37 @@ Item {
             verify(rows[1].indexOf("time zone=") === 0, rows[1]);
         }
 
+        // A typed time stops the clock and goes out as typed, however long the page stays.
+        function test_typed_time_goes_as_typed() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            findChild(editor.timeControl, "hoursField").forceActiveFocus();
+            var typed = "102030";
+            for (var i = 0; i < typed.length; ++i)
+                keyClick(typed.charAt(i));
+            wait(1500);
+            var time = editor.timeControl.time;
+            compare([time.getHours(), time.getMinutes(), time.getSeconds()], [10, 20, 30]);
+
+            verify(panel.tryApplyChanges());
+            Fleet.applyAndWait(testCase, rtuContext);
+            var rows = Fleet.resultRows(testFixture, rtuContext);
+            verify(rows[0].indexOf("date / time=") === 0 && rows[0].indexOf("10:20:30") > 0, rows[0]);
+        }
+
+        // Left alone, the fields show the server's clock as it runs.
+        function test_untouched_fields_follow_the_server_clock() {
+            var panel = createPanel(["alpha-one"]);
+            var editor = panel.dateTimeEditor;
+            wait(1500);
+            var shown = editor.timeControl.time;
+            var clock = rtuContext.selection.dateTime;
+            var apart = Math.abs((shown.getHours() * 3600 + shown.getMinutes() * 60 + shown.getSeconds())
+                                 - (clock.getHours() * 3600 + clock.getMinutes() * 60 + clock.getSeconds()));
+            verify(apart <= 1 || apart >= 86399, "the field is " + apart + " s off the clock");
+            verify(!panel.changed);
+        }
+
         function test_unchecking_returns_to_the_chosen_zone() {
             var panel = createPanel(["alpha-one"]);
             var editor = panel.dateTimeEditor;

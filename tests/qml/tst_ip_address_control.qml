@@ -136,6 +136,18 @@ Item {
             verify(!control.changed)
         }
 
+        // The widest address fits inside the frame, each octet clear of the dots beside it.
+        function test_widest_address_fits() {
+            var control = createControl("255.255.255.255")
+            var row = control.octets[0].parent
+            verify(row.width <= control.width - 4, "row " + row.width + " in " + control.width)
+            for (var i = 0; i < 4; ++i) {
+                var octet = control.octets[i]
+                var room = (octet.width - octet.contentWidth) / 2
+                verify(room >= 3, "octet " + i + " keeps " + room + " px beside its digits")
+            }
+        }
+
         function test_malformed_initial_text_keeps_octets_data() {
             return [
                 { tag: "three parts", initial: "10.0.0" },

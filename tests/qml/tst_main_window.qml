@@ -3,7 +3,9 @@ import QtTest 1.2
 
 import orvane.rtu 1.0 as TessRtu
 
+import "qrc:/src/qml/common" as Common
 import "Fleet.js" as Fleet
+import "Texts.js" as Texts
 
 TestCase {
     id: testCase
@@ -13,6 +15,15 @@ TestCase {
 
     property var model: null
     property var window: null
+
+    Component {
+        id: narrowSettings
+
+        Loader {
+            height: 500
+            source: "qrc:/src/qml/pages/SettingsPage.qml"
+        }
+    }
 
     // The page shown, laid out, so that clicks land where its controls are drawn.
     function page() {
@@ -35,9 +46,59 @@ TestCase {
     }
 
     function init() {
+        // The left pane at its minimum, as the window starts.
+        window.selectionPage.width = window.width / 3.5;
         Fleet.backToSettings(rtuContext);
         model.setAllItemSelected(false);
         model.selectionChanged();
+    }
+
+    // At the narrowest window, with the splitter dragged as far as it goes,
+    // every settings text can be read; a pane narrower still than what
+    // cannot wrap scrolls sideways.
+    function test_settings_texts_are_never_cut_data() {
+        return [
+            { tag: "left pane at its minimum", squeeze: 0 },
+            { tag: "splitter at its limit", squeeze: -1 },
+            { tag: "narrower than the content", squeeze: 330 },
+        ];
+    }
+
+    function test_settings_texts_are_never_cut(data) {
+        compare(window.width, window.minimumWidth);
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        var left = window.selectionPage;
+        if (data.squeeze < 0) {
+            mouseDrag(window.contentItem, left.width + 0.5, window.height / 2, window.width, 0);
+            fuzzyCompare(window.pageLoader.width, window.minimumWidth * 0.55, 1);
+        }
+        // The splitter never allows a narrower pane: such a page stands alone.
+        var settings = data.squeeze > 0
+            ? createTemporaryObject(narrowSettings, window.contentItem, { width: data.squeeze, z: 1 }).item : page();
+        waitForRendering(settings);
+        var flickable = findChild(settings, "settingsFlickable");
+        verify(Texts.visibleTexts(settings.settingsColumn).length > 20);
+        compare(Texts.cutTexts(settings.settingsColumn, flickable.contentItem, flickable.contentWidth), []);
+        if (data.squeeze > 0)
+            verify(findChild(settings, "sidewaysIndicator").visible);
+        else
+            compare(flickable.contentWidth, flickable.width, "the page fits without scrolling sideways");
+    }
+
+    // No text falls back to the platform's font, dialogs included.
+    function test_every_text_is_in_the_tools_font() {
+        var families = [Common.SizeManager.regularFont.name, Common.SizeManager.mediumFont.name];
+        Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+        compare(Texts.foreignFonts(page(), families), []);
+
+        var calendar = findChild(page(), "calendarDialog");
+        calendar.show();
+        tryVerify(function() { return calendar.visible; });
+        waitForRendering(calendar.contentItem);
+        var texts = Texts.visibleTexts(calendar.contentItem);
+        verify(texts.length > 30, "the calendar shows its days");
+        compare(Texts.foreignFonts(calendar.contentItem, families), []);
+        calendar.close();
     }
 
     function test_page_follows_the_selection() {

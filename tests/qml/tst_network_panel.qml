@@ -1,6 +1,8 @@
 import QtQuick 2.5
 import QtTest 1.2
 
+import orvane.rtu 1.0 as TessRtu
+
 import "Fleet.js" as Fleet
 import "PanelSteps.js" as Steps
 
@@ -54,6 +56,25 @@ Item {
 
         function line(panel, index) {
             return panel.maskedArea.interfaceEditor.lines.itemAt(index);
+        }
+
+        // Greyed fields say why; fields that can be changed say nothing.
+        function test_server_without_interface_control_says_why() {
+            verify(testFixture.updateServer("fresh-one", { "flags": "SF_timeCtrl SF_AutoSystemName" }));
+            tryVerify(function() {
+                Fleet.select(testCase, testFixture, rtuContext, ["fresh-one"]);
+                return (rtuContext.selection.flags & TessRtu.Constants.AllowIfConfigFlag) === 0;
+            }, 10000, "the server still offers interface control");
+            var editor = createPanel(["fresh-one"]).maskedArea.interfaceEditor;
+            verify(!editor.enabled);
+            var reason = findChild(editor, "disabledReason");
+            verify(reason.visible);
+            compare(reason.text, "Interfaces settings cannot be changed on this server");
+            compare(String(reason.color), "#ff0000");
+
+            editor = createPanel(["alpha-one"]).maskedArea.interfaceEditor;
+            verify(editor.enabled);
+            verify(!findChild(editor, "disabledReason").visible);
         }
 
         function test_single_server_shows_its_interfaces_and_port() {

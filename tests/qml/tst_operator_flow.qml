@@ -119,6 +119,39 @@ TestCase {
         compare(testFixture.serverState("office-cam-2").systemName, "Office", "only the selected server changes");
     }
 
+    // The page is rebuilt from the same selection long after it was made;
+    // a change of the zone alone must leave the server's clock where it is.
+    function test_3_zone_change_after_cancel_keeps_the_clock() {
+        Fleet.select(testCase, testFixture, rtuContext, ["office-cam-2"]);
+        waitForPage("settingsPage");
+        wait(4000);
+        // The login dialogs of the test before had the keyboard.
+        window.requestActivate();
+        tryVerify(function() { return window.active; });
+        replaceText(page().settingsColumn.children[2].maskedArea.systemNameField, "Office West");
+        mouseClick(findChild(page(), "cancelButton"));
+        tryVerify(function() { return !page().parametersChanged; });
+        waitForPage("settingsPage");
+
+        var picker = page().settingsColumn.children[1].dateTimeEditor.timeZonePicker;
+        var tokyo = -1;
+        for (var row = 0; row < picker.model.rowCount() && tokyo < 0; ++row) {
+            if (String(picker.model.timeZoneIdByIndex(row)) === "Asia/Tokyo")
+                tokyo = row;
+        }
+        verify(tokyo >= 0);
+        picker.currentIndex = tokyo;
+        mouseClick(findChild(page(), "applyChangesButton"));
+        waitForPage("summaryPage", 20000);
+        compare(page().successfulSummary.caption, "2 of 2 successful changed");
+
+        var state = testFixture.serverState("office-cam-2");
+        compare(state.timezoneId, "Asia/Tokyo");
+        verify(Math.abs(state.clockOffsetMs) < 2000, "the server's clock is off by " + state.clockOffsetMs + " ms");
+        mouseClick(findChild(page(), "okButton"));
+        waitForPage("settingsPage");
+    }
+
     function test_2_log_in_to_a_system_with_its_password() {
         var vaultRow = Fleet.systemRow(testFixture, model, "Vault");
         tryVerify(function() { return listRow(vaultRow).loggedState === TessRtu.Constants.NotLogged; }, 15000);

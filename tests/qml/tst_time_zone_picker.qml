@@ -2,6 +2,8 @@ import QtQuick 2.5
 import QtTest 1.1
 
 import "qrc:/src/qml/controls/base" as Base
+import "qrc:/src/qml/common" as Common
+import "Texts.js" as Texts
 
 Item {
     id: root
@@ -51,6 +53,17 @@ Item {
         }
     }
 
+    Component {
+        id: zoneListPickerComponent
+
+        Base.TimeZonePicker {
+            id: zoneListPicker
+
+            model: rtuContext.timeZonesModel(zoneListPicker)
+            initIndex: model.initIndex
+        }
+    }
+
     TestCase {
         name: "TimeZonePicker"
         when: windowShown
@@ -69,6 +82,25 @@ Item {
             zoneSpy.clear()
             zoneSpy.target = picker
             return picker
+        }
+
+        // The open list is a window of its own, in the tool's font: what is
+        // typed there finds the first row whose text or zones contain it, and
+        // Enter takes that row.
+        function test_typing_in_the_open_list_finds_a_zone() {
+            var picker = createTemporaryObject(zoneListPickerComponent, root)
+            mouseClick(picker)
+            tryVerify(function() { return picker.__popup.__popupVisible })
+            var list = picker.__popup.__contentItem.item
+            verify(Texts.visibleTexts(list).length > 5)
+            compare(Texts.foreignFonts(list, [Common.SizeManager.regularFont.name]), [])
+            verify(windowKeys.typeText(list, "Berlin"))
+            var highlighted = picker.__popup.__currentIndex
+            compare(String(picker.model.timeZoneIdByIndex(highlighted)), "Europe/Berlin")
+            verify(picker.__popup.__popupVisible, "typing does not choose yet")
+            verify(windowKeys.keyClick(list, Qt.Key_Return))
+            tryVerify(function() { return !picker.__popup.__popupVisible })
+            compare(picker.currentIndex, highlighted)
         }
 
         function test_starts_at_initial_index() {

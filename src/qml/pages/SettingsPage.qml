@@ -13,6 +13,10 @@ FocusScope {
     readonly property var selectionModel: rtuContext.selectionModel()
     property bool parametersChanged: ipPortSettings.changed || dateTimeSettings.changed || systemSettings.changed
     property alias settingsColumn: settingsColumn
+    property alias settingsFlickable: settingsFlickable
+    // The widest thing a panel cannot wrap; a narrower page scrolls sideways.
+    readonly property real panelsWidth: Math.max(ipPortSettings.minimumWidth, dateTimeSettings.minimumWidth,
+                                                 systemSettings.minimumWidth)
 
     // Every panel hands over its edits; one refusal throws the whole set away.
     function applyChanges() {
@@ -58,8 +62,9 @@ FocusScope {
         anchors.left: parent.left
         anchors.right: parent.right
         clip: true
-        flickableDirection: Flickable.VerticalFlick
-        contentWidth: width
+        flickableDirection: Flickable.AutoFlickIfNeeded
+        boundsBehavior: Flickable.StopAtBounds
+        contentWidth: Math.max(width, Math.ceil(thisComponent.panelsWidth) + 2 * Common.SizeManager.spacing.medium)
         contentHeight: settingsColumn.height + Common.SizeManager.fontSizes.base + Common.SizeManager.spacing.base
 
         Column {
@@ -67,7 +72,7 @@ FocusScope {
 
             x: Common.SizeManager.spacing.medium
             y: Common.SizeManager.fontSizes.base
-            width: settingsFlickable.width - 2 * Common.SizeManager.spacing.medium
+            width: settingsFlickable.contentWidth - 2 * Common.SizeManager.spacing.medium
             spacing: Common.SizeManager.spacing.large
 
             Settings.IpPortSettings {
@@ -88,6 +93,12 @@ FocusScope {
 
     Rtu.ScrollIndicator {
         flickable: settingsFlickable
+    }
+
+    Rtu.ScrollIndicator {
+        objectName: "sidewaysIndicator"
+        flickable: settingsFlickable
+        horizontal: true
     }
 
     Rtu.BottomBar {

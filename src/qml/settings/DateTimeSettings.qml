@@ -42,17 +42,17 @@ Expandable.MaskedSettingsPanel {
                 return refuse("Please enter valid time", editor.timeControl);
         }
 
-        var date = editor.dateControl.date;
-        var time = editor.timeControl.time;
         var zoneId = zones.timeZoneIdByIndex(index);
-        if (useCurrent) {
-            // The empty zone stands for the workstation's own zone.
-            var now = new Date();
-            var converted = rtuContext.applyTimeZone(now, now, "", zoneId);
-            date = converted;
-            time = converted;
-        }
-        rtuContext.changesManager().addDateTimeChange(date, time, zoneId);
+        var manager = rtuContext.changesManager();
+        var serversClock = selection ? selection.currentClockMs() : 0;
+        // A clock read now runs on until each server gets it; what the
+        // operator typed goes as typed.
+        if (useCurrent)
+            manager.addCurrentDateTimeChange(Date.now(), zoneId);
+        else if (editor.dateTyped || editor.timeTyped || serversClock <= 0)
+            manager.addDateTimeChange(editor.dateControl.date, editor.timeControl.time, zoneId);
+        else
+            manager.addCurrentDateTimeChange(serversClock, zoneId);
         return true;
     }
 
@@ -70,7 +70,8 @@ Expandable.MaskedSettingsPanel {
     Component {
         id: dateTimeGrid
 
-        Grid {
+        // Each control under its label; a narrow page wraps the cells.
+        Flow {
             id: grid
 
             property alias timeZonePicker: timeZonePicker
@@ -81,10 +82,38 @@ Expandable.MaskedSettingsPanel {
             readonly property bool showNow: useCurrentTimeControl.checkedState === Qt.Checked
             property bool changed: timeZonePicker.changed || dateControl.changed || timeControl.changed
                                    || useCurrentTimeControl.changed
+            // A field the operator typed in (or chose a date for) keeps what
+            // was typed; the others show the servers' clock as it runs.
+            property bool dateTyped: false
+            property bool timeTyped: false
+            // Set while the fields are written from here, not by the operator.
+            property bool updating: false
+            // The zone the fields are shown in; empty for the servers' own.
+            property var shownZoneId: ""
+            readonly property real minimumWidth: Math.max(zoneCell.width, dateCell.width, timeCell.width, nowCell.width)
 
             // Zone identifiers arrive as byte arrays, whose text form is the identifier.
             function zoneIdText(id) {
                 return String(id);
+            }
+
+            function noteTyping() {
+                if (updating || showNow)
+                    return;
+                dateTyped = dateTyped || dateControl.changed;
+                timeTyped = timeTyped || timeControl.changed;
+            }
+
+            function showClock() {
+                var now = thisComponent.selection ? thisComponent.selection.dateTimeIn(shownZoneId) : undefined;
+                if (!(now instanceof Date) || isNaN(now.getTime()))
+                    return;
+                updating = true;
+                if (!dateTyped && !timeTyped)
+                    dateControl.initDate = now;
+                if (!timeTyped)
+                    timeControl.initTime = now;
+                updating = false;
             }
 
             function convertZone(from, to) {
@@ -94,95 +123,166 @@ Expandable.MaskedSettingsPanel {
                 var zones = timeZonePicker.model;
                 var previousId = zones.timeZoneIdByIndex(from);
                 var newId = zones.timeZoneIdByIndex(to);
-                if (!zones.isValidValue(from) || !zones.isValidValue(to)) {
+                var convertible = zones.isValidValue(from) && zones.isValidValue(to);
+                if (!convertible)
                     console.log("Can't change timezone form " + zoneIdText(previousId) + " to " + zoneIdText(newId));
+                else
+                    console.log("Chaning timezone from " + zoneIdText(previousId) + " to " + zoneIdText(newId));
+
+                if (!dateTyped && !timeTyped) {
+                    shownZoneId = newId;
+                    showClock();
                     return;
                 }
-                console.log("Chaning timezone from " + zoneIdText(previousId) + " to " + zoneIdText(newId));
+                if (!convertible)
+                    return;
                 var converted = rtuContext.applyTimeZone(dateControl.date, timeControl.time, previousId, newId);
+                updating = true;
                 dateControl.setDate(converted);
                 timeControl.initTime = converted;
+                updating = false;
+                shownZoneId = newId;
             }
 
-            columns: 4
-            rowSpacing: Common.SizeManager.spacing.small
-            columnSpacing: Common.SizeManager.spacing.medium
-            verticalItemAlignment: Grid.AlignVCenter
+            width: thisComponent.width
+            spacing: Common.SizeManager.spacing.medium
 
-            Base.Text {
-                thin: false
-                text: qsTr("Time zone")
-            }
-            Base.Text {
-                thin: false
-                text: qsTr("Date")
-            }
-            Base.Text {
-                thin: false
-                text: qsTr("Time")
-            }
-            Item { width: 1; height: 1 }
-
-            Base.TimeZonePicker {
-                id: timeZonePicker
-
-                model: rtuContext.timeZonesModel(timeZonePicker)
-                initIndex: model.initIndex
-                pseudoEnabled: thisComponent.dateTimeEditable
-                onTimeZoneChanged: grid.convertZone(from, to)
+            Timer {
+                interval: 500
+                repeat: true
+                running: !grid.timeTyped
+                onTriggered: grid.showClock()
             }
 
-            Row {
+            Connections {
+                target: dateControl
+                function onChangedChanged() { grid.noteTyping(); }
+            }
+
+            Connections {
+                target: timeControl
+                function onChangedChanged() { grid.noteTyping(); }
+            }
+
+            Base.Column {
+                id: zoneCell
+
                 spacing: Common.SizeManager.spacing.small
 
-                Base.DateEdit {
-                    id: dateControl
+                Base.Text {
+                    thin: false
+                    text: qsTr("Time zone")
+                }
+
+                Base.TimeZonePicker {
+                    id: timeZonePicker
+
+                    model: rtuContext.timeZonesModel(timeZonePicker)
+                    initIndex: model.initIndex
+                    pseudoEnabled: thisComponent.dateTimeEditable
+                    onTimeZoneChanged: grid.convertZone(from, to)
+                }
+            }
+
+            Base.Column {
+                id: dateCell
+
+                spacing: Common.SizeManager.spacing.small
+
+                Base.Text {
+                    thin: false
+                    text: qsTr("Date")
+                }
+
+                Row {
+                    spacing: Common.SizeManager.spacing.small
+
+                    Base.DateEdit {
+                        id: dateControl
+
+                        enabled: thisComponent.dateTimeEditable && !grid.showNow
+                        showNow: grid.showNow
+                        initDate: thisComponent.selection ? thisComponent.selection.dateTime : new Date()
+                    }
+
+                    Base.Button {
+                        objectName: "calendarButton"
+                        height: dateControl.height
+                        width: height
+                        enabled: dateControl.enabled
+                        onClicked: {
+                            calendarDialog.initDate = dateControl.acceptableInput ? dateControl.date : new Date();
+                            calendarDialog.show();
+                        }
+
+                        Image {
+                            anchors.centerIn: parent
+                            height: parent.height * 0.6
+                            fillMode: Image.PreserveAspectFit
+                            source: "qrc:/resources/calendar.png"
+                        }
+                    }
+                }
+            }
+
+            Base.Column {
+                id: timeCell
+
+                spacing: Common.SizeManager.spacing.small
+
+                Base.Text {
+                    thin: false
+                    text: qsTr("Time")
+                }
+
+                Base.TimeEdit {
+                    id: timeControl
 
                     enabled: thisComponent.dateTimeEditable && !grid.showNow
                     showNow: grid.showNow
-                    initDate: thisComponent.selection ? thisComponent.selection.dateTime : new Date()
-                }
-
-                Base.Button {
-                    objectName: "calendarButton"
-                    height: dateControl.height
-                    width: height
-                    enabled: dateControl.enabled
-                    onClicked: {
-                        calendarDialog.initDate = dateControl.acceptableInput ? dateControl.date : new Date();
-                        calendarDialog.show();
-                    }
-
-                    Image {
-                        anchors.centerIn: parent
-                        height: parent.height * 0.6
-                        fillMode: Image.PreserveAspectFit
-                        source: "qrc:/resources/calendar.png"
-                    }
+                    // The panel runs the clock, from the servers' own.
+                    runsClock: false
+                    initTime: thisComponent.selection ? thisComponent.selection.dateTime : new Date(NaN)
                 }
             }
 
-            Base.TimeEdit {
-                id: timeControl
+            Base.Column {
+                id: nowCell
 
-                enabled: thisComponent.dateTimeEditable && !grid.showNow
-                showNow: grid.showNow
-                initTime: thisComponent.selection ? thisComponent.selection.dateTime : new Date(NaN)
-            }
+                spacing: Common.SizeManager.spacing.small
 
-            Base.CheckBox {
-                id: useCurrentTimeControl
+                Base.Text {
+                    text: " "
+                }
 
-                enabled: thisComponent.dateTimeEditable
-                text: qsTr("Set current date/time")
-                initialCheckedState: Qt.Unchecked
-                onCheckedStateChanged: {
-                    grid.conversionSuspended = true;
-                    if (checkedState === Qt.Checked)
-                        timeZonePicker.currentIndex = timeZonePicker.model.currentTimeZoneIndex;
-                    else
-                        timeZonePicker.currentIndex = timeZonePicker.lastSelectedIndex;
-                    grid.conversionSuspended = false;
+                Item {
+                    width: useCurrentTimeControl.width
+                    height: timeControl.height
+
+                    Base.CheckBox {
+                        id: useCurrentTimeControl
+
+                        anchors.verticalCenter: parent.verticalCenter
+                        enabled: thisComponent.dateTimeEditable
+                        text: qsTr("Set current date/time")
+                        initialCheckedState: Qt.Unchecked
+                        onCheckedStateChanged: {
+                            grid.conversionSuspended = true;
+                            var zones = timeZonePicker.model;
+                            if (checkedState === Qt.Checked) {
+                                timeZonePicker.currentIndex = zones.currentTimeZoneIndex;
+                                // The fields drop what was typed while they read "<now>".
+                                grid.dateTyped = false;
+                                grid.timeTyped = false;
+                            } else {
+                                timeZonePicker.currentIndex = timeZonePicker.lastSelectedIndex;
+                                var index = timeZonePicker.currentIndex;
+                                grid.shownZoneId = zones.isValidValue(index) ? zones.timeZoneIdByIndex(index) : "";
+                                grid.showClock();
+                            }
+                            grid.conversionSuspended = false;
+                        }
+                    }
                 }
             }
 

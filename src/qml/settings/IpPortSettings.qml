@@ -38,11 +38,14 @@ Expandable.MaskedSettingsPanel {
 
     propertiesGroupName: qsTr("Configure Device Network Settings")
 
-    propertiesDelegate: Row {
+    // On a narrow page the port goes below the interfaces.
+    propertiesDelegate: Flow {
         property alias portControl: portControl
         property Item interfaceEditor: thisComponent.showInterfaces ? interfacesItem.currentItem : null
         property bool changed: portControl.changed || (interfaceEditor !== null && interfaceEditor.changed)
+        readonly property real minimumWidth: Math.max(interfacesItem.width, portColumn.width)
 
+        width: thisComponent.width
         spacing: Common.SizeManager.spacing.large
 
         Rtu.FlaggedItem {
@@ -54,6 +57,8 @@ Expandable.MaskedSettingsPanel {
         }
 
         Column {
+            id: portColumn
+
             spacing: Common.SizeManager.spacing.base
 
             Base.Text {
@@ -75,6 +80,7 @@ Expandable.MaskedSettingsPanel {
 
         Rtu.InterfacesSettingsList {
             enabled: thisComponent.interfacesEditable
+            disabledReason: qsTr("Interfaces settings cannot be changed on this server")
         }
     }
 

@@ -68,6 +68,49 @@ TestCase {
         save("settings-one-server-scrolled");
         flickable.contentY = 0;
 
+        // The zone list open, and the calendar, each in a window of its own.
+        var dateTime = page().settingsColumn.children[1].dateTimeEditor;
+        flickable.contentY = dateTime.mapToItem(flickable.contentItem, 0, 0).y - 40;
+        var picker = dateTime.timeZonePicker;
+        mouseClick(picker);
+        tryVerify(function() { return picker.__popup.__popupVisible; });
+        wait(400);
+        grabImage(picker.__popup.__contentItem).save(directory + "/zone-list.png");
+        picker.__popup.__dismissAndDestroy();
+        var calendar = findChild(dateTime, "calendarDialog");
+        calendar.show();
+        tryVerify(function() { return calendar.visible; });
+        wait(400);
+        grabImage(calendar.contentItem).save(directory + "/calendar.png");
+        calendar.close();
+        window.requestActivate();
+        tryVerify(function() { return window.active; });
+        flickable.contentY = 0;
+
+        // The narrowest page: the splitter dragged as far right as it goes.
+        mouseDrag(window.contentItem, window.selectionPage.width + 0.5, window.height / 2, window.width, 0);
+        wait(200);
+        save("settings-narrow");
+        flickable.contentY = flickable.contentHeight - flickable.height;
+        save("settings-narrow-scrolled");
+        flickable.contentX = flickable.contentWidth - flickable.width;
+        save("settings-narrow-scrolled-sideways");
+        flickable.contentX = 0;
+        flickable.contentY = 0;
+        window.selectionPage.width = window.width / 3.5;
+
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Archive")));
+        tryCompare(model, "selectedCount", 2);
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Gate")));
+        tryCompare(model, "selectedCount", 1);
+        waitForPage("settingsPage");
+        save("settings-no-interface-control");
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Archive")));
+        tryCompare(model, "selectedCount", 0);
+        mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Gate")));
+        tryCompare(model, "selectedCount", 1);
+        waitForPage("settingsPage");
+
         wait(200);
         mouseClick(listRow(Fleet.serverRow(testFixture, model, "Harbour Quay")));
         tryCompare(model, "selectedCount", 2);

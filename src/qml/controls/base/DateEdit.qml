@@ -56,6 +56,12 @@ FocusScope {
             dayField.text = dayField.format(lastDay)
     }
 
+    // A separator that shows nothing (the C locale writes "7 Dec 2026",
+    // whose numbers alone read "07 12 2026") becomes a dot.
+    function visibleSeparator(separator) {
+        return /\S/.test(separator) ? separator : "."
+    }
+
     // Field order and separators come from the locale's short date format.
     function applyLocale() {
         var fields = { "D": dayField, "M": monthField, "Y": yearField }
@@ -67,8 +73,8 @@ FocusScope {
             order = [match[1], match[3], match[5]]
             separators = [match[2], match[4]]
         }
-        firstSeparator = separators[0]
-        secondSeparator = separators[1]
+        firstSeparator = visibleSeparator(separators[0])
+        secondSeparator = visibleSeparator(separators[1])
         var ordered = [fields[order[0]], fields[order[1]], fields[order[2]]]
         for (var i = 0; i < 3; ++i) {
             ordered[i].previousField = i > 0 ? ordered[i - 1] : null

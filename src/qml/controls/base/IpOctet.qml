@@ -56,7 +56,8 @@ TextInput {
         }
     }
 
-    width: 1.3 * implicitHeight
+    // "255" with room on both sides, so that it never touches the dots.
+    width: Math.max(1.3 * implicitHeight, widest.advanceWidth("255") + 2 * widest.averageCharacterWidth)
     horizontalAlignment: TextInput.AlignHCenter
     renderType: TextInput.NativeRendering
     font.pixelSize: Common.SizeManager.fontSizes.base
@@ -65,4 +66,10 @@ TextInput {
     // Only 0..255 without leading zeros can be typed, so a complete octet
     // is never read as octal or with group separators by a server.
     validator: RegExpValidator { regExp: /^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$/ }
+
+    FontMetrics {
+        id: widest
+
+        font: octet.font
+    }
 }

@@ -10,6 +10,9 @@ FocusScope {
     property var initTime
     property bool showNow: false
     property int clockInterval: 1000
+    // Whether the edit runs its clock itself while unchanged; an owner with
+    // a better clock sets initTime instead.
+    property bool runsClock: true
     readonly property bool showAmPm: locale.timeFormat(Locale.ShortFormat).toUpperCase().indexOf("AP") >= 0
     readonly property var time: timeOf(hoursField.text, minutesField.text, secondsField.text, amPmField.text)
     readonly property bool acceptableInput: time !== undefined
@@ -97,7 +100,7 @@ FocusScope {
     Timer {
         interval: edit.clockInterval
         repeat: true
-        running: !edit.changed && edit.isValidTime(edit.initTime)
+        running: edit.runsClock && !edit.changed && edit.isValidTime(edit.initTime)
         onTriggered: edit.initTime = new Date(edit.initTime.getTime() + 1000)
     }
 

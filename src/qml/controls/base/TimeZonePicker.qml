@@ -15,8 +15,34 @@ Controls.ComboBox {
     property int lastSelectedIndex: Common.SizeManager.kInvalidArrayIndex
     property int lastAcceptedIndex: Common.SizeManager.kInvalidArrayIndex
     property bool tracking: false
+    // What was typed into the open list, until a pause in the typing.
+    property string typedText: ""
 
     signal timeZoneChanged(int from, int to)
+
+    // Typing into the open list moves it to the first row whose text or
+    // zones contain what was typed ("Berlin" finds the row of Europe/Berlin,
+    // whose text may only say "most of Germany"). Other keys are the list's own.
+    function typeInOpenList(event, menuFrame) {
+        var character = event.text
+        if (character.length !== 1 || character < " " || (character === " " && typedText.length === 0)) {
+            event.accepted = false
+            return
+        }
+        event.accepted = true
+        typedText += character
+        typingPause.restart()
+        var row = model && typeof model.indexOfText === "function" ? model.indexOfText(typedText) : -1
+        if (row < 0)
+            return
+        // The list's own key handling highlights and scrolls the same way.
+        for (var i = 0; i < menuFrame.children.length; ++i) {
+            var content = menuFrame.children[i]
+            if (typeof content.menuItemAt === "function")
+                content.menuItemAt(row)
+        }
+        menuFrame.__menu.__currentIndex = row
+    }
 
     function scrollEnclosingFlickable(angleDelta) {
         for (var item = parent; item; item = item.parent) {
@@ -73,6 +99,29 @@ Controls.ComboBox {
     style: ComboBoxStyle {
         id: pickerStyle
 
+        font.family: Common.SizeManager.regularFont.name
+        font.pixelSize: picker.fontSize
+
+        // The drop-down list: the shown font, and typing finds a zone.
+        __dropDownStyle: MenuStyle {
+            font: pickerStyle.font
+            __labelColor: pickerStyle.textColor
+            __selectedLabelColor: pickerStyle.selectedTextColor
+            __selectedBackgroundColor: pickerStyle.selectionColor
+            __maxPopupHeight: 400
+            __menuItemType: "comboboxitem"
+            __scrollerStyle: ScrollViewStyle {}
+
+            frame: Rectangle {
+                objectName: "zoneListFrame"
+                color: "#dcdcdc"
+                border.width: 1
+                border.color: "darkgray"
+                focus: true
+                Keys.onPressed: picker.typeInOpenList(event, parent)
+            }
+        }
+
         label: Item {
             Text {
                 anchors.left: parent.left
@@ -104,6 +153,13 @@ Controls.ComboBox {
         visible: !picker.pseudoEnabled
         hoverEnabled: true
         onContainsMouseChanged: containsMouse ? tooltip.show() : tooltip.hide()
+    }
+
+    Timer {
+        id: typingPause
+
+        interval: 1000
+        onTriggered: picker.typedText = ""
     }
 
     Item {

@@ -12,6 +12,13 @@ GenericSettingsPanel {
     property Item maskedArea: (warned && area) ? area.item : null
     property bool extraWarned: false
     property bool warned: (rtuContext.selection !== null && rtuContext.selection.count === 1) || extraWarned
+    // The narrowest the shown content can be: what it cannot wrap.
+    readonly property real minimumWidth: {
+        var item = area ? area.item : null;
+        if (!item)
+            return 0;
+        return item.minimumWidth !== undefined ? item.minimumWidth : item.implicitWidth;
+    }
 
     changed: (maskedArea && maskedArea.changed) ? true : false
 
@@ -24,6 +31,8 @@ GenericSettingsPanel {
         id: maskingPanel
 
         Column {
+            readonly property real minimumWidth: editAllRow.width
+
             spacing: Common.SizeManager.spacing.base
 
             Base.Text {
@@ -34,6 +43,8 @@ GenericSettingsPanel {
             }
 
             Row {
+                id: editAllRow
+
                 spacing: Common.SizeManager.spacing.medium
 
                 Base.Button {

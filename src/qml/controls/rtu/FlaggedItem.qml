@@ -12,6 +12,8 @@ Item {
     property bool showItem: true
     property string message: qsTr("Can not change this parameter(s) for some selected servers")
     property alias currentItem: loader.item
+    readonly property real minimumWidth: !currentItem ? 0
+        : currentItem.minimumWidth !== undefined ? currentItem.minimumWidth : currentItem.width
 
     implicitWidth: loader.implicitWidth
     implicitHeight: loader.implicitHeight

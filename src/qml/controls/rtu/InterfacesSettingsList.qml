@@ -18,6 +18,8 @@ Column {
         return false;
     }
     property alias lines: repeater
+    // Said above the greyed fields when the list is disabled.
+    property string disabledReason
 
     function showError(field, adapterName, control) {
         errorDialog.message = qsTr("Invalid %1 for interface %2 specified. Can't apply changes.")
@@ -80,6 +82,15 @@ Column {
     }
 
     spacing: Common.SizeManager.spacing.large
+
+    Base.Text {
+        objectName: "disabledReason"
+        width: Math.min(implicitWidth, Common.SizeManager.clickableSizes.large * 6)
+        visible: !thisComponent.enabled && text.length > 0
+        color: "#FF0000"
+        wrapMode: Text.Wrap
+        text: thisComponent.disabledReason
+    }
 
     Repeater {
         id: repeater

@@ -21,6 +21,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace rtu {
@@ -89,6 +90,7 @@ public:
         QString user;
         QString password;
         QByteArray target;
+        QByteArray host; // the Host field
         std::multimap<qint64, quint64>::iterator deadline;
         bool hasDeadline = false;
         Connection *connection = nullptr;
@@ -106,12 +108,14 @@ public:
         QString host;
         quint16 port = 0;
         QTcpSocket *socket = nullptr;
-        QTimer *idleTimer = nullptr;
+        qint64 idleSince = 0;
         Request *request = nullptr;
         HttpResponseParser parser;
         int served = 0;
         bool idle = false;
         bool closed = false;
+        bool connecting = false;
+        std::optional<QAbstractSocket::SocketError> earlyError;
     };
 
     struct Server
@@ -123,10 +127,13 @@ public:
     Impl(HttpClient *owner, const Limits &limits) : QObject(owner), limits(limits)
     {
         parserLimits.maxBodyBytes = kMaxReplyBytes;
+        readBuffer.resize(limits.readChunkBytes);
         clock.start();
         deadlineTimer.setSingleShot(true);
         deadlineTimer.setTimerType(Qt::PreciseTimer);
         connect(&deadlineTimer, &QTimer::timeout, this, &Impl::onDeadline);
+        idleTimer.setSingleShot(true);
+        connect(&idleTimer, &QTimer::timeout, this, &Impl::onIdleTimeout);
     }
 
     void submit(const QByteArray &method, const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
@@ -144,12 +151,14 @@ public:
         r->user = url.userName();
         r->password = url.password();
         r->target = HttpRequestWriter::target(url);
+        r->host = HttpRequestWriter::host(url);
         requests.emplace(r->id, std::move(owned));
         if (timeoutMs >= 0) {
             const qint64 ms = timeoutMs == 0 ? kDefaultTimeoutMs : std::min<qint64>(timeoutMs, qint64(1) << 40);
             r->deadline = deadlines.emplace(clock.elapsed() + ms, r->id);
             r->hasDeadline = true;
-            if (r->deadline == deadlines.begin())
+            if (r->deadline == deadlines.begin()
+                && (!deadlineTimer.isActive() || deadlineTimer.remainingTime() > ms))
                 armDeadlineTimer();
         }
         if (url.scheme() != QLatin1String("http"))
@@ -165,6 +174,7 @@ public:
     void shutdown()
     {
         deadlineTimer.stop();
+        idleTimer.stop();
         requests.clear();
         globalQueue.clear();
         deadlines.clear();
@@ -266,37 +276,33 @@ private:
         c->port = quint16(r->url.port(80));
         c->socket = new QTcpSocket(c);
         c->socket->setProxy(QNetworkProxy::NoProxy);
-        c->socket->setReadBufferSize(limits.readChunkBytes);
-        c->idleTimer = new QTimer(c);
-        c->idleTimer->setSingleShot(true);
-        c->idleTimer->setInterval(limits.idleCloseMs);
         connect(c->socket, &QTcpSocket::connected, c, [this, c]() { onConnected(c); });
         connect(c->socket, &QTcpSocket::readyRead, c, [this, c]() { onReadyRead(c); });
         connect(c->socket, &QAbstractSocket::errorOccurred, c,
                 [this, c](QAbstractSocket::SocketError error) { onSocketGone(c, error); });
         connect(c->socket, &QAbstractSocket::disconnected, c,
                 [this, c]() { onSocketGone(c, QAbstractSocket::RemoteHostClosedError); });
-        connect(c->idleTimer, &QTimer::timeout, c, [this, c]() { onIdleTimeout(c); });
         s.connections.append(c);
         ++openCount;
         c->request = r;
         r->connection = c;
         r->queue = Request::Queue::None;
-        // Connecting can fail at once; the failure must reach the caller from
-        // the event loop, not from inside sendGet.
-        QMetaObject::invokeMethod(
-            c,
-            [c]() {
-                if (!c->closed)
-                    c->socket->connectToHost(c->host, c->port);
-            },
-            Qt::QueuedConnection);
+        // Unbuffered: bytes go out and come in without a copy in the socket,
+        // and only as much is read per turn as is asked for.
+        c->connecting = true;
+        c->socket->connectToHost(c->host, c->port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+        c->connecting = false;
+        // A failure at once must reach the caller from the event loop, not
+        // from inside sendGet.
+        if (c->earlyError) {
+            const QAbstractSocket::SocketError error = *c->earlyError;
+            QMetaObject::invokeMethod(c, [this, c, error]() { onSocketGone(c, error); }, Qt::QueuedConnection);
+        }
     }
 
     void assign(Connection *c, Request *r)
     {
         c->idle = false;
-        c->idleTimer->stop();
         idleConnections.removeOne(c);
         c->request = r;
         r->connection = c;
@@ -308,14 +314,16 @@ private:
     {
         Request *r = c->request;
         c->parser.reset();
-        c->socket->write(HttpRequestWriter::write(r->method, r->url, authorization(r), r->body));
+        c->socket->write(HttpRequestWriter::write(r->method, r->target, r->host, authorization(r), r->body));
     }
 
     void makeIdle(Connection *c)
     {
         c->idle = true;
+        c->idleSince = clock.elapsed();
         idleConnections.append(c);
-        c->idleTimer->start();
+        if (!idleTimer.isActive())
+            idleTimer.start(limits.idleCloseMs);
     }
 
     bool evictIdle()
@@ -331,9 +339,7 @@ private:
     static void detach(Connection *c)
     {
         c->closed = true;
-        c->idleTimer->stop();
         QObject::disconnect(c->socket, nullptr, c, nullptr);
-        QObject::disconnect(c->idleTimer, nullptr, c, nullptr);
         c->socket->abort();
         c->setParent(nullptr);
         c->deleteLater();
@@ -424,14 +430,22 @@ private:
             pump(server);
             return;
         }
-        // The socket's read buffer holds at most one chunk: the rest waits
-        // in the system for the next turn of the event loop.
-        const QByteArray data = c->socket->readAll();
-        onParsed(c, c->parser.feed(data));
+        // At most one chunk per turn of the event loop: the rest waits in the
+        // system, and the socket signals again on the next turn.
+        const qint64 size = c->socket->read(readBuffer.data(), readBuffer.size());
+        if (size < 0)
+            onSocketGone(c, c->socket->error());
+        else if (size > 0)
+            onParsed(c, c->parser.feed(readBuffer.constData(), size));
     }
 
     void onSocketGone(Connection *c, QAbstractSocket::SocketError error)
     {
+        if (c->connecting) {
+            if (!c->earlyError)
+                c->earlyError = error;
+            return;
+        }
         if (c->closed)
             return;
         const QString server = c->server;
@@ -440,13 +454,6 @@ private:
             close(c);
             pump(server);
             return;
-        }
-        if (c->socket->bytesAvailable() > 0) {
-            const HttpResponseParser::State state = c->parser.feed(c->socket->readAll());
-            if (state != HttpResponseParser::State::Incomplete) {
-                onParsed(c, state);
-                return;
-            }
         }
         if (c->parser.finish() == HttpResponseParser::State::Complete) {
             onParsed(c, HttpResponseParser::State::Complete);
@@ -518,13 +525,19 @@ private:
             pump(server);
     }
 
-    void onIdleTimeout(Connection *c)
+    // Closes the connections idle for long enough, the longest idle first.
+    void onIdleTimeout()
     {
-        if (c->closed || !c->idle)
-            return;
-        const QString server = c->server;
-        close(c);
-        pump(server);
+        const qint64 now = clock.elapsed();
+        QSet<QString> freed;
+        while (!idleConnections.isEmpty() && now - idleConnections.first()->idleSince >= limits.idleCloseMs) {
+            freed.insert(idleConnections.first()->server);
+            close(idleConnections.first());
+        }
+        if (!idleConnections.isEmpty())
+            idleTimer.start(int(idleConnections.first()->idleSince + limits.idleCloseMs - now));
+        for (const QString &server : qAsConst(freed))
+            pump(server);
     }
 
     void armDeadlineTimer()
@@ -592,8 +605,10 @@ private:
 
     const Limits limits;
     HttpResponseParser::Limits parserLimits;
+    QByteArray readBuffer;
     QElapsedTimer clock;
     QTimer deadlineTimer;
+    QTimer idleTimer;
     quint64 lastId = 0;
     std::unordered_map<quint64, std::unique_ptr<Request>> requests;
     std::multimap<qint64, quint64> deadlines;

@@ -30,7 +30,13 @@ QByteArray HttpRequestWriter::host(const QUrl &url)
 QByteArray HttpRequestWriter::write(const QByteArray &method, const QUrl &url, const QByteArray &authorization,
                                     const QByteArray &body)
 {
-    QByteArray request = method + ' ' + target(url) + " HTTP/1.1\r\nHost: " + host(url) + "\r\n";
+    return write(method, target(url), host(url), authorization, body);
+}
+
+QByteArray HttpRequestWriter::write(const QByteArray &method, const QByteArray &target, const QByteArray &host,
+                                    const QByteArray &authorization, const QByteArray &body)
+{
+    QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
     if (!authorization.isEmpty())
         request += "Authorization: " + authorization + "\r\n";
     if (method == "POST")

@@ -19,6 +19,9 @@ public:
     // A body is sent (as JSON) for POST only.
     static QByteArray write(const QByteArray &method, const QUrl &url, const QByteArray &authorization,
                             const QByteArray &body);
+    // The same from the target and Host field already taken from the URL.
+    static QByteArray write(const QByteArray &method, const QByteArray &target, const QByteArray &host,
+                            const QByteArray &authorization, const QByteArray &body);
 };
 
 } // namespace rtu

@@ -341,7 +341,7 @@ bool HttpResponseParser::onChunkSize(const QByteArray &line)
             return false;
         size = size * 16 + value;
         // Too large to ever fit, whatever digits follow.
-        if (m_body.size() + size > m_limits.maxBodyBytes) {
+        if (m_bodyBytes + size > m_limits.maxBodyBytes) {
             fail(Failure::BodyTooLarge);
             return false;
         }
@@ -357,11 +357,15 @@ bool HttpResponseParser::onChunkSize(const QByteArray &line)
 
 bool HttpResponseParser::appendBody(const char *data, qint64 size)
 {
-    if (m_body.size() + size > m_limits.maxBodyBytes) {
+    if (m_bodyBytes + size > m_limits.maxBodyBytes) {
         fail(Failure::BodyTooLarge);
         return false;
     }
-    m_body.append(data, int(size));
+    m_bodyBytes += size;
+    // Only a success hands its body on; any other is read to its end and
+    // dropped, so that a challenge or an error costs no memory.
+    if (m_status >= 200 && m_status <= 299)
+        m_body.append(data, int(size));
     return true;
 }
 

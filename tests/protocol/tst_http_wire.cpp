@@ -71,6 +71,8 @@ private slots:
 
         ok("Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 200, "OK", "hello", true);
         ok("bare LF line ends", "HTTP/1.1 200 OK\nContent-Length: 2\n\nhi", 200, "OK", "hi", true);
+        ok("error body read and dropped", "HTTP/1.1 401 Unauthorized\r\nContent-Length: 2\r\n\r\nno", 401,
+           "Unauthorized", "", true);
         ok("phrase with blanks", "HTTP/1.1 404 Not Here At All\r\nContent-Length: 0\r\n\r\n", 404,
            "Not Here At All", "", true);
         ok("no phrase, no blank", "HTTP/1.1 302\r\nContent-Length: 0\r\n\r\n", 302, "", "", true);

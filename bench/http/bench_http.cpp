@@ -412,10 +412,9 @@ int runIdle(int serverCount)
               .arg(before));
 
     // One refresh of every server 20 s after the login, as the 20 s rule
-    // does for servers found together; sockets sampled every 100 ms.
-    QVector<int> perSecond(25, 0);
-    qint64 sum = 0;
-    int samples = 0;
+    // does for servers found together; sockets sampled every 100 ms, except
+    // while CPU at rest is measured.
+    QVector<int> perSecond(25, -1);
     double cpuAtRestStart = 0;
     double cpuAtRestEnd = 0;
     QElapsedTimer window;
@@ -429,23 +428,24 @@ int runIdle(int serverCount)
             loop.quit();
             return;
         }
+        // Reading the socket tables costs CPU: not while CPU at rest is measured.
+        if (ms > 5000 && ms < 19900)
+            return;
         const int open = openTcpSockets();
         perSecond[int(ms / 1000)] = std::max(perSecond.at(int(ms / 1000)), open);
-        sum += open;
-        ++samples;
     });
-    QTimer::singleShot(5000, [&]() { cpuAtRestStart = cpuSeconds(); });
-    QTimer::singleShot(19900, [&]() { cpuAtRestEnd = cpuSeconds(); });
+    QTimer::singleShot(5000, Qt::PreciseTimer, [&]() { cpuAtRestStart = cpuSeconds(); });
+    QTimer::singleShot(19900, Qt::PreciseTimer, [&]() { cpuAtRestEnd = cpuSeconds(); });
     int refreshed = -1;
-    QTimer::singleShot(20000, [&]() { refreshed = logInAll(client, servers, 4000); });
+    QTimer::singleShot(20000, Qt::PreciseTimer, [&]() { refreshed = logInAll(client, servers, 4000); });
     sampler.start();
     loop.exec();
     QStringList timeline;
     for (int second = 0; second < perSecond.size(); ++second)
-        timeline.append(QStringLiteral("%1s:%2").arg(second).arg(perSecond.at(second)));
+        timeline.append(QStringLiteral("%1s:%2").arg(second).arg(
+            perSecond.at(second) < 0 ? QStringLiteral("-") : QString::number(perSecond.at(second))));
     print(QStringLiteral("  most open TCP sockets per second after the login: %1").arg(timeline.join(QLatin1Char(' '))));
-    print(QStringLiteral("  mean over 25 s: %1; refresh at 20 s: %2 of %3 succeeded")
-              .arg(double(sum) / std::max(1, samples), 0, 'f', 1)
+    print(QStringLiteral("  refresh at 20 s: %1 of %2 succeeded")
               .arg(refreshed)
               .arg(servers.size()));
     print(QStringLiteral("  CPU of the process at rest (5 s to 19.9 s): %1 %")
@@ -467,7 +467,8 @@ int runHostile()
     print(QStringLiteral("hostile: 6 requests in parallel to the peer, a login of each of 3 good servers every 100 "
                          "ms for 3 s; VmHWM at start %1 kB")
               .arg(statusField("VmHWM:")));
-    for (const QString &mode : {QStringLiteral("none"), QStringLiteral("chunked401"), QStringLiteral("headers"),
+    for (const QString &mode : {QStringLiteral("none"), QStringLiteral("chunked401"), QStringLiteral("chunked200"),
+                                QStringLiteral("headers"),
                                 QStringLiteral("headerline"), QStringLiteral("statusline")}) {
         QProcess peer;
         if (mode != QLatin1String("none")) {

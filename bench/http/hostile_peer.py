@@ -2,7 +2,7 @@
 
     python3 hostile_peer.py MODE ADDRESS PORT
 
-MODE: chunked401 (401 with an endless chunked body), headers (endless header
+MODE: chunked401 or chunked200 (401 or 200 with an endless chunked body), headers (endless header
 lines), headerline (one endless header line), statusline (an endless status
 line). Prints "ready" once it listens, and "sent N" for every connection when
 the client has gone. Run it only inside scripts/netns.sh.
@@ -16,6 +16,7 @@ import threading
 HEADS = {
     "chunked401": (b"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
                    b"Transfer-Encoding: chunked\r\n\r\n", b"1000\r\n" + b"x" * 4096 + b"\r\n"),
+    "chunked200": (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", b"1000\r\n" + b"x" * 4096 + b"\r\n"),
     "headers": (b"HTTP/1.1 200 OK\r\n", b"X-Filler: abcdefghijklmnopqrstuvwxyz\r\n"),
     "headerline": (b"HTTP/1.1 200 OK\r\nX-Filler: ", b"a" * 4096),
     "statusline": (b"HTTP/1.1 200 ", b"O" * 4096),

@@ -30,6 +30,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSet>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -162,83 +163,202 @@ QUrl configureUrl(const BaseServerInfo &server, const QString &key, const QStrin
     return url;
 }
 
+// One batch: system name, then port, on every server.
+struct Prepared
+{
+    QUrl url;
+    QByteArray bytes; // as HttpClient sends them
+};
+
+QVector<Prepared> prepareBatch(const QVector<BaseServerInfo> &servers, const QString &name, int port)
+{
+    QVector<Prepared> requests;
+    const QByteArray authorization = basicAuthorization(QStringLiteral("admin"), kPassword);
+    for (int step = 0; step < 2; ++step) {
+        for (const BaseServerInfo &server : servers) {
+            const QUrl url = step == 0 ? configureUrl(server, QStringLiteral("systemName"), name)
+                                       : configureUrl(server, QStringLiteral("port"), QString::number(port));
+            requests.append({url, HttpRequestWriter::write("GET", url, authorization, QByteArray())});
+        }
+    }
+    return requests;
+}
+
+QString serverKey(const QUrl &url)
+{
+    return url.host() + QLatin1Char(':') + QString::number(url.port());
+}
+
+// Where a reply ends, from its head: the floors read Content-Length only.
+bool replyComplete(const QByteArray &in, int *headEnd, bool *closes)
+{
+    *headEnd = in.indexOf("\r\n\r\n");
+    if (*headEnd < 0)
+        return false;
+    const QByteArray head = in.left(*headEnd).toLower();
+    const int at = head.indexOf("content-length:");
+    const qint64 length = at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+    *closes = head.contains("connection: close");
+    return in.size() >= *headEnd + 4 + length;
+}
+
+bool replyAccepted(const QByteArray &in, QString *error)
+{
+    if (in.startsWith("HTTP/1.1 200") && !in.contains("\"error\": \"1\""))
+        return true;
+    *error = QString::fromLatin1(in.left(in.indexOf('\r')));
+    return false;
+}
+
 // The protocol floor: blocking sockets, one request at a time, each
 // connection kept until the server closes it.
-class Floor
+void floorBatch(const QVector<Prepared> &requests, QString *error)
 {
-public:
-    ~Floor()
-    {
-        for (const int fd : qAsConst(m_sockets))
-            ::close(fd);
-    }
-
-    bool request(const QUrl &url, const QByteArray &bytes, QString *error)
-    {
-        const QString key = url.host() + QLatin1Char(':') + QString::number(url.port());
-        int fd = m_sockets.value(key, -1);
+    QHash<QString, int> sockets;
+    for (const Prepared &request : requests) {
+        const QString key = serverKey(request.url);
+        int fd = sockets.value(key, -1);
         if (fd < 0) {
             fd = ::socket(AF_INET, SOCK_STREAM, 0);
             const int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             sockaddr_in address{};
             address.sin_family = AF_INET;
-            address.sin_port = htons(quint16(url.port()));
-            ::inet_pton(AF_INET, url.host().toLatin1().constData(), &address.sin_addr);
+            address.sin_port = htons(quint16(request.url.port()));
+            ::inet_pton(AF_INET, request.url.host().toLatin1().constData(), &address.sin_addr);
             if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
                 ::close(fd);
                 *error = QStringLiteral("connect failed");
-                return false;
+                break;
             }
-            m_sockets.insert(key, fd);
+            sockets.insert(key, fd);
         }
-        for (qint64 sent = 0; sent < bytes.size();) {
-            const ssize_t now = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        qint64 sent = 0;
+        while (sent < request.bytes.size()) {
+            const ssize_t now = ::send(fd, request.bytes.constData() + sent, size_t(request.bytes.size() - sent),
+                                       MSG_NOSIGNAL);
             if (now <= 0)
-                return drop(key, error, QStringLiteral("send failed"));
+                break;
             sent += now;
         }
         QByteArray in;
         int headEnd = -1;
-        qint64 length = 0;
+        bool closes = false;
         char buffer[65536];
-        while (headEnd < 0 || in.size() < headEnd + 4 + length) {
+        while (sent == request.bytes.size() && !replyComplete(in, &headEnd, &closes)) {
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
             if (got <= 0)
-                return drop(key, error, QStringLiteral("closed"));
+                break;
             in.append(buffer, int(got));
-            if (headEnd < 0 && (headEnd = in.indexOf("\r\n\r\n")) >= 0) {
-                const QByteArray head = in.left(headEnd).toLower();
-                const int at = head.indexOf("content-length:");
-                length = at < 0 ? 0 : head.mid(at + 15, head.indexOf('\r', at) - at - 15).trimmed().toLongLong();
-            }
         }
-        if (!in.startsWith("HTTP/1.1 200") || in.contains("\"error\": \"1\""))
-            return drop(key, error, QString::fromLatin1(in.left(in.indexOf('\r'))));
-        if (in.left(headEnd).toLower().contains("connection: close"))
-            drop(key, nullptr, QString());
-        return true;
+        if (!replyAccepted(in, error))
+            break;
+        if (closes)
+            ::close(sockets.take(key));
     }
+    for (const int fd : qAsConst(sockets))
+        ::close(fd);
+}
 
-private:
-    bool drop(const QString &key, QString *error, const QString &text)
-    {
-        ::close(m_sockets.take(key));
-        if (error)
-            *error = text;
-        return false;
-    }
+// The same on Qt's sockets and event loop, with nothing else: one QTcpSocket
+// per server, each request written from the answer of the one before.
+void qtSocketBatch(const QVector<Prepared> &requests, QString *error)
+{
+    QHash<QString, QTcpSocket *> sockets;
+    QEventLoop loop;
+    int next = 0;
+    QByteArray in;
+    QTcpSocket *current = nullptr;
+    std::function<void()> sendNext;
+    const auto onReadyRead = [&]() {
+        in += current->readAll();
+        int headEnd = -1;
+        bool closes = false;
+        if (!replyComplete(in, &headEnd, &closes))
+            return;
+        if (!replyAccepted(in, error)) {
+            loop.quit();
+            return;
+        }
+        if (closes) {
+            sockets.remove(sockets.key(current));
+            current->disconnect();
+            current->abort();
+            current->deleteLater();
+        }
+        sendNext();
+    };
+    sendNext = [&]() {
+        if (next == requests.size()) {
+            loop.quit();
+            return;
+        }
+        const Prepared &request = requests.at(next++);
+        in.clear();
+        current = sockets.value(serverKey(request.url));
+        if (current) {
+            current->write(request.bytes);
+            return;
+        }
+        QTcpSocket *socket = new QTcpSocket(&loop);
+        current = socket;
+        sockets.insert(serverKey(request.url), socket);
+        QObject::connect(socket, &QTcpSocket::readyRead, onReadyRead);
+        const QByteArray bytes = request.bytes;
+        QObject::connect(socket, &QTcpSocket::connected, [socket, bytes]() {
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            socket->write(bytes);
+        });
+        socket->connectToHost(request.url.host(), quint16(request.url.port()),
+                              QIODevice::ReadWrite | QIODevice::Unbuffered);
+    };
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    sendNext();
+    loop.exec();
+    if (next != requests.size() && error->isEmpty())
+        *error = QStringLiteral("did not finish");
+}
 
-    QHash<QString, int> m_sockets;
-};
-
-// Name, then port, on every server, each request sent from the answer of the
-// one before, as the changes manager sends them.
-double clientBatch(HttpClient &client, const QVector<BaseServerInfo> &servers, const QString &name, int port,
-                   QString *error)
+// The transport alone: HttpClient::sendGet with the URLs the request
+// functions build, each request sent from the answer of the one before.
+void transportBatch(HttpClient &client, const QVector<Prepared> &requests, QString *error)
 {
     QEventLoop loop;
-    QElapsedTimer clock;
+    int next = 0;
+    std::function<void()> sendNext = [&]() {
+        if (next == requests.size()) {
+            loop.quit();
+            return;
+        }
+        client.sendGet(
+            requests.at(next++).url,
+            [&](const QByteArray &body) {
+                if (body.contains("\"error\": \"1\"")) {
+                    *error = QString::fromUtf8(body);
+                    loop.quit();
+                    return;
+                }
+                sendNext();
+            },
+            [&](const QString &reason, int status) {
+                *error = QStringLiteral("%1 %2").arg(status).arg(reason);
+                loop.quit();
+            },
+            0);
+    };
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    sendNext();
+    loop.exec();
+    if (next != requests.size() && error->isEmpty())
+        *error = QStringLiteral("did not finish");
+}
+
+// The tool's way: the request functions over HttpClient, as the changes
+// manager sends them.
+void requestFunctionsBatch(HttpClient &client, const QVector<BaseServerInfo> &servers, const QString &name, int port,
+                           QString *error)
+{
+    QEventLoop loop;
     int next = 0;
     std::function<void()> sendNext = [&]() {
         if (next == 2 * servers.size()) {
@@ -263,40 +383,10 @@ double clientBatch(HttpClient &client, const QVector<BaseServerInfo> &servers, c
             sendChangePortRequest(&client, info, port, answered);
     };
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    const double cpuBefore = cpuSeconds();
-    clock.start();
     sendNext();
     loop.exec();
-    if (qEnvironmentVariableIsSet("BENCH_CPU"))
-        print(QStringLiteral("    client CPU %1 ms of %2 ms").arg((cpuSeconds() - cpuBefore) * 1000, 0, 'f', 1).arg(clock.elapsed()));
     if (next != 2 * servers.size() && error->isEmpty())
         *error = QStringLiteral("did not finish");
-    return clock.nsecsElapsed() / 1e9;
-}
-
-double floorBatch(const QVector<BaseServerInfo> &servers, const QString &name, int port, QString *error)
-{
-    QVector<QPair<QUrl, QByteArray>> requests;
-    const QByteArray authorization = basicAuthorization(QStringLiteral("admin"), kPassword);
-    for (const BaseServerInfo &server : servers) {
-        const QUrl url = configureUrl(server, QStringLiteral("systemName"), name);
-        requests.append({url, HttpRequestWriter::write("GET", url, authorization, QByteArray())});
-    }
-    for (const BaseServerInfo &server : servers) {
-        const QUrl url = configureUrl(server, QStringLiteral("port"), QString::number(port));
-        requests.append({url, HttpRequestWriter::write("GET", url, authorization, QByteArray())});
-    }
-    Floor floor;
-    const double cpuBefore = cpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    for (const auto &request : qAsConst(requests)) {
-        if (!floor.request(request.first, request.second, error))
-            break;
-    }
-    if (qEnvironmentVariableIsSet("BENCH_CPU"))
-        print(QStringLiteral("    floor CPU %1 ms of %2 ms").arg((cpuSeconds() - cpuBefore) * 1000, 0, 'f', 1).arg(clock.elapsed()));
-    return clock.nsecsElapsed() / 1e9;
 }
 
 // Logs every server in at once, as the selection model does with new
@@ -340,39 +430,65 @@ int runBatch(int serverCount, int runs)
               .arg(2 * servers.size())
               .arg(runs));
     HttpClient client(nullptr);
-    QVector<double> clientTimes;
-    QVector<double> floorTimes;
+    const QStringList names{QStringLiteral("floor (blocking sockets)"), QStringLiteral("bare QTcpSocket loop"),
+                            QStringLiteral("HttpClient::sendGet"), QStringLiteral("request functions")};
+    QVector<QVector<double>> wall(names.size());
+    QVector<QVector<double>> cpu(names.size());
     int port = servers.first().port;
     QPair<int, int> batchWire;
     for (int run = 0; run < runs; ++run) {
-        // Which goes first alternates, so that neither always meets a fresh
-        // or a tired simulator.
-        for (int phase = 0; phase < 2; ++phase) {
-            const bool throughClient = (run + phase) % 2 == 0;
-            if (qEnvironmentVariable("BENCH_ONLY") == QLatin1String(throughClient ? "floor" : "client"))
+        // The order rotates, so that none always meets a fresh or a tired
+        // simulator. Every batch moves the servers to the other port.
+        for (int step = 0; step < names.size(); ++step) {
+            const int kind = (run + step) % names.size();
+            // For profiling one way alone.
+            if (qEnvironmentVariableIsSet("BENCH_KIND") && qEnvironmentVariableIntValue("BENCH_KIND") != kind)
                 continue;
             const int newPort = port == 7001 ? 7002 : 7001;
-            const QString name = QStringLiteral("Bench %1 %2").arg(run).arg(phase);
+            const QString name = QStringLiteral("Bench %1 %2").arg(run).arg(step);
+            const QVector<Prepared> requests = prepareBatch(servers, name, newPort);
             QString error;
             sim.clearLog();
-            const double seconds = throughClient ? clientBatch(client, servers, name, newPort, &error)
-                                                 : floorBatch(servers, name, newPort, &error);
+            const double cpuBefore = cpuSeconds();
+            QElapsedTimer clock;
+            clock.start();
+            switch (kind) {
+            case 0:
+                floorBatch(requests, &error);
+                break;
+            case 1:
+                qtSocketBatch(requests, &error);
+                break;
+            case 2:
+                transportBatch(client, requests, &error);
+                break;
+            default:
+                requestFunctionsBatch(client, servers, name, newPort, &error);
+                break;
+            }
+            wall[kind].append(clock.nsecsElapsed() / 1e9);
+            cpu[kind].append((cpuSeconds() - cpuBefore) * 1000);
             if (!error.isEmpty()) {
-                std::fprintf(stderr, "%s batch failed: %s\n", throughClient ? "client" : "floor", qPrintable(error));
+                std::fprintf(stderr, "%s: %s\n", qPrintable(names.at(kind)), qPrintable(error));
                 return 1;
             }
-            (throughClient ? clientTimes : floorTimes).append(seconds);
-            if (throughClient)
+            if (kind == 3)
                 batchWire = wireCount(sim);
             port = newPort;
             for (BaseServerInfo &server : servers)
                 server.port = port;
         }
     }
-    print(QStringLiteral("  HttpClient: %1").arg(spread(clientTimes, QStringLiteral("s"))));
-    print(QStringLiteral("  floor:      %1").arg(spread(floorTimes, QStringLiteral("s"))));
-    print(QStringLiteral("  ratio of medians: %1").arg(medianOf(clientTimes) / medianOf(floorTimes), 0, 'f', 3));
-    print(QStringLiteral("  on the wire per client batch: %1 requests, %2 answered 401")
+    for (int kind = 0; kind < names.size(); ++kind) {
+        if (wall.at(kind).isEmpty())
+            continue;
+        print(QStringLiteral("  %1 %2, CPU median %3 ms, ratio of medians to the floor %4")
+                  .arg(names.at(kind) + QLatin1Char(':'), -26)
+                  .arg(spread(wall.at(kind), QStringLiteral("s")))
+                  .arg(medianOf(cpu.at(kind)), 0, 'f', 1)
+                  .arg(wall.at(0).isEmpty() ? 0.0 : medianOf(wall.at(kind)) / medianOf(wall.at(0)), 0, 'f', 3));
+    }
+    print(QStringLiteral("  on the wire per batch of the request functions: %1 requests, %2 answered 401")
               .arg(batchWire.first)
               .arg(batchWire.second));
 

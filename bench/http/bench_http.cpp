@@ -30,6 +30,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSet>
+#include <QCryptographicHash>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
@@ -353,6 +356,41 @@ void transportBatch(HttpClient &client, const QVector<Prepared> &requests, QStri
         *error = QStringLiteral("did not finish");
 }
 
+// The transport this client replaced, for comparison: one access manager,
+// credentials in the URL answering the server's challenge, connections
+// pooled per set of credentials.
+void accessManagerBatch(QNetworkAccessManager &manager, const QVector<Prepared> &requests, QString *error)
+{
+    QEventLoop loop;
+    int next = 0;
+    std::function<void()> sendNext = [&]() {
+        if (next == requests.size()) {
+            loop.quit();
+            return;
+        }
+        const QUrl url = requests.at(next++).url;
+        QNetworkRequest request(url);
+        request.setPeerVerifyName(QString::fromLatin1(
+            QCryptographicHash::hash(url.userInfo(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Sha256).toHex()));
+        QNetworkReply *reply = manager.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply]() {
+            reply->deleteLater();
+            const QByteArray body = reply->readAll();
+            if (reply->error() != QNetworkReply::NoError || body.contains("\"error\": \"1\"")) {
+                *error = reply->errorString();
+                loop.quit();
+                return;
+            }
+            sendNext();
+        });
+    };
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    sendNext();
+    loop.exec();
+    if (next != requests.size() && error->isEmpty())
+        *error = QStringLiteral("did not finish");
+}
+
 // The tool's way: the request functions over HttpClient, as the changes
 // manager sends them.
 void requestFunctionsBatch(HttpClient &client, const QVector<BaseServerInfo> &servers, const QString &name, int port,
@@ -431,7 +469,10 @@ int runBatch(int serverCount, int runs)
               .arg(runs));
     HttpClient client(nullptr);
     const QStringList names{QStringLiteral("floor (blocking sockets)"), QStringLiteral("bare QTcpSocket loop"),
-                            QStringLiteral("HttpClient::sendGet"), QStringLiteral("request functions")};
+                            QStringLiteral("HttpClient::sendGet"), QStringLiteral("request functions"),
+                            QStringLiteral("QNetworkAccessManager")};
+    QNetworkAccessManager manager;
+    QPair<int, int> managerWire;
     QVector<QVector<double>> wall(names.size());
     QVector<QVector<double>> cpu(names.size());
     int port = servers.first().port;
@@ -462,8 +503,11 @@ int runBatch(int serverCount, int runs)
             case 2:
                 transportBatch(client, requests, &error);
                 break;
-            default:
+            case 3:
                 requestFunctionsBatch(client, servers, name, newPort, &error);
+                break;
+            default:
+                accessManagerBatch(manager, requests, &error);
                 break;
             }
             wall[kind].append(clock.nsecsElapsed() / 1e9);
@@ -474,6 +518,8 @@ int runBatch(int serverCount, int runs)
             }
             if (kind == 3)
                 batchWire = wireCount(sim);
+            else if (kind == 4)
+                managerWire = wireCount(sim);
             port = newPort;
             for (BaseServerInfo &server : servers)
                 server.port = port;
@@ -488,9 +534,12 @@ int runBatch(int serverCount, int runs)
                   .arg(medianOf(cpu.at(kind)), 0, 'f', 1)
                   .arg(wall.at(0).isEmpty() ? 0.0 : medianOf(wall.at(kind)) / medianOf(wall.at(0)), 0, 'f', 3));
     }
-    print(QStringLiteral("  on the wire per batch of the request functions: %1 requests, %2 answered 401")
+    print(QStringLiteral("  on the wire per batch: request functions %1 requests (%2 answered 401), "
+                         "QNetworkAccessManager %3 (%4 answered 401)")
               .arg(batchWire.first)
-              .arg(batchWire.second));
+              .arg(batchWire.second)
+              .arg(managerWire.first)
+              .arg(managerWire.second));
 
     sim.clearLog();
     HttpClient logins(nullptr);

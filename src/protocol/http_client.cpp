@@ -326,11 +326,17 @@ private:
             idleTimer.start(limits.idleCloseMs);
     }
 
+    // Makes room by closing the connection idle for the longest; it belongs
+    // to another server than the one that needs the room.
     bool evictIdle()
     {
         if (idleConnections.isEmpty())
             return false;
+        const QString server = idleConnections.first()->server;
         close(idleConnections.first());
+        const auto it = servers.find(server);
+        if (it->second.connections.isEmpty() && it->second.queue.isEmpty())
+            servers.erase(it);
         return true;
     }
 

@@ -489,6 +489,8 @@ private:
         const HttpResponseParser &response = c->parser;
         const int status = response.headComplete() ? response.status() : 0;
         if (state == HttpResponseParser::State::Failed) {
+            // A reply that is not HTTP or passes a limit of its head fails
+            // as the access manager failed unreadable replies: "#399".
             const QString reason = response.failure() == HttpResponseParser::Failure::BodyTooLarge
                                        ? networkError(QStringLiteral("Reply too large"))
                                        : networkError(QNetworkReply::ProtocolFailure);

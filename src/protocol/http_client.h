@@ -13,6 +13,13 @@ namespace rtu {
 // time-out, each ending in exactly one call of either callback. It speaks
 // HTTP/1.1 itself over sockets of the GUI thread, keeps connections to a
 // server alive for a short while and bounds what any peer can make it hold.
+//
+// Success is a 2xx reply. A failure's reason is the server's phrase for any
+// other status, else "Network Error: " followed by nothing (no phrase),
+// "Request Timed Out", "Reply too large" (a body over kMaxReplyBytes, with
+// the status), or "#" and the QNetworkReply error number: 1 refused, 2
+// closed by the server, 3 host not found, 399 a reply that is not HTTP or
+// passes a limit of its head.
 class HttpClient : public QObject
 {
     Q_OBJECT

@@ -493,27 +493,33 @@ private slots:
         QCOMPARE(other->calls(), 0);
     }
 
-    // Requests one after another share one connection, which closes once it
-    // has been idle for a while.
+    // Requests one after another share one connection, until the server
+    // says it closes it or it has been idle for a while.
     void keepsConnectionsAliveThenCloses()
     {
         FakeHttpServer server;
+        FakeReply closing = FakeReply::json("{}");
+        closing.closeAfter = true;
+        server.setHandler([closing](const ReceivedRequest &request) {
+            return request.path() == QLatin1String("/closing") ? closing : FakeReply::json("{}");
+        });
         HttpClient::Limits limits;
         limits.idleCloseMs = 300;
         HttpClient client(nullptr, limits);
-        for (int i = 0; i < 4; ++i) {
-            const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")));
+        const QStringList paths{"/api/gettime", "/api/iflist", "/closing", "/api/gettime", "/api/iflist"};
+        for (const QString &path : paths) {
+            const OutcomePtr outcome = get(client, server.url(path));
             QTRY_COMPARE(outcome->calls(), 1);
             QCOMPARE(outcome->successes, 1);
         }
-        QCOMPARE(server.connectionCount(), 1);
+        QCOMPARE(server.connectionCount(), 2);
         QCOMPARE(server.openConnections(), 1);
         QTRY_COMPARE(server.openConnections(), 0);
 
         const OutcomePtr later = get(client, server.url(QStringLiteral("/api/iflist")));
         QTRY_COMPARE(later->calls(), 1);
         QCOMPARE(later->successes, 1);
-        QCOMPARE(server.connectionCount(), 2);
+        QCOMPARE(server.connectionCount(), 3);
     }
 
     // Parallel requests share a few connections per server and no more than

@@ -153,14 +153,20 @@ HttpResponseParser::State HttpResponseParser::feed(const char *data, qint64 size
     QByteArray line;
     while (cursor < end && m_state == State::Incomplete) {
         switch (m_stage) {
-        case Stage::StatusLine:
-            if (takeLine(cursor, end, m_limits.maxLineBytes, line)) {
-                if (!onStatusLine(line))
-                    fail(Failure::Malformed);
-            } else if (m_state == State::Incomplete && !mayBeStatusLine(m_line)) {
-                fail(Failure::Malformed); // no need to wait for the end of what is not HTTP
-            }
+        case Stage::StatusLine: {
+            // What is not HTTP fails at its first bytes, however long its line.
+            QByteArray start = m_line.left(8);
+            if (start.size() < 8)
+                start += QByteArray(cursor, int(std::min<qint64>(end - cursor, 8 - start.size())));
+            const int newline = start.indexOf('\n');
+            if (newline >= 0)
+                start.truncate(newline);
+            if (!mayBeStatusLine(start))
+                fail(Failure::Malformed);
+            else if (takeLine(cursor, end, m_limits.maxLineBytes, line) && !onStatusLine(line))
+                fail(Failure::Malformed);
             break;
+        }
         case Stage::HeaderLine:
         case Stage::Trailer:
             if (takeLine(cursor, end, m_limits.maxLineBytes, line) && !onHeaderLine(line, m_stage == Stage::Trailer)

@@ -2,6 +2,7 @@
 #include "protocol/http_request_writer.h"
 #include "protocol/http_response_parser.h"
 
+#include <QRandomGenerator>
 #include <QUrl>
 #include <QtTest>
 
@@ -104,6 +105,7 @@ private slots:
 
         bad("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", Failure::Malformed);
         bad("not HTTP, and no line end", "\x16\x03\x01", Failure::Malformed);
+        bad("not HTTP, however long the line", "GET / " + QByteArray(9000, 'x') + "\r\n", Failure::Malformed);
         bad("HTTP/2", "HTTP/2 200 OK\r\n\r\n", Failure::Malformed);
         bad("status not three digits", "HTTP/1.1 20 OK\r\n\r\n", Failure::Malformed);
         bad("protocol switch", "HTTP/1.1 101 Switching Protocols\r\n\r\n", Failure::Malformed);
@@ -167,6 +169,57 @@ private slots:
         }
     }
 
+    // However the bytes of a reply are cut into pieces, even broken ones, the
+    // parser comes to the same result as when it gets them at once.
+    void piecesReadAsWhole()
+    {
+        QRandomGenerator random(17);
+        const QList<QByteArray> seeds{
+            "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;x\r\nabcd\r\n0\r\nT: 1\r\n\r\n",
+            "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 401 No\r\nConnection: keep-alive\r\n\r\nbody"};
+        const QByteArray alphabet("HTP/1. 0123456789\r\n:;,=abcdefxCLTE-");
+        HttpResponseParser::Limits limits;
+        limits.maxBodyBytes = 64;
+        limits.maxLineBytes = 40;
+        limits.maxHeadBytes = 200;
+        limits.maxHeadLines = 8;
+        limits.maxChunkLineBytes = 10;
+        for (int round = 0; round < 20000; ++round) {
+            QByteArray bytes = seeds.at(random.bounded(seeds.size()));
+            for (int edits = random.bounded(6); edits > 0; --edits) {
+                const int at = random.bounded(bytes.size());
+                const char c = alphabet.at(random.bounded(alphabet.size()));
+                switch (random.bounded(3)) {
+                case 0:
+                    bytes[at] = c;
+                    break;
+                case 1:
+                    bytes.insert(at, c);
+                    break;
+                default:
+                    bytes.remove(at, 1);
+                }
+            }
+            HttpResponseParser whole(limits);
+            HttpResponseParser pieces(limits);
+            whole.feed(bytes);
+            for (int at = 0; at < bytes.size();) {
+                const int size = 1 + random.bounded(5);
+                pieces.feed(bytes.mid(at, size));
+                at += size;
+            }
+            if (round % 2) {
+                whole.finish();
+                pieces.finish();
+            }
+            const bool same = whole.state() == pieces.state() && whole.failure() == pieces.failure()
+                              && whole.status() == pieces.status() && whole.body() == pieces.body()
+                              && whole.keepAlive() == pieces.keepAlive();
+            QVERIFY2(same, bytes.toPercentEncoding().constData());
+        }
+    }
+
     // Lines, the head and the number of header lines are bounded exactly at
     // their limits, whatever the peer sends after.
     void boundsTheHead_data()
@@ -183,7 +236,7 @@ private slots:
         QTest::newRow("one line over") << headOfLines(limits.maxHeadLines - 1, 20) << false;
         QTest::newRow("head over its size") << headOfLines(limits.maxHeadBytes / line + 1, line) << false;
         QTest::newRow("endless interim answers")
-            << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(limits.maxHeadLines) << false;
+            << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(limits.maxHeadLines + 1) << false;
         QTest::newRow("chunk-size line over its limit")
             << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" + QByteArray(limits.maxChunkLineBytes, 'e')
                    + "\r\n"

@@ -1,203 +1,652 @@
 #include "protocol/http_client.h"
 
-#include <QCryptographicHash>
+#include "protocol/http_authentication.h"
+#include "protocol/http_request_writer.h"
+#include "protocol/http_response_parser.h"
+
+#include <QElapsedTimer>
 #include <QHash>
-#include <QNetworkAccessManager>
+#include <QList>
+#include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QTcpSocket>
+#include <QTextCodec>
 #include <QTimer>
 
 #include <algorithm>
+#include <deque>
 #include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
 
 namespace rtu {
 
 namespace {
 
-QString errorText(QNetworkReply::NetworkError code)
+// Failures carry the error numbers of QNetworkReply, so that their texts
+// read as they always have ("#1" for a refused connection and so on).
+int transportError(QAbstractSocket::SocketError error)
 {
-    switch (code) {
-    case QNetworkReply::NoError:
-        return QString();
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return QStringLiteral("Request Timed Out");
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QNetworkReply::ConnectionRefusedError;
+    case QAbstractSocket::RemoteHostClosedError:
+        return QNetworkReply::RemoteHostClosedError;
+    case QAbstractSocket::HostNotFoundError:
+        return QNetworkReply::HostNotFoundError;
+    case QAbstractSocket::SocketTimeoutError:
+        return QNetworkReply::TimeoutError;
     default:
-        return QStringLiteral("#%1").arg(static_cast<int>(code));
+        return QNetworkReply::UnknownNetworkError;
     }
 }
+
+QString networkError(const QString &text)
+{
+    return QStringLiteral("Network Error: %1").arg(text);
+}
+
+QString networkError(int code)
+{
+    return networkError(QStringLiteral("#%1").arg(code));
+}
+
+// A phrase in UTF-8 reads as such; any other bytes are taken one by one.
+QString phraseText(const QByteArray &phrase)
+{
+    QTextCodec::ConverterState state;
+    const QString text = QTextCodec::codecForMib(106)->toUnicode(phrase.constData(), phrase.size(), &state);
+    return state.invalidChars == 0 ? text : QString::fromLatin1(phrase);
+}
+
+struct KeyHash
+{
+    size_t operator()(const QString &key) const { return qHash(key); }
+};
 
 } // namespace
 
 class HttpClient::Impl : public QObject
 {
 public:
-    struct Pending
+    struct Connection;
+
+    struct Request
     {
+        enum class Queue { None, Global, Server };
+
+        quint64 id = 0;
+        QByteArray method;
+        QUrl url;
+        QByteArray body;
         OnSuccessReply success;
         OnErrorReply failure;
-        bool tooLarge = false;
+        QString server; // host and port
+        QString user;
+        QString password;
+        QByteArray target;
+        QByteArray host; // the Host field
+        std::multimap<qint64, quint64>::iterator deadline;
+        bool hasDeadline = false;
+        Connection *connection = nullptr;
+        Queue queue = Queue::None;
+        bool sentBasic = false;
+        bool answeredChallenge = false;
+        bool retried = false;
     };
 
-    explicit Impl(HttpClient *owner)
-        : QObject(owner), owner(owner), manager(new QNetworkAccessManager(this))
+    struct Connection : QObject
     {
-        connect(manager, &QNetworkAccessManager::finished, this, &Impl::onReply);
+        explicit Connection(const HttpResponseParser::Limits &limits) : parser(limits) {}
+
+        QString server;
+        QString host;
+        quint16 port = 0;
+        QTcpSocket *socket = nullptr;
+        qint64 idleSince = 0;
+        Request *request = nullptr;
+        HttpResponseParser parser;
+        int served = 0;
+        bool idle = false;
+        bool closed = false;
+        bool connecting = false;
+        std::optional<QAbstractSocket::SocketError> earlyError;
+    };
+
+    struct Server
+    {
+        QList<Connection *> connections;
+        QList<quint64> queue; // waiting for one of this server's connections
+    };
+
+    Impl(HttpClient *owner, const Limits &limits) : QObject(owner), limits(limits)
+    {
+        parserLimits.maxBodyBytes = kMaxReplyBytes;
+        readBuffer.resize(limits.readChunkBytes);
+        clock.start();
+        deadlineTimer.setSingleShot(true);
+        deadlineTimer.setTimerType(Qt::PreciseTimer);
+        connect(&deadlineTimer, &QTimer::timeout, this, &Impl::onDeadline);
+        idleTimer.setSingleShot(true);
+        connect(&idleTimer, &QTimer::timeout, this, &Impl::onIdleTimeout);
     }
 
-    static QNetworkRequest makeRequest(const QUrl &url)
+    void submit(const QByteArray &method, const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
+                const OnErrorReply &failure, qint64 timeoutMs)
     {
-        QNetworkRequest request(url);
-        // Qt keeps one set of credentials per pooled connection to a server
-        // and shares it between the parallel connections to that server, so
-        // two requests with different passwords in flight at once could each
-        // authenticate with the other's. The connection pool is also keyed by
-        // the peer verification name, so each set of credentials gets
-        // connections of its own.
-        request.setPeerVerifyName(QString::fromLatin1(
-            QCryptographicHash::hash(url.userInfo(QUrl::FullyEncoded).toUtf8(), QCryptographicHash::Sha256)
-                .toHex()));
-        // A URL without a password would be answered with credentials cached
-        // from an earlier request to that server, so an empty password could
-        // pass for a real one: such a request sends no credentials.
-        if (url.password().isEmpty())
-            request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
-        return request;
+        auto owned = std::make_unique<Request>();
+        Request *r = owned.get();
+        r->id = ++lastId;
+        r->method = method;
+        r->url = url;
+        r->body = body;
+        r->success = success;
+        r->failure = failure;
+        r->server = url.host().toLower() + QLatin1Char(':') + QString::number(url.port(80));
+        r->user = url.userName();
+        r->password = url.password();
+        r->target = HttpRequestWriter::target(url);
+        r->host = HttpRequestWriter::host(url);
+        requests.emplace(r->id, std::move(owned));
+        if (timeoutMs >= 0) {
+            const qint64 ms = timeoutMs == 0 ? kDefaultTimeoutMs : std::min<qint64>(timeoutMs, qint64(1) << 40);
+            r->deadline = deadlines.emplace(clock.elapsed() + ms, r->id);
+            r->hasDeadline = true;
+            if (r->deadline == deadlines.begin()
+                && (!deadlineTimer.isActive() || deadlineTimer.remainingTime() > ms))
+                armDeadlineTimer();
+        }
+        if (url.scheme() != QLatin1String("http"))
+            failSoon(r->id, QNetworkReply::ProtocolUnknownError);
+        else if (url.host().isEmpty())
+            failSoon(r->id, QNetworkReply::HostNotFoundError);
+        else
+            place(r, false);
     }
 
-    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64 timeoutMs)
+    // Pending callbacks are dropped; sockets go once no signal of theirs is
+    // running any more.
+    void shutdown()
     {
-        track(manager->get(makeRequest(url)), success, failure, timeoutMs);
+        deadlineTimer.stop();
+        idleTimer.stop();
+        requests.clear();
+        globalQueue.clear();
+        deadlines.clear();
+        for (auto &entry : servers) {
+            for (Connection *c : entry.second.connections)
+                detach(c);
+        }
+        servers.clear();
+        idleConnections.clear();
     }
 
-    void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                  const OnErrorReply &failure, qint64 timeoutMs)
+private:
+    enum class Placed { OnConnection, Queued };
+
+    Request *find(quint64 id) const
     {
-        QNetworkRequest request = makeRequest(url);
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        track(manager->post(request, body), success, failure, timeoutMs);
+        const auto it = requests.find(id);
+        return it == requests.end() ? nullptr : it->second.get();
     }
 
-    void track(QNetworkReply *reply, const OnSuccessReply &success, const OnErrorReply &failure, qint64 timeoutMs)
+    Request *waiting(quint64 id, Request::Queue queue) const
     {
-        armTimeout(reply, timeoutMs);
-        replies.insert(reply, Pending{success, failure, false});
-
-        connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply]() {
-            const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > kMaxReplyBytes)
-                abortTooLarge(reply);
-        });
-        connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
-            if (received > kMaxReplyBytes)
-                abortTooLarge(reply);
-        });
+        Request *r = find(id);
+        return r && r->queue == queue ? r : nullptr;
     }
 
-    void armTimeout(QNetworkReply *reply, qint64 timeoutMs)
+    // Gives the request a connection to its server now, or queues it: behind
+    // the server's own connections when it has as many as allowed, else
+    // behind the global limit.
+    Placed place(Request *r, bool urgent)
     {
-        if (timeoutMs < 0)
+        Server &s = servers[r->server];
+        for (Connection *c : s.connections) {
+            if (c->idle) {
+                assign(c, r);
+                return Placed::OnConnection;
+            }
+        }
+        if (s.connections.size() < limits.connectionsPerServer) {
+            if (openCount < limits.openConnections || evictIdle()) {
+                open(r, s);
+                return Placed::OnConnection;
+            }
+            r->queue = Request::Queue::Global;
+            if (urgent)
+                globalQueue.push_front(r->id);
+            else
+                globalQueue.push_back(r->id);
+            return Placed::Queued;
+        }
+        r->queue = Request::Queue::Server;
+        if (urgent)
+            s.queue.prepend(r->id);
+        else
+            s.queue.append(r->id);
+        return Placed::Queued;
+    }
+
+    // Hands freed capacity to the waiting requests, oldest first.
+    void pump(const QString &serverKey)
+    {
+        while (!globalQueue.empty()) {
+            Request *r = waiting(globalQueue.front(), Request::Queue::Global);
+            if (!r) {
+                globalQueue.pop_front();
+                continue;
+            }
+            const Server &s = servers[r->server];
+            if (s.connections.size() < limits.connectionsPerServer && openCount >= limits.openConnections
+                && idleConnections.isEmpty())
+                break;
+            globalQueue.pop_front();
+            r->queue = Request::Queue::None;
+            place(r, true);
+        }
+        const auto it = servers.find(serverKey);
+        if (it == servers.end())
             return;
-        // The timer must not keep the reply alive nor outlive it harmfully:
-        // it only holds a guarded pointer. A coarse timer could fire up to 5%
-        // early, cutting a slow server off before its time.
-        QPointer<QNetworkReply> guard(reply);
-        const qint64 intervalMs = std::min<qint64>(timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs,
-                                                   std::numeric_limits<int>::max());
-        QTimer::singleShot(int(intervalMs), Qt::PreciseTimer, [guard]() {
-            if (guard)
-                guard->abort();
-        });
+        Server &s = it->second;
+        while (!s.queue.isEmpty()) {
+            Request *r = waiting(s.queue.first(), Request::Queue::Server);
+            s.queue.removeFirst();
+            if (!r)
+                continue;
+            r->queue = Request::Queue::None;
+            if (place(r, true) == Placed::Queued)
+                break;
+        }
+        if (s.connections.isEmpty() && s.queue.isEmpty())
+            servers.erase(serverKey);
     }
 
-    void abortTooLarge(QNetworkReply *reply)
+    void open(Request *r, Server &s)
     {
-        const auto it = replies.find(reply);
-        if (it == replies.end() || it->tooLarge)
-            return;
-        it->tooLarge = true;
-        reply->abort();
+        auto *c = new Connection(parserLimits);
+        c->setParent(this);
+        c->server = r->server;
+        c->host = r->url.host();
+        c->port = quint16(r->url.port(80));
+        c->socket = new QTcpSocket(c);
+        c->socket->setProxy(QNetworkProxy::NoProxy);
+        connect(c->socket, &QTcpSocket::connected, c, [this, c]() { onConnected(c); });
+        connect(c->socket, &QTcpSocket::readyRead, c, [this, c]() { onReadyRead(c); });
+        connect(c->socket, &QAbstractSocket::errorOccurred, c,
+                [this, c](QAbstractSocket::SocketError error) { onSocketGone(c, error); });
+        connect(c->socket, &QAbstractSocket::disconnected, c,
+                [this, c]() { onSocketGone(c, QAbstractSocket::RemoteHostClosedError); });
+        s.connections.append(c);
+        ++openCount;
+        c->request = r;
+        r->connection = c;
+        r->queue = Request::Queue::None;
+        // Unbuffered: bytes go out and come in without a copy in the socket,
+        // and only as much is read per turn as is asked for.
+        c->connecting = true;
+        c->socket->connectToHost(c->host, c->port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+        c->connecting = false;
+        // A failure at once must reach the caller from the event loop, not
+        // from inside sendGet.
+        if (c->earlyError) {
+            const QAbstractSocket::SocketError error = *c->earlyError;
+            QMetaObject::invokeMethod(c, [this, c, error]() { onSocketGone(c, error); }, Qt::QueuedConnection);
+        }
     }
 
-    void onReply(QNetworkReply *reply)
+    void assign(Connection *c, Request *r)
     {
-        reply->deleteLater();
-        const auto it = replies.find(reply);
-        if (it == replies.end())
-            return;
-        const Pending pending = it.value();
-        replies.erase(it);
+        c->idle = false;
+        idleConnections.removeOne(c);
+        c->request = r;
+        r->connection = c;
+        r->queue = Request::Queue::None;
+        send(c);
+    }
 
-        const QNetworkReply::NetworkError error = reply->error();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (error == QNetworkReply::NoError && status >= 200 && status <= 299 && !pending.tooLarge) {
-            if (pending.success)
-                callBack([&]() { pending.success(reply->readAll()); });
+    void send(Connection *c)
+    {
+        Request *r = c->request;
+        c->parser.reset();
+        c->socket->write(HttpRequestWriter::write(r->method, r->target, r->host, authorization(r), r->body));
+    }
+
+    void makeIdle(Connection *c)
+    {
+        c->idle = true;
+        c->idleSince = clock.elapsed();
+        idleConnections.append(c);
+        if (!idleTimer.isActive())
+            idleTimer.start(limits.idleCloseMs);
+    }
+
+    // Makes room by closing the connection idle for the longest; it belongs
+    // to another server than the one that needs the room.
+    bool evictIdle()
+    {
+        if (idleConnections.isEmpty())
+            return false;
+        const QString server = idleConnections.first()->server;
+        close(idleConnections.first());
+        const auto it = servers.find(server);
+        if (it->second.connections.isEmpty() && it->second.queue.isEmpty())
+            servers.erase(it);
+        return true;
+    }
+
+    // Stops the connection's signals and lets the socket go later: this may
+    // run inside one of its own signals.
+    static void detach(Connection *c)
+    {
+        c->closed = true;
+        QObject::disconnect(c->socket, nullptr, c, nullptr);
+        c->socket->abort();
+        c->setParent(nullptr);
+        c->deleteLater();
+    }
+
+    void close(Connection *c)
+    {
+        if (c->closed)
+            return;
+        if (c->idle)
+            idleConnections.removeOne(c);
+        servers[c->server].connections.removeOne(c);
+        --openCount;
+        if (c->request) {
+            c->request->connection = nullptr;
+            c->request = nullptr;
+        }
+        detach(c);
+    }
+
+    QByteArray authorization(Request *r)
+    {
+        r->sentBasic = false;
+        if (r->password.isEmpty())
+            return QByteArray();
+        const auto digest = digests.find(digestKey(r));
+        if (digest != digests.end())
+            return digest->authorization(r->method, r->target, r->user, r->password, clientNonce());
+        // A server known to want Digest is asked for a challenge first
+        // rather than shown the password in the open.
+        if (digestServers.contains(r->server))
+            return QByteArray();
+        r->sentBasic = true;
+        return basicAuthorization(r->user, r->password);
+    }
+
+    // Whether the 401 is a challenge this request can still answer: once,
+    // and only with something other than what it already sent.
+    bool answerChallenge(Request *r, const HttpResponseParser &response)
+    {
+        if (r->answeredChallenge || r->password.isEmpty())
+            return false;
+        const QList<HttpChallenge> challenges = HttpChallenge::parse(response.header("WWW-Authenticate"));
+        for (const HttpChallenge &challenge : challenges) {
+            if (const auto digest = HttpDigest::fromChallenge(challenge)) {
+                digests.insert(digestKey(r), *digest);
+                digestServers.insert(r->server);
+                r->answeredChallenge = true;
+                return true;
+            }
+        }
+        for (const HttpChallenge &challenge : challenges) {
+            if (challenge.scheme == "basic" && !r->sentBasic) {
+                digests.remove(digestKey(r));
+                digestServers.remove(r->server);
+                r->answeredChallenge = true;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static QString digestKey(const Request *r)
+    {
+        return r->server + QLatin1Char('\n') + r->user + QLatin1Char('\n') + r->password;
+    }
+
+    static QByteArray clientNonce()
+    {
+        return QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
+    }
+
+    void onConnected(Connection *c)
+    {
+        c->socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (c->request)
+            send(c);
+    }
+
+    void onReadyRead(Connection *c)
+    {
+        if (c->closed)
+            return;
+        if (!c->request) {
+            // Bytes nobody asked for: the connection cannot be trusted.
+            const QString server = c->server;
+            close(c);
+            pump(server);
             return;
         }
-        if (pending.failure) {
-            const QString reason = failureReason(reply, error, pending.tooLarge);
-            callBack([&]() { pending.failure(reason, status); });
+        // At most one chunk per turn of the event loop: the rest waits in the
+        // system, and the socket signals again on the next turn.
+        const qint64 size = c->socket->read(readBuffer.data(), readBuffer.size());
+        if (size < 0)
+            onSocketGone(c, c->socket->error());
+        else if (size > 0)
+            onParsed(c, c->parser.feed(readBuffer.constData(), size));
+    }
+
+    void onSocketGone(Connection *c, QAbstractSocket::SocketError error)
+    {
+        if (c->connecting) {
+            if (!c->earlyError)
+                c->earlyError = error;
+            return;
         }
+        if (c->closed)
+            return;
+        const QString server = c->server;
+        Request *r = c->request;
+        if (!r) {
+            close(c);
+            pump(server);
+            return;
+        }
+        if (c->parser.finish() == HttpResponseParser::State::Complete) {
+            onParsed(c, HttpResponseParser::State::Complete);
+            return;
+        }
+        // A kept-alive connection the server closed just as the request went
+        // out: a GET is tried once more on a fresh one, as browsers do. A POST
+        // may have been carried out, so it is never sent twice.
+        if (!c->parser.started() && c->served > 0 && r->method == "GET" && !r->retried) {
+            r->retried = true;
+            close(c);
+            open(r, servers[server]);
+            return;
+        }
+        const int status = c->parser.headComplete() ? c->parser.status() : 0;
+        close(c);
+        if (fail(r, networkError(transportError(error)), status))
+            pump(server);
     }
 
-    static QString failureReason(QNetworkReply *reply, QNetworkReply::NetworkError error, bool tooLarge)
+    void onParsed(Connection *c, HttpResponseParser::State state)
     {
-        if (tooLarge)
-            return QStringLiteral("Network Error: Reply too large");
-        // A time-out that strikes after the status line arrived must not pass
-        // the server's phrase (say "OK") off as the reason of the failure.
-        const bool timedOut =
-            error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError;
-        const QVariant phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute);
-        const QString reason = phrase.isValid() && !timedOut ? phrase.toString() : QString();
-        return reason.isEmpty() ? QStringLiteral("Network Error: %1").arg(errorText(error)) : reason;
-    }
-
-    // The callback may destroy this client; nothing of it is touched after.
-    template<typename Call>
-    void callBack(const Call &call)
-    {
-        QPointer<Impl> alive(this);
-        ++callbackDepth;
-        call();
+        if (state == HttpResponseParser::State::Incomplete)
+            return;
+        Request *r = c->request;
+        const QString server = c->server;
+        const HttpResponseParser &response = c->parser;
+        const int status = response.headComplete() ? response.status() : 0;
+        if (state == HttpResponseParser::State::Failed) {
+            // A reply that is not HTTP or passes a limit of its head fails
+            // as the access manager failed unreadable replies: "#399".
+            const QString reason = response.failure() == HttpResponseParser::Failure::BodyTooLarge
+                                       ? networkError(QStringLiteral("Reply too large"))
+                                       : networkError(QNetworkReply::ProtocolFailure);
+            close(c);
+            if (fail(r, reason, status))
+                pump(server);
+            return;
+        }
+        const bool reusable = response.keepAlive();
+        ++c->served;
+        if (status == 401 && answerChallenge(r, response)) {
+            if (reusable) {
+                send(c);
+                return;
+            }
+            close(c);
+            place(r, true);
+            pump(server);
+            return;
+        }
+        if (status == 401)
+            digests.remove(digestKey(r));
+        const QByteArray body = response.body();
+        const QByteArray phrase = response.reasonPhrase();
+        c->request = nullptr;
+        r->connection = nullptr;
+        if (reusable)
+            makeIdle(c);
+        else
+            close(c);
+        bool alive;
+        if (status >= 200 && status <= 299)
+            alive = finish(r, [&](const Request &done) {
+                if (done.success)
+                    done.success(body);
+            });
+        else
+            alive = fail(r, phrase.isEmpty() ? networkError(QString()) : phraseText(phrase), status);
         if (alive)
-            --callbackDepth;
+            pump(server);
     }
 
-    HttpClient *const owner;
-    QNetworkAccessManager *const manager;
-    QHash<QNetworkReply *, Pending> replies;
-    int callbackDepth = 0;
+    // Closes the connections idle for long enough, the longest idle first.
+    void onIdleTimeout()
+    {
+        const qint64 now = clock.elapsed();
+        QSet<QString> freed;
+        while (!idleConnections.isEmpty() && now - idleConnections.first()->idleSince >= limits.idleCloseMs) {
+            freed.insert(idleConnections.first()->server);
+            close(idleConnections.first());
+        }
+        if (!idleConnections.isEmpty())
+            idleTimer.start(int(idleConnections.first()->idleSince + limits.idleCloseMs - now));
+        for (const QString &server : qAsConst(freed))
+            pump(server);
+    }
+
+    void armDeadlineTimer()
+    {
+        if (deadlines.empty()) {
+            deadlineTimer.stop();
+            return;
+        }
+        const qint64 wait = deadlines.begin()->first - clock.elapsed();
+        deadlineTimer.start(int(std::clamp<qint64>(wait, 0, std::numeric_limits<int>::max())));
+    }
+
+    void onDeadline()
+    {
+        while (!deadlines.empty() && deadlines.begin()->first <= clock.elapsed()) {
+            Request *r = find(deadlines.begin()->second);
+            deadlines.erase(deadlines.begin());
+            if (!r)
+                continue;
+            r->hasDeadline = false;
+            const QString server = r->server;
+            int status = 0;
+            if (Connection *c = r->connection) {
+                status = c->parser.headComplete() ? c->parser.status() : 0;
+                close(c);
+            }
+            r->queue = Request::Queue::None;
+            if (!fail(r, networkError(QStringLiteral("Request Timed Out")), status))
+                return;
+            pump(server);
+        }
+        armDeadlineTimer();
+    }
+
+    void failSoon(quint64 id, int code)
+    {
+        QTimer::singleShot(0, this, [this, id, code]() {
+            if (Request *r = find(id))
+                fail(r, networkError(code), 0);
+        });
+    }
+
+    bool fail(Request *r, const QString &reason, int status)
+    {
+        return finish(r, [&](const Request &done) {
+            if (done.failure)
+                done.failure(reason, status);
+        });
+    }
+
+    // Ends the request and calls back; false when the callback destroyed the
+    // client, in which case nothing of it may be touched any more.
+    template<typename Call>
+    bool finish(Request *r, const Call &call)
+    {
+        const auto it = requests.find(r->id);
+        const std::unique_ptr<Request> done = std::move(it->second);
+        requests.erase(it);
+        if (done->hasDeadline)
+            deadlines.erase(done->deadline);
+        QPointer<Impl> alive(this);
+        call(*done);
+        return !alive.isNull();
+    }
+
+    const Limits limits;
+    HttpResponseParser::Limits parserLimits;
+    QByteArray readBuffer;
+    QElapsedTimer clock;
+    QTimer deadlineTimer;
+    QTimer idleTimer;
+    quint64 lastId = 0;
+    std::unordered_map<quint64, std::unique_ptr<Request>> requests;
+    std::multimap<qint64, quint64> deadlines;
+    std::unordered_map<QString, Server, KeyHash> servers;
+    std::deque<quint64> globalQueue;
+    QList<Connection *> idleConnections; // the longest idle first
+    int openCount = 0;
+    QHash<QString, HttpDigest> digests;  // by server and credentials
+    QSet<QString> digestServers;
 };
 
-HttpClient::HttpClient(QObject *parent) : QObject(parent), m_impl(new Impl(this)) {}
+HttpClient::HttpClient(QObject *parent) : HttpClient(parent, Limits()) {}
+
+HttpClient::HttpClient(QObject *parent, const Limits &limits) : QObject(parent), m_impl(new Impl(this, limits)) {}
 
 HttpClient::~HttpClient()
 {
-    // Pending callbacks are dropped unanswered; the replies go with the
-    // manager, so their armed time-outs find nothing to abort.
-    m_impl->replies.clear();
-    disconnect(m_impl->manager, nullptr, m_impl, nullptr);
-    if (m_impl->callbackDepth > 0) {
-        // Destroyed from one of its callbacks: Qt is still inside the finished
-        // signal of that reply, which must outlive this call.
-        m_impl->manager->setParent(nullptr);
-        m_impl->manager->deleteLater();
-    }
+    m_impl->shutdown();
 }
 
 void HttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
                          qint64 timeoutMs)
 {
-    m_impl->sendGet(url, success, failure, timeoutMs);
+    m_impl->submit("GET", url, QByteArray(), success, failure, timeoutMs);
 }
 
 void HttpClient::sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
                           const OnErrorReply &failure, qint64 timeoutMs)
 {
-    m_impl->sendPost(url, body, success, failure, timeoutMs);
+    m_impl->submit("POST", url, body, success, failure, timeoutMs);
 }
 
 } // namespace rtu

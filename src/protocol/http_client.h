@@ -10,7 +10,16 @@
 namespace rtu {
 
 // The one transport of the servers' REST requests: GET and POST with a
-// time-out, each ending in exactly one call of either callback.
+// time-out, each ending in exactly one call of either callback. It speaks
+// HTTP/1.1 itself over sockets of the GUI thread, keeps connections to a
+// server alive for a short while and bounds what any peer can make it hold.
+//
+// Success is a 2xx reply. A failure's reason is the server's phrase for any
+// other status, else "Network Error: " followed by nothing (no phrase),
+// "Request Timed Out", "Reply too large" (a body over kMaxReplyBytes, with
+// the status), or "#" and the QNetworkReply error number: 1 refused, 2
+// closed by the server, 3 host not found, 399 a reply that is not HTTP or
+// passes a limit of its head.
 class HttpClient : public QObject
 {
     Q_OBJECT
@@ -21,11 +30,26 @@ public:
 
     // Time-out argument: negative arms none, 0 means the default.
     static constexpr qint64 kDefaultTimeoutMs = 10000;
-    // Larger reply bodies are aborted: a broken or hostile server must not
-    // be able to exhaust the tool's memory.
+    // Larger reply bodies, whatever their status, fail the request: a broken
+    // or hostile server must not be able to exhaust the tool's memory.
     static constexpr qint64 kMaxReplyBytes = 4 * 1024 * 1024;
 
+    struct Limits
+    {
+        int connectionsPerServer = 6;
+        // Beyond this, requests wait their turn (their time-out still runs),
+        // so a large fleet cannot exhaust the process's sockets.
+        int openConnections = 256;
+        // A connection without a request is closed after this long, so the
+        // tool holds few sockets between refreshes.
+        int idleCloseMs = 2000;
+        // Read per socket and event-loop turn, so that one fast peer cannot
+        // starve timers and other connections.
+        int readChunkBytes = 64 * 1024;
+    };
+
     explicit HttpClient(QObject *parent);
+    HttpClient(QObject *parent, const Limits &limits);
     ~HttpClient() override;
 
     // Virtual so that fuzzing and tests can answer requests without sockets.

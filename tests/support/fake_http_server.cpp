@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace rtu::test {
 
 namespace {
@@ -175,7 +177,9 @@ void FakeHttpServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         ++m_connectionCount;
+        m_mostOpenConnections = std::max(m_mostOpenConnections, ++m_openConnections);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this]() { --m_openConnections; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }
@@ -209,12 +213,38 @@ void FakeHttpServer::answer(QTcpSocket *socket, const FakeReply &reply)
 {
     if (reply.silent)
         return;
+    switch (reply.endless) {
+    case FakeReply::Endless::None:
+        break;
+    case FakeReply::Endless::ChunkedBody: {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reply.reason + "\r\n";
+        for (const auto &header : reply.headers)
+            head += header.first + ": " + header.second + "\r\n";
+        stream(socket, head + "Transfer-Encoding: chunked\r\n\r\n", "1000\r\n" + QByteArray(4096, 'x') + "\r\n");
+        return;
+    }
+    case FakeReply::Endless::Headers:
+        stream(socket, "HTTP/1.1 200 OK\r\n", "X-Filler: abcdefghijklmnopqrstuvwxyz\r\n");
+        return;
+    case FakeReply::Endless::HeaderLine:
+        stream(socket, "HTTP/1.1 200 OK\r\nX-Filler: ", QByteArray(4096, 'a'));
+        return;
+    case FakeReply::Endless::StatusLine:
+        stream(socket, "HTTP/1.1 200 ", QByteArray(4096, 'O'));
+        return;
+    }
     QPointer<QTcpSocket> guard(socket);
     auto send = [guard, reply]() {
         if (!guard)
             return;
         if (reply.drop) {
             guard->abort();
+            return;
+        }
+        if (!reply.raw.isEmpty()) {
+            guard->write(reply.raw);
+            if (reply.closeAfter)
+                guard->disconnectFromHost();
             return;
         }
         QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status);
@@ -241,6 +271,24 @@ void FakeHttpServer::answer(QTcpSocket *socket, const FakeReply &reply)
         QTimer::singleShot(reply.delayMs, socket, send);
     else
         send();
+}
+
+// Keeps some data queued on the socket, refilled as the peer reads, so the
+// stream goes on for as long as the peer takes it without filling memory.
+void FakeHttpServer::stream(QTcpSocket *socket, const QByteArray &head, const QByteArray &chunk)
+{
+    QByteArray block;
+    while (block.size() < 64 * 1024)
+        block += chunk;
+    socket->write(head);
+    auto refill = [this, socket, block]() {
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024) {
+            socket->write(block);
+            m_endlessBytes += block.size();
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, refill);
+    refill();
 }
 
 } // namespace rtu::test

@@ -22,6 +22,15 @@ namespace rtu::test {
 // What the fake answers to one request.
 struct FakeReply
 {
+    // Replies that never end, streamed for as long as the peer reads.
+    enum class Endless {
+        None,
+        ChunkedBody, // the head (with the status given), then chunks forever
+        Headers,     // the status line, then header lines forever
+        HeaderLine,  // the status line, then one header line that never ends
+        StatusLine   // a status line that never ends
+    };
+
     int status = 200;
     QByteArray reason = "OK"; // empty: a status line without a phrase
     QList<QPair<QByteArray, QByteArray>> headers;
@@ -32,6 +41,8 @@ struct FakeReply
     bool closeAfter = false;  // "Connection: close", then close
     bool noLength = false;    // no Content-Length: the body ends with the connection
     bool stall = false;       // send the head and half the body, then nothing
+    QByteArray raw;           // sent as it is instead of a formatted reply
+    Endless endless = Endless::None;
 
     static FakeReply json(const QByteArray &body, int status = 200, const QByteArray &reason = "OK");
     static FakeReply unauthorized();
@@ -87,6 +98,11 @@ public:
     QVector<ReceivedRequest> authenticatedRequests() const;
     void clearLog() { m_requests.clear(); }
     int connectionCount() const { return m_connectionCount; }
+    // Connections open now, and the most that were open at once.
+    int openConnections() const { return m_openConnections; }
+    int mostOpenConnections() const { return m_mostOpenConnections; }
+    // Bytes of endless replies sent so far.
+    qint64 endlessBytesSent() const { return m_endlessBytes; }
 
     // Closes the listening socket and every open connection.
     void close();
@@ -98,6 +114,7 @@ private:
     void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const FakeReply &reply);
+    void stream(QTcpSocket *socket, const QByteArray &head, const QByteArray &chunk);
     FakeReply replyFor(const ReceivedRequest &request);
 
     QTcpServer *m_server;
@@ -109,6 +126,9 @@ private:
     QStringList m_authPasswords;
     QVector<ReceivedRequest> m_requests;
     int m_connectionCount = 0;
+    int m_openConnections = 0;
+    int m_mostOpenConnections = 0;
+    qint64 m_endlessBytes = 0;
 };
 
 } // namespace rtu::test

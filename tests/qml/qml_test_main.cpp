@@ -3,6 +3,7 @@
 #include "qml_test_fixture.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -22,22 +23,31 @@ public:
     Q_INVOKABLE bool typeText(QObject *item, const QString &text)
     {
         QQuickWindow *window = windowOf(item);
-        for (const QChar character : text) {
-            if (window)
-                QTest::keyClick(window, character.toLatin1());
-        }
+        for (const QChar character : text)
+            click(window, QTest::asciiToKey(character.toLatin1()), character);
         return window;
     }
 
     Q_INVOKABLE bool keyClick(QObject *item, int key)
     {
         QQuickWindow *window = windowOf(item);
-        if (window)
-            QTest::keyClick(window, Qt::Key(key));
+        const char ascii = QTest::keyToAscii(Qt::Key(key));
+        click(window, Qt::Key(key), ascii ? QString(QChar::fromLatin1(ascii)) : QString());
         return window;
     }
 
 private:
+    // A key can close the list, which deletes its window between the press
+    // and the release.
+    static void click(QQuickWindow *window, Qt::Key key, const QString &text)
+    {
+        const QPointer<QQuickWindow> guard(window);
+        if (guard)
+            QTest::sendKeyEvent(QTest::Press, guard, key, text, Qt::NoModifier);
+        if (guard)
+            QTest::sendKeyEvent(QTest::Release, guard, key, text, Qt::NoModifier);
+    }
+
     static QQuickWindow *windowOf(QObject *item)
     {
         auto *quickItem = qobject_cast<QQuickItem *>(item);

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QTimer>
@@ -35,55 +36,53 @@ struct Datagram
     quint16 senderPort = 0;
 };
 
-// Takes one pending datagram; empty when the socket has nothing readable now
-// (the handler stops and tries again on the next signal or cycle).
-std::optional<Datagram> readDatagram(QUdpSocket &socket)
+// Datagrams of one socket, read ahead of their handling. Reading is cheap and
+// keeps the system's buffer from overflowing while a thousand answers arrive
+// at once; handling them is what costs, and is bounded per turn.
+class Inbox
 {
-    const qint64 size = socket.pendingDatagramSize();
-    if (size < 0)
-        return std::nullopt;
-    Datagram datagram;
-    datagram.data = QByteArray(static_cast<int>(size), '\0');
-    const qint64 read = socket.readDatagram(datagram.data.data(), size, &datagram.sender, &datagram.senderPort);
-    if (read < 0)
-        return std::nullopt;
-    if (read < size) {
-        socket.close();
-        return std::nullopt;
-    }
-    return datagram;
-}
-
-// Handles every datagram the socket holds, in arrival order. Before each one
-// it moves whatever else has arrived into memory: the receivers of the
-// finder's signals may be slow, and while they run the system drops what no
-// longer fits the socket's buffer. Stops early when the socket cannot be read
-// for now.
-template <typename Handler>
-void drain(QUdpSocket &socket, Handler handle)
-{
-    constexpr qint64 queueLimitBytes = 16 * 1024 * 1024; // a flood of large datagrams waits in the socket
-    QQueue<Datagram> queue;
-    qint64 queuedBytes = 0;
-    bool readable = true;
-    for (;;) {
-        while (readable && queuedBytes < queueLimitBytes && socket.state() == QAbstractSocket::BoundState
+public:
+    // Moves what the socket holds into memory, up to the read-ahead limit.
+    // A datagram larger than the limit is dropped without being read into a
+    // buffer of its size. Stops when the socket cannot be read for now; a
+    // datagram that could not be read in full closes the socket.
+    void fill(QUdpSocket &socket, const ServersFinderParameters &parameters)
+    {
+        while (m_queue.size() < parameters.readAheadDatagrams && socket.state() == QAbstractSocket::BoundState
                && socket.hasPendingDatagrams()) {
-            std::optional<Datagram> datagram = readDatagram(socket);
-            if (datagram) {
-                queuedBytes += datagram->data.size();
-                queue.enqueue(std::move(*datagram));
-            } else {
-                readable = false;
+            const qint64 size = socket.pendingDatagramSize();
+            if (size < 0)
+                return;
+            if (size > parameters.maxDatagramBytes) {
+                // A short read discards the rest of the datagram.
+                char first = 0;
+                if (socket.readDatagram(&first, 1) < 0)
+                    return;
+                continue;
             }
+            Datagram datagram;
+            datagram.data = QByteArray(static_cast<int>(size), '\0');
+            const qint64 read =
+                socket.readDatagram(datagram.data.data(), size, &datagram.sender, &datagram.senderPort);
+            if (read < 0)
+                return;
+            if (read < size) {
+                socket.close();
+                return;
+            }
+            m_queue.enqueue(std::move(datagram));
         }
-        if (queue.isEmpty())
-            return;
-        const Datagram next = queue.dequeue();
-        queuedBytes -= next.data.size();
-        handle(next);
     }
-}
+
+    bool isEmpty() const { return m_queue.isEmpty(); }
+    Datagram take() { return m_queue.dequeue(); }
+
+    // Set while a turn to go on with the queue is already scheduled.
+    bool continuationPosted = false;
+
+private:
+    QQueue<Datagram> m_queue;
+};
 
 int portFromJson(const QJsonValue &value)
 {
@@ -109,7 +108,10 @@ public:
     void runCycle();
     void ensureListener();
     void joinGroup(const QHostAddress &address);
+    template <typename Handler>
+    void handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle);
     void readRequests();
+    void readRequestsOf(QUdpSocket *socket);
     void readAnswers(QUdpSocket *socket);
     void processAnswer(BaseServerInfo record, const QString &sender);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
@@ -129,6 +131,7 @@ public:
     QHash<QUuid, ServerEntry> servers;
     QHash<QString, qint64> answeringAddresses;
     QHash<QString, qint64> unknownEntities;
+    QHash<QUdpSocket *, Inbox> inboxes;
 };
 
 ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &parameters)
@@ -210,6 +213,8 @@ void ServersFinder::Impl::ensureListener()
     // A listener closed after a failed read is replaced like a missing one.
     if (listener && listener->state() == QAbstractSocket::BoundState)
         return;
+    if (listener)
+        inboxes.remove(listener.data());
     listener.reset();
     joinedAddresses.clear();
 
@@ -244,12 +249,43 @@ bool ServersFinder::Impl::isOwnRequest(const QHostAddress &sender, quint16 port)
     return false;
 }
 
+template <typename Handler>
+void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle)
+{
+    Inbox &inbox = inboxes[socket];
+    inbox.fill(*socket, parameters);
+    for (int handled = 0; handled < parameters.datagramsPerTurn && !inbox.isEmpty(); ++handled)
+        handle(inbox.take());
+    // The rest waits for the next turn, after the window has had its own.
+    const bool more = !inbox.isEmpty() || (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams());
+    if (!more || inbox.continuationPosted)
+        return;
+    inbox.continuationPosted = true;
+    const QPointer<QUdpSocket> guarded(socket);
+    QMetaObject::invokeMethod(
+        this,
+        [this, guarded, again]() {
+            const auto found = inboxes.find(guarded.data());
+            if (!guarded || found == inboxes.end())
+                return;
+            found->continuationPosted = false;
+            (this->*again)(guarded.data());
+        },
+        Qt::QueuedConnection);
+}
+
 void ServersFinder::Impl::readRequests()
 {
-    const QSharedPointer<QUdpSocket> socket = listener; // kept alive while its datagrams are handled
-    if (!socket)
+    if (listener)
+        readRequestsOf(listener.data());
+}
+
+void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
+{
+    if (socket != listener.data())
         return;
-    drain(*socket, [this](const Datagram &datagram) {
+    const QSharedPointer<QUdpSocket> keep = listener; // alive while its datagrams are handled
+    handlePending(socket, &Impl::readRequestsOf, [this](const Datagram &datagram) {
         if (isOwnRequest(datagram.sender, datagram.senderPort) || !datagram.data.contains(parameters.request))
             return;
         const QString address = datagram.sender.toString();
@@ -267,7 +303,7 @@ void ServersFinder::Impl::readRequests()
 
 void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
-    drain(*socket, [this](const Datagram &datagram) {
+    handlePending(socket, &Impl::readAnswers, [this](const Datagram &datagram) {
         if (std::optional<BaseServerInfo> record = ServersFinder::parseAnswer(datagram.data))
             processAnswer(*record, datagram.sender.toString());
     });
@@ -281,9 +317,12 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
     if (unknownEntities.remove(sender))
         emit owner->unknownRemoved(sender);
 
+    const auto found = servers.find(record.id);
+    // A flood of made-up ids is not followed beyond the limit.
+    if (found == servers.end() && servers.size() >= parameters.maxServers)
+        return;
     emit owner->serverDiscovered(record);
 
-    const auto found = servers.find(record.id);
     if (found == servers.end()) {
         ServerEntry entry;
         entry.lastSeenMs = time;

@@ -23,6 +23,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -93,9 +94,31 @@ public:
     {
         connect(window, &QQuickWindow::frameSwapped, this, &Probe::onFrame);
         connect(model, &ServersSelectionModel::serversCountChanged, this, [this] {
-            if (listedModelMs < 0 && this->options.servers > 0 && this->model->serversCount() >= this->options.servers)
+            const int count = this->model->serversCount();
+            if (firstListedMs < 0 && count > 0)
+                firstListedMs = now();
+            if (listedModelMs < 0 && this->options.servers > 0 && count >= this->options.servers)
                 listedModelMs = now();
         });
+        // Follows the logins from the rows the model announces, so that
+        // watching costs the tool next to nothing.
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex &first, const QModelIndex &last, const QVector<int> &roles) {
+                    if (!roles.isEmpty() && !roles.contains(ServersSelectionModel::LoggedInRole))
+                        return;
+                    for (int row = first.row(); row <= last.row(); ++row) {
+                        const QModelIndex index = this->model->index(row);
+                        if (this->model->data(index, ServersSelectionModel::ItemTypeRole).toInt()
+                            != Constants::ServerItemType)
+                            continue;
+                        const QUuid id = this->model->data(index, ServersSelectionModel::IdRole).toUuid();
+                        const bool loggedIn = this->model->data(index, ServersSelectionModel::LoggedInRole).toBool();
+                        if (loggedIn)
+                            loggedIds.insert(id);
+                        else
+                            loggedIds.remove(id);
+                    }
+                });
         connect(context, &RtuContext::currentPageChanged, this, &Probe::onPage);
         tick.setTimerType(Qt::PreciseTimer);
         tick.setInterval(10);
@@ -137,13 +160,16 @@ public:
         const double at = now();
         // Loading the documents and the first frame are start-up, not stalls.
         if (firstFrameMs >= 0) {
+            if (lateMs > stallMaxMs)
+                stallAtMs = at;
             stallMaxMs = qMax(stallMaxMs, lateMs);
             if (at >= options.restFromS * 1000.0 && at <= options.restToS * 1000.0)
                 restStallMaxMs = qMax(restStallMaxMs, lateMs);
             else if (loggedMs < 0 || at < loggedMs + 2000)
                 fillStallMaxMs = qMax(fillStallMaxMs, lateMs);
         }
-        if (options.servers > 0 && listedModelMs >= 0 && loggedMs < 0 && loggedInCount() >= options.servers) {
+        if (options.servers > 0 && listedModelMs >= 0 && loggedMs < 0 && loggedIds.size() >= options.servers
+            && loggedInCount() >= options.servers) {
             loggedMs = at;
             if (options.batch)
                 QTimer::singleShot(1000, this, &Probe::selectAll);
@@ -190,6 +216,7 @@ public:
             {QStringLiteral("endEpochMs"), double(QDateTime::currentMSecsSinceEpoch())},
             {QStringLiteral("contextMs"), contextMs},
             {QStringLiteral("firstFrameMs"), firstFrameMs},
+            {QStringLiteral("firstListedMs"), firstListedMs},
             {QStringLiteral("listedModelMs"), listedModelMs},
             {QStringLiteral("listedMs"), listedMs},
             {QStringLiteral("loggedMs"), loggedMs},
@@ -197,6 +224,7 @@ public:
             {QStringLiteral("loggedCount"), loggedInCount()},
             {QStringLiteral("rows"), model->rowCount()},
             {QStringLiteral("stallMaxMs"), stallMaxMs},
+            {QStringLiteral("stallEndedAtMs"), stallAtMs},
             {QStringLiteral("fillStallMaxMs"), fillStallMaxMs},
             {QStringLiteral("restStallMaxMs"), restStallMaxMs},
             {QStringLiteral("restCpuPercent"),
@@ -230,10 +258,13 @@ public:
     QTimer tick;
     QElapsedTimer tickClock;
     double firstFrameMs = -1;
+    double firstListedMs = -1;
     double listedModelMs = -1;
+    QSet<QUuid> loggedIds;
     double listedMs = -1;
     double loggedMs = -1;
     double stallMaxMs = 0;
+    double stallAtMs = -1;
     double fillStallMaxMs = 0;
     double restStallMaxMs = 0;
     double restCpuStartMs = -1;

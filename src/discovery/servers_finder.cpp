@@ -3,7 +3,9 @@
 #include "core/constants.h"
 #include "platform/multicast_membership.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -17,6 +19,7 @@
 #include <QUdpSocket>
 
 #include <limits>
+#include <utility>
 
 namespace rtu {
 
@@ -44,32 +47,24 @@ class Inbox
 public:
     // Moves what the socket holds into memory, up to the read-ahead limit.
     // A datagram larger than the limit is dropped without being read into a
-    // buffer of its size. Stops when the socket cannot be read for now; a
-    // datagram that could not be read in full closes the socket.
+    // buffer of its size. Stops when the socket cannot be read for now.
     void fill(QUdpSocket &socket, const ServersFinderParameters &parameters)
     {
+        // One byte more than allowed tells an oversized datagram; the
+        // system discards what does not fit.
+        const int limit = parameters.maxDatagramBytes;
+        if (m_buffer.size() != limit + 1)
+            m_buffer = QByteArray(limit + 1, '\0');
         while (m_queue.size() < parameters.readAheadDatagrams && socket.state() == QAbstractSocket::BoundState
                && socket.hasPendingDatagrams()) {
-            const qint64 size = socket.pendingDatagramSize();
-            if (size < 0)
-                return;
-            if (size > parameters.maxDatagramBytes) {
-                // A short read discards the rest of the datagram.
-                char first = 0;
-                if (socket.readDatagram(&first, 1) < 0)
-                    return;
-                continue;
-            }
             Datagram datagram;
-            datagram.data = QByteArray(static_cast<int>(size), '\0');
             const qint64 read =
-                socket.readDatagram(datagram.data.data(), size, &datagram.sender, &datagram.senderPort);
+                socket.readDatagram(m_buffer.data(), limit + 1, &datagram.sender, &datagram.senderPort);
             if (read < 0)
                 return;
-            if (read < size) {
-                socket.close();
-                return;
-            }
+            if (read > limit)
+                continue;
+            datagram.data = QByteArray(m_buffer.constData(), int(read));
             m_queue.enqueue(std::move(datagram));
         }
     }
@@ -82,6 +77,7 @@ public:
 
 private:
     QQueue<Datagram> m_queue;
+    QByteArray m_buffer;
 };
 
 int portFromJson(const QJsonValue &value)
@@ -93,6 +89,9 @@ int portFromJson(const QJsonValue &value)
         return 0;
     return static_cast<int>(number);
 }
+
+// Goes on with datagrams left over from an earlier turn.
+const QEvent::Type kContinueEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // Only these bits make a server look different to the operator; the factory
 // mark comes and goes while a server is being set up.
@@ -113,6 +112,7 @@ public:
     void readRequests();
     void readRequestsOf(QUdpSocket *socket);
     void readAnswers(QUdpSocket *socket);
+    const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
     void processAnswer(BaseServerInfo record, const QString &sender);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
@@ -132,6 +132,25 @@ public:
     QHash<QString, qint64> answeringAddresses;
     QHash<QString, qint64> unknownEntities;
     QHash<QUdpSocket *, Inbox> inboxes;
+    // The answer each address sent last: servers repeat theirs every cycle,
+    // and the same text need not be parsed again.
+    struct LastAnswer
+    {
+        QByteArray datagram;
+        std::optional<BaseServerInfo> record;
+        QString sender;
+        qint64 atMs = 0;
+    };
+    QHash<QHostAddress, LastAnswer> lastAnswers;
+    struct Continuation
+    {
+        QPointer<QUdpSocket> socket;
+        void (Impl::*again)(QUdpSocket *);
+    };
+    QVector<Continuation> continuations;
+
+protected:
+    bool event(QEvent *event) override;
 };
 
 ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &parameters)
@@ -164,6 +183,12 @@ void ServersFinder::Impl::runCycle()
     for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
         if (time - it.value() > parameters.answeringAddressTimeoutMs)
             it = answeringAddresses.erase(it);
+        else
+            ++it;
+    }
+    for (auto it = lastAnswers.begin(); it != lastAnswers.end();) {
+        if (time - it->atMs > parameters.answeringAddressTimeoutMs)
+            it = lastAnswers.erase(it);
         else
             ++it;
     }
@@ -256,22 +281,31 @@ void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(
     inbox.fill(*socket, parameters);
     for (int handled = 0; handled < parameters.datagramsPerTurn && !inbox.isEmpty(); ++handled)
         handle(inbox.take());
-    // The rest waits for the next turn, after the window has had its own.
+    // The rest waits for the next turn, after the window has had its own,
+    // but ahead of what else is queued: answers still in the system's buffer
+    // would be lost if it filled up.
     const bool more = !inbox.isEmpty() || (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams());
     if (!more || inbox.continuationPosted)
         return;
     inbox.continuationPosted = true;
-    const QPointer<QUdpSocket> guarded(socket);
-    QMetaObject::invokeMethod(
-        this,
-        [this, guarded, again]() {
-            const auto found = inboxes.find(guarded.data());
-            if (!guarded || found == inboxes.end())
-                return;
-            found->continuationPosted = false;
-            (this->*again)(guarded.data());
-        },
-        Qt::QueuedConnection);
+    continuations.append({QPointer<QUdpSocket>(socket), again});
+    if (continuations.size() == 1)
+        QCoreApplication::postEvent(this, new QEvent(kContinueEvent), Qt::HighEventPriority);
+}
+
+bool ServersFinder::Impl::event(QEvent *event)
+{
+    if (event->type() != kContinueEvent)
+        return QObject::event(event);
+    const QVector<Continuation> due = std::exchange(continuations, {});
+    for (const Continuation &continuation : due) {
+        const auto found = inboxes.find(continuation.socket.data());
+        if (!continuation.socket || found == inboxes.end())
+            continue;
+        found->continuationPosted = false;
+        (this->*continuation.again)(continuation.socket.data());
+    }
+    return true;
 }
 
 void ServersFinder::Impl::readRequests()
@@ -304,9 +338,27 @@ void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
 void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
     handlePending(socket, &Impl::readAnswers, [this](const Datagram &datagram) {
-        if (std::optional<BaseServerInfo> record = ServersFinder::parseAnswer(datagram.data))
-            processAnswer(*record, datagram.sender.toString());
+        QString sender;
+        if (const std::optional<BaseServerInfo> &record = parsed(datagram, &sender))
+            processAnswer(*record, sender);
     });
+}
+
+const std::optional<BaseServerInfo> &ServersFinder::Impl::parsed(const Datagram &datagram, QString *sender)
+{
+    // Bounded: a flood from many addresses only empties it.
+    if (lastAnswers.size() >= parameters.maxServers && !lastAnswers.contains(datagram.sender))
+        lastAnswers.clear();
+    LastAnswer &last = lastAnswers[datagram.sender];
+    last.atMs = now();
+    if (last.sender.isEmpty())
+        last.sender = datagram.sender.toString();
+    *sender = last.sender;
+    if (last.datagram.isNull() || last.datagram != datagram.data) {
+        last.datagram = datagram.data;
+        last.record = ServersFinder::parseAnswer(datagram.data);
+    }
+    return last.record;
 }
 
 void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)

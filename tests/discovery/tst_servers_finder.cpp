@@ -146,6 +146,24 @@ struct Recorder
 
 const int kWaitMs = 8000;
 
+// Runs an action when the event posted to it arrives.
+class TurnEnd : public QObject
+{
+public:
+    explicit TurnEnd(std::function<void()> action) : m_action(std::move(action)) {}
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        m_action();
+        return true;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
 } // namespace
 
 class TestServersFinder : public QObject
@@ -495,18 +513,15 @@ private slots:
         const QString address = QStringLiteral("127.0.0.13");
         QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs);
 
-        // Answers handled per turn of the event loop: a queued call closes each turn.
+        // Answers handled per turn of the event loop: an event posted at the
+        // first answer of a turn closes it (urgent, as the finder's own).
         int inTurn = 0;
         int mostInTurn = 0;
-        bool closing = false;
-        QObject context;
-        connect(m_finder.data(), &ServersFinder::serverDiscovered, &context, [&]() {
-            ++inTurn;
+        TurnEnd turnEnd([&]() { inTurn = 0; });
+        connect(m_finder.data(), &ServersFinder::serverDiscovered, &turnEnd, [&]() {
+            if (inTurn++ == 0)
+                QCoreApplication::postEvent(&turnEnd, new QEvent(QEvent::User), Qt::HighEventPriority);
             mostInTurn = qMax(mostInTurn, inTurn);
-            if (closing)
-                return;
-            closing = true;
-            QMetaObject::invokeMethod(&context, [&]() { inTurn = 0; closing = false; }, Qt::QueuedConnection);
         });
 
         // Valid JSON, but far larger than any answer: dropped unread.

@@ -74,8 +74,9 @@ ListView {
             visible: thisComponent.selectionModel.serversLimitReached
             color: "red"
             wrapMode: Text.Wrap
-            text: qsTr("Too many servers: only the first %1 found are listed")
-                .arg(thisComponent.selectionModel.serversCount)
+            // Laid out only when shown: the count changes with every server found.
+            text: visible ? qsTr("Too many servers: only the first %1 found are listed")
+                            .arg(thisComponent.selectionModel.serversCount) : ""
         }
 
         SelectAllBox {

@@ -104,6 +104,7 @@ public:
         // watching costs the tool next to nothing.
         connect(model, &QAbstractItemModel::dataChanged, this,
                 [this](const QModelIndex &first, const QModelIndex &last, const QVector<int> &roles) {
+                    restRowsChanged += atRest() ? last.row() - first.row() + 1 : 0;
                     if (!roles.isEmpty() && !roles.contains(ServersSelectionModel::LoggedInRole))
                         return;
                     for (int row = first.row(); row <= last.row(); ++row) {
@@ -132,8 +133,15 @@ public:
 
     double now() const { return startOffsetMs + sinceMain.nsecsElapsed() / 1e6; }
 
+    bool atRest() const
+    {
+        const double at = now();
+        return at >= options.restFromS * 1000.0 && at <= options.restToS * 1000.0;
+    }
+
     void onFrame()
     {
+        restFrames += atRest() ? 1 : 0;
         if (firstFrameMs < 0)
             firstFrameMs = now();
         if (listedModelMs >= 0 && listedMs < 0)
@@ -229,6 +237,8 @@ public:
             {QStringLiteral("restStallMaxMs"), restStallMaxMs},
             {QStringLiteral("restCpuPercent"),
              restCpuEndMs >= 0 && restCpuStartMs >= 0 ? (restCpuEndMs - restCpuStartMs) / (restSeconds * 10.0) : -1},
+            {QStringLiteral("restFrames"), restFrames},
+            {QStringLiteral("restRowsChanged"), restRowsChanged},
             {QStringLiteral("vmHwmKiB"), double(statusKiB("VmHWM"))},
             {QStringLiteral("vmRssKiB"), double(statusKiB("VmRSS"))},
             {QStringLiteral("threads"), double(statusKiB("Threads"))},
@@ -258,6 +268,8 @@ public:
     QTimer tick;
     QElapsedTimer tickClock;
     double firstFrameMs = -1;
+    int restFrames = 0;
+    int restRowsChanged = 0;
     double firstListedMs = -1;
     double listedModelMs = -1;
     QSet<QUuid> loggedIds;

@@ -31,7 +31,7 @@ struct ServersFinderParameters
     int maxDatagramBytes = 8 * 1024;
     // Datagrams handled per socket in one turn of the event loop; the rest
     // wait for the next turn, so that a flood cannot stall the window.
-    int datagramsPerTurn = 256;
+    int datagramsPerTurn = 128;
     // Datagrams read ahead into memory per socket, so that the system's
     // buffer does not overflow while earlier answers are handled.
     int readAheadDatagrams = 8192;

@@ -378,8 +378,8 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("feed, fleet or scale"), QStringLiteral("mode"),
-                                        QStringLiteral("feed"));
+    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("feed, fleet or scale"),
+                                        QStringLiteral("mode"), QStringLiteral("feed"));
     const QCommandLineOption serversOption(QStringLiteral("servers"), QStringLiteral("fleet size"), QStringLiteral("n"),
                                            QStringLiteral("1000"));
     const QCommandLineOption systemsOption(QStringLiteral("systems"), QStringLiteral("systems"), QStringLiteral("k"),

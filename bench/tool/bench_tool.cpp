@@ -326,7 +326,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_tool opens sockets: run it inside scripts/netns.sh\n");
         return 2;
     }
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    const QList<QObject *> roots = engine.rootObjects();
+    auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
     if (!window) {
         std::fprintf(stderr, "bench_tool: the main window did not load\n");
         return 1;

@@ -284,7 +284,8 @@ void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(
     // The rest waits for the next turn, after the window has had its own,
     // but ahead of what else is queued: answers still in the system's buffer
     // would be lost if it filled up.
-    const bool more = !inbox.isEmpty() || (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams());
+    const bool more = !inbox.isEmpty()
+                      || (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams());
     if (!more || inbox.continuationPosted)
         return;
     inbox.continuationPosted = true;

@@ -3,11 +3,16 @@
 // and, in the real run, the fleet): run it inside the private namespace.
 //   scripts/netns.sh build/bin/bench_selection_model --mode feed [--servers N] [--cycles C]
 //   scripts/netns.sh build/bin/bench_selection_model --mode fleet [--servers N] [--seconds S]
+//   scripts/netns.sh build/bin/bench_selection_model --mode scale [--servers N] [--step K]
 
 #include "discovery/servers_finder.h"
 #include "models/servers_selection_model.h"
 #include "peer_sim.h"
+#include "platform/multicast_membership.h"
 #include "private_network.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -270,6 +275,102 @@ int runFleet(int servers, int systems, int seconds)
     return 0;
 }
 
+// What a host inventing ids costs per step of new ids as the list grows:
+// through the finder (answers on the wire to reports) and through the model
+// (one system name for all, and a name of its own for each). The limits are
+// raised above the sizes measured; logins stay queued, since the event loop
+// does not run while the model is fed.
+int scale(int total, int step)
+{
+    auto answer = [](const QUuid &id, const QString &systemName) {
+        return QJsonDocument(QJsonObject{{QStringLiteral("application"), QStringLiteral("Media Server")},
+                                         {QStringLiteral("id"), id.toString()},
+                                         {QStringLiteral("name"), QStringLiteral("Fake")},
+                                         {QStringLiteral("systemName"), systemName},
+                                         {QStringLiteral("port"), 1},
+                                         {QStringLiteral("flags"), QString()}})
+            .toJson(QJsonDocument::Compact);
+    };
+
+    // The finder: a fake host on the group learns where the finder asks from,
+    // then answers with new ids, one step at a time.
+    ServersFinderParameters parameters;
+    QUdpSocket host;
+    host.bind(QHostAddress(QHostAddress::AnyIPv4), 0, QUdpSocket::ShareAddress);
+    parameters.port = host.localPort();
+    parameters.cycleIntervalMs = 200;
+    parameters.serverTimeoutMs = 3600 * 1000;
+    parameters.answeringAddressTimeoutMs = 3600 * 1000;
+    parameters.maxServers = total + step;
+    platform::joinMulticastGroup(host.socketDescriptor(), parameters.multicastGroup, QStringLiteral("127.0.0.1"));
+    QHostAddress finderAddress;
+    quint16 finderPort = 0;
+    QObject::connect(&host, &QUdpSocket::readyRead, [&]() {
+        while (host.hasPendingDatagrams()) {
+            QHostAddress sender;
+            quint16 port = 0;
+            QByteArray datagram(int(host.pendingDatagramSize()), '\0');
+            host.readDatagram(datagram.data(), datagram.size(), &sender, &port);
+            if (datagram == parameters.request) {
+                finderAddress = sender;
+                finderPort = port;
+            }
+        }
+    });
+    ServersFinder::Holder finder = ServersFinder::create(parameters);
+    int reported = 0;
+    QObject::connect(finder.data(), &ServersFinder::serverAdded, [&reported](const BaseServerInfo &) { ++reported; });
+    QElapsedTimer timer;
+    timer.start();
+    while (finderPort == 0 && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QUdpSocket answering;
+    answering.bind(QHostAddress(QStringLiteral("127.0.0.9")), 0);
+    print(QStringLiteral("finder: ms per %1 new ids from one host, by ids known after the step").arg(step));
+    for (int known = step; known <= total; known += step) {
+        timer.restart();
+        for (int index = 0; index < step; ++index)
+            answering.writeDatagram(answer(QUuid::createUuid(), QStringLiteral("Flood")), finderAddress, finderPort);
+        while (reported < known && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        print(QStringLiteral("  %1: %2 ms%3")
+                  .arg(known, 6)
+                  .arg(elapsedMs(timer), 9, 'f', 1)
+                  .arg(reported < known ? QStringLiteral(" (only %1 reported)").arg(reported) : QString()));
+    }
+
+    for (const bool distinct : {false, true}) {
+        ServersSelectionTiming timing;
+        timing.maxServers = total + step;
+        ServersSelectionModel model(nullptr, timing);
+        print(QStringLiteral("model, %1: ms per %2 new ids, by ids listed after the step")
+                  .arg(distinct ? QStringLiteral("a system name each") : QStringLiteral("one system name"))
+                  .arg(step));
+        int index = 0;
+        for (int known = step; known <= total; known += step) {
+            QVector<BaseServerInfo> fresh;
+            for (; index < known; ++index) {
+                BaseServerInfo info;
+                info.id = QUuid::createUuid();
+                info.name = QStringLiteral("Fake");
+                info.systemName = distinct ? QStringLiteral("System %1").arg(qHash(info.id)) : QStringLiteral("Flood");
+                info.hostAddress = QStringLiteral("127.0.0.9");
+                info.port = 1;
+                fresh.append(info);
+            }
+            timer.restart();
+            for (const BaseServerInfo &info : qAsConst(fresh))
+                model.addServer(info);
+            print(QStringLiteral("  %1: %2 ms (rows %3)")
+                      .arg(known, 6)
+                      .arg(elapsedMs(timer), 9, 'f', 1)
+                      .arg(model.rowCount()));
+        }
+    }
+    print(QStringLiteral("peak RSS: %1 KiB").arg(peakRssKb()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -277,8 +378,8 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("feed or fleet"), QStringLiteral("mode"),
-                                        QStringLiteral("feed"));
+    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("feed, fleet or scale"),
+                                        QStringLiteral("mode"), QStringLiteral("feed"));
     const QCommandLineOption serversOption(QStringLiteral("servers"), QStringLiteral("fleet size"), QStringLiteral("n"),
                                            QStringLiteral("1000"));
     const QCommandLineOption systemsOption(QStringLiteral("systems"), QStringLiteral("systems"), QStringLiteral("k"),
@@ -287,7 +388,9 @@ int main(int argc, char *argv[])
                                           QStringLiteral("50"));
     const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("length of the fleet run"),
                                            QStringLiteral("s"), QStringLiteral("50"));
-    parser.addOptions({modeOption, serversOption, systemsOption, cyclesOption, secondsOption});
+    const QCommandLineOption stepOption(QStringLiteral("step"), QStringLiteral("new ids per timed step (scale)"),
+                                        QStringLiteral("k"), QStringLiteral("2000"));
+    parser.addOptions({modeOption, serversOption, systemsOption, cyclesOption, secondsOption, stepOption});
     parser.process(application);
 
     if (!test::insidePrivateNetwork()) {
@@ -298,5 +401,7 @@ int main(int argc, char *argv[])
     const int systems = qMax(1, parser.value(systemsOption).toInt());
     if (parser.value(modeOption) == QLatin1String("fleet"))
         return runFleet(servers, systems, parser.value(secondsOption).toInt());
+    if (parser.value(modeOption) == QLatin1String("scale"))
+        return scale(servers, qMax(1, parser.value(stepOption).toInt()));
     return feed(servers, systems, parser.value(cyclesOption).toInt());
 }

@@ -3,19 +3,23 @@
 #include "core/constants.h"
 #include "platform/multicast_membership.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QTimer>
 #include <QUdpSocket>
 
 #include <limits>
+#include <utility>
 
 namespace rtu {
 
@@ -35,55 +39,46 @@ struct Datagram
     quint16 senderPort = 0;
 };
 
-// Takes one pending datagram; empty when the socket has nothing readable now
-// (the handler stops and tries again on the next signal or cycle).
-std::optional<Datagram> readDatagram(QUdpSocket &socket)
+// Datagrams of one socket, read ahead of their handling. Reading is cheap and
+// keeps the system's buffer from overflowing while a thousand answers arrive
+// at once; handling them is what costs, and is bounded per turn.
+class Inbox
 {
-    const qint64 size = socket.pendingDatagramSize();
-    if (size < 0)
-        return std::nullopt;
-    Datagram datagram;
-    datagram.data = QByteArray(static_cast<int>(size), '\0');
-    const qint64 read = socket.readDatagram(datagram.data.data(), size, &datagram.sender, &datagram.senderPort);
-    if (read < 0)
-        return std::nullopt;
-    if (read < size) {
-        socket.close();
-        return std::nullopt;
-    }
-    return datagram;
-}
-
-// Handles every datagram the socket holds, in arrival order. Before each one
-// it moves whatever else has arrived into memory: the receivers of the
-// finder's signals may be slow, and while they run the system drops what no
-// longer fits the socket's buffer. Stops early when the socket cannot be read
-// for now.
-template <typename Handler>
-void drain(QUdpSocket &socket, Handler handle)
-{
-    constexpr qint64 queueLimitBytes = 16 * 1024 * 1024; // a flood of large datagrams waits in the socket
-    QQueue<Datagram> queue;
-    qint64 queuedBytes = 0;
-    bool readable = true;
-    for (;;) {
-        while (readable && queuedBytes < queueLimitBytes && socket.state() == QAbstractSocket::BoundState
+public:
+    // Moves what the socket holds into memory, up to the read-ahead limit.
+    // A datagram larger than the limit is dropped without being read into a
+    // buffer of its size. Stops when the socket cannot be read for now.
+    void fill(QUdpSocket &socket, const ServersFinderParameters &parameters)
+    {
+        // One byte more than allowed tells an oversized datagram; the
+        // system discards what does not fit.
+        const int limit = parameters.maxDatagramBytes;
+        if (m_buffer.size() != limit + 1)
+            m_buffer = QByteArray(limit + 1, '\0');
+        while (m_queue.size() < parameters.readAheadDatagrams && socket.state() == QAbstractSocket::BoundState
                && socket.hasPendingDatagrams()) {
-            std::optional<Datagram> datagram = readDatagram(socket);
-            if (datagram) {
-                queuedBytes += datagram->data.size();
-                queue.enqueue(std::move(*datagram));
-            } else {
-                readable = false;
-            }
+            Datagram datagram;
+            const qint64 read =
+                socket.readDatagram(m_buffer.data(), limit + 1, &datagram.sender, &datagram.senderPort);
+            if (read < 0)
+                return;
+            if (read > limit)
+                continue;
+            datagram.data = QByteArray(m_buffer.constData(), int(read));
+            m_queue.enqueue(std::move(datagram));
         }
-        if (queue.isEmpty())
-            return;
-        const Datagram next = queue.dequeue();
-        queuedBytes -= next.data.size();
-        handle(next);
     }
-}
+
+    bool isEmpty() const { return m_queue.isEmpty(); }
+    Datagram take() { return m_queue.dequeue(); }
+
+    // Set while a turn to go on with the queue is already scheduled.
+    bool continuationPosted = false;
+
+private:
+    QQueue<Datagram> m_queue;
+    QByteArray m_buffer;
+};
 
 int portFromJson(const QJsonValue &value)
 {
@@ -94,6 +89,9 @@ int portFromJson(const QJsonValue &value)
         return 0;
     return static_cast<int>(number);
 }
+
+// Goes on with datagrams left over from an earlier turn.
+const QEvent::Type kContinueEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // Only these bits make a server look different to the operator; the factory
 // mark comes and goes while a server is being set up.
@@ -109,8 +107,12 @@ public:
     void runCycle();
     void ensureListener();
     void joinGroup(const QHostAddress &address);
+    template <typename Handler>
+    void handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle);
     void readRequests();
+    void readRequestsOf(QUdpSocket *socket);
     void readAnswers(QUdpSocket *socket);
+    const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
     void processAnswer(BaseServerInfo record, const QString &sender);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
@@ -129,6 +131,26 @@ public:
     QHash<QUuid, ServerEntry> servers;
     QHash<QString, qint64> answeringAddresses;
     QHash<QString, qint64> unknownEntities;
+    QHash<QUdpSocket *, Inbox> inboxes;
+    // The answer each address sent last: servers repeat theirs every cycle,
+    // and the same text need not be parsed again.
+    struct LastAnswer
+    {
+        QByteArray datagram;
+        std::optional<BaseServerInfo> record;
+        QString sender;
+        qint64 atMs = 0;
+    };
+    QHash<QHostAddress, LastAnswer> lastAnswers;
+    struct Continuation
+    {
+        QPointer<QUdpSocket> socket;
+        void (Impl::*again)(QUdpSocket *);
+    };
+    QVector<Continuation> continuations;
+
+protected:
+    bool event(QEvent *event) override;
 };
 
 ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &parameters)
@@ -161,6 +183,12 @@ void ServersFinder::Impl::runCycle()
     for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
         if (time - it.value() > parameters.answeringAddressTimeoutMs)
             it = answeringAddresses.erase(it);
+        else
+            ++it;
+    }
+    for (auto it = lastAnswers.begin(); it != lastAnswers.end();) {
+        if (time - it->atMs > parameters.answeringAddressTimeoutMs)
+            it = lastAnswers.erase(it);
         else
             ++it;
     }
@@ -210,6 +238,8 @@ void ServersFinder::Impl::ensureListener()
     // A listener closed after a failed read is replaced like a missing one.
     if (listener && listener->state() == QAbstractSocket::BoundState)
         return;
+    if (listener)
+        inboxes.remove(listener.data());
     listener.reset();
     joinedAddresses.clear();
 
@@ -244,12 +274,53 @@ bool ServersFinder::Impl::isOwnRequest(const QHostAddress &sender, quint16 port)
     return false;
 }
 
+template <typename Handler>
+void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle)
+{
+    Inbox &inbox = inboxes[socket];
+    inbox.fill(*socket, parameters);
+    for (int handled = 0; handled < parameters.datagramsPerTurn && !inbox.isEmpty(); ++handled)
+        handle(inbox.take());
+    // The rest waits for the next turn, after the window has had its own,
+    // but ahead of what else is queued: answers still in the system's buffer
+    // would be lost if it filled up.
+    const bool more = !inbox.isEmpty()
+                      || (socket->state() == QAbstractSocket::BoundState && socket->hasPendingDatagrams());
+    if (!more || inbox.continuationPosted)
+        return;
+    inbox.continuationPosted = true;
+    continuations.append({QPointer<QUdpSocket>(socket), again});
+    if (continuations.size() == 1)
+        QCoreApplication::postEvent(this, new QEvent(kContinueEvent), Qt::HighEventPriority);
+}
+
+bool ServersFinder::Impl::event(QEvent *event)
+{
+    if (event->type() != kContinueEvent)
+        return QObject::event(event);
+    const QVector<Continuation> due = std::exchange(continuations, {});
+    for (const Continuation &continuation : due) {
+        const auto found = inboxes.find(continuation.socket.data());
+        if (!continuation.socket || found == inboxes.end())
+            continue;
+        found->continuationPosted = false;
+        (this->*continuation.again)(continuation.socket.data());
+    }
+    return true;
+}
+
 void ServersFinder::Impl::readRequests()
 {
-    const QSharedPointer<QUdpSocket> socket = listener; // kept alive while its datagrams are handled
-    if (!socket)
+    if (listener)
+        readRequestsOf(listener.data());
+}
+
+void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
+{
+    if (socket != listener.data())
         return;
-    drain(*socket, [this](const Datagram &datagram) {
+    const QSharedPointer<QUdpSocket> keep = listener; // alive while its datagrams are handled
+    handlePending(socket, &Impl::readRequestsOf, [this](const Datagram &datagram) {
         if (isOwnRequest(datagram.sender, datagram.senderPort) || !datagram.data.contains(parameters.request))
             return;
         const QString address = datagram.sender.toString();
@@ -267,10 +338,28 @@ void ServersFinder::Impl::readRequests()
 
 void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
-    drain(*socket, [this](const Datagram &datagram) {
-        if (std::optional<BaseServerInfo> record = ServersFinder::parseAnswer(datagram.data))
-            processAnswer(*record, datagram.sender.toString());
+    handlePending(socket, &Impl::readAnswers, [this](const Datagram &datagram) {
+        QString sender;
+        if (const std::optional<BaseServerInfo> &record = parsed(datagram, &sender))
+            processAnswer(*record, sender);
     });
+}
+
+const std::optional<BaseServerInfo> &ServersFinder::Impl::parsed(const Datagram &datagram, QString *sender)
+{
+    // Bounded: a flood from many addresses only empties it.
+    if (lastAnswers.size() >= parameters.maxServers && !lastAnswers.contains(datagram.sender))
+        lastAnswers.clear();
+    LastAnswer &last = lastAnswers[datagram.sender];
+    last.atMs = now();
+    if (last.sender.isEmpty())
+        last.sender = datagram.sender.toString();
+    *sender = last.sender;
+    if (last.datagram.isNull() || last.datagram != datagram.data) {
+        last.datagram = datagram.data;
+        last.record = ServersFinder::parseAnswer(datagram.data);
+    }
+    return last.record;
 }
 
 void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)
@@ -281,9 +370,12 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
     if (unknownEntities.remove(sender))
         emit owner->unknownRemoved(sender);
 
+    const auto found = servers.find(record.id);
+    // A flood of made-up ids is not followed beyond the limit.
+    if (found == servers.end() && servers.size() >= parameters.maxServers)
+        return;
     emit owner->serverDiscovered(record);
 
-    const auto found = servers.find(record.id);
     if (found == servers.end()) {
         ServerEntry entry;
         entry.lastSeenMs = time;

@@ -26,6 +26,18 @@ struct ServersFinderParameters
     // Room for a thousand answers to one request arriving at once; 0 keeps
     // the system's default.
     int receiveBufferBytes = 4 * 1024 * 1024;
+    // Real answers are about 250 bytes; anything far larger is dropped
+    // unread, so that no host can make the finder parse megabytes.
+    int maxDatagramBytes = 8 * 1024;
+    // Datagrams handled per socket in one turn of the event loop; the rest
+    // wait for the next turn, so that a flood cannot stall the window.
+    int datagramsPerTurn = 128;
+    // Datagrams read ahead into memory per socket, so that the system's
+    // buffer does not overflow while earlier answers are handled.
+    int readAheadDatagrams = 8192;
+    // Live servers followed at most; answers with further ids are ignored
+    // until some fall silent.
+    int maxServers = 10000;
 };
 
 // Finds the servers of the local network by multicast, follows their answers

@@ -36,6 +36,28 @@ ModelChangeHelper::Guard ModelChangeHelper::removeRowsGuard(int first, int last)
     });
 }
 
+void ModelChangeHelper::setMoveActions(const MoveAction &beginMoveRows, const Action &endMoveRows)
+{
+    m_beginMoveRows = beginMoveRows;
+    m_endMoveRows = endMoveRows;
+}
+
+void ModelChangeHelper::setRolesDataChanged(const RolesAction &dataChanged)
+{
+    m_rolesDataChanged = dataChanged;
+}
+
+ModelChangeHelper::Guard ModelChangeHelper::moveRowsGuard(int first, int last, int destination)
+{
+    m_beginMoveRows(first, last, destination);
+    const Action end = m_endMoveRows;
+    const Action layout = m_layoutNotifier;
+    return Guard(nullptr, [end, layout](void *) {
+        end();
+        layout();
+    });
+}
+
 ModelChangeHelper::Guard ModelChangeHelper::resetModelGuard()
 {
     m_beginResetModel();
@@ -46,6 +68,14 @@ ModelChangeHelper::Guard ModelChangeHelper::resetModelGuard()
 void ModelChangeHelper::dataChanged(int first, int last)
 {
     m_dataChanged(first, last);
+}
+
+void ModelChangeHelper::dataChanged(int first, int last, const QVector<int> &roles)
+{
+    if (m_rolesDataChanged)
+        m_rolesDataChanged(first, last, roles);
+    else
+        m_dataChanged(first, last);
 }
 
 } // namespace rtu

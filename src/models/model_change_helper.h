@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -18,6 +19,10 @@ public:
     using RangeAction = std::function<void(int first, int last)>;
     using Action = std::function<void()>;
     using Guard = std::shared_ptr<void>;
+    // Moves the rows first..last to before the row destination (numbered as
+    // before the move).
+    using MoveAction = std::function<void(int first, int last, int destination)>;
+    using RolesAction = std::function<void(int first, int last, const QVector<int> &roles)>;
 
     ModelChangeHelper(const RangeAction &beginInsertRows, const Action &endInsertRows,
                       const RangeAction &beginRemoveRows, const Action &endRemoveRows,
@@ -25,10 +30,16 @@ public:
                       const Action &layoutNotifier, QObject *parent);
     ~ModelChangeHelper() override;
 
+    // Optional: models that move rows or name the changed roles supply these.
+    void setMoveActions(const MoveAction &beginMoveRows, const Action &endMoveRows);
+    void setRolesDataChanged(const RolesAction &dataChanged);
+
     [[nodiscard]] Guard insertRowsGuard(int first, int last);
     [[nodiscard]] Guard removeRowsGuard(int first, int last);
+    [[nodiscard]] Guard moveRowsGuard(int first, int last, int destination);
     [[nodiscard]] Guard resetModelGuard();
     void dataChanged(int first, int last);
+    void dataChanged(int first, int last, const QVector<int> &roles);
 
 private:
     RangeAction m_beginInsertRows;
@@ -39,6 +50,9 @@ private:
     Action m_endResetModel;
     RangeAction m_dataChanged;
     Action m_layoutNotifier;
+    MoveAction m_beginMoveRows;
+    Action m_endMoveRows;
+    RolesAction m_rolesDataChanged;
 };
 
 } // namespace rtu

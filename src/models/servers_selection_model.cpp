@@ -2,13 +2,16 @@
 
 #include "core/constants.h"
 #include "models/model_change_helper.h"
+#include "models/span_tree.h"
 #include "protocol/server_info_manager.h"
 #include "protocol/server_requests.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -22,14 +25,43 @@ enum LoginState {
     Unavailable = 2,
 };
 
+struct SystemEntry;
+
+// What a row last told the views, so that a change announces only the rows
+// and roles whose shown values really changed.
+struct ServerShown
+{
+    QString name;
+    QString displayAddress;
+    QString systemName;
+    QString macAddress;
+    int selectedState = Qt::Unchecked;
+    int port = 0;
+    bool loggedIn = false;
+    bool defaultPassword = false;
+};
+
+struct SystemShown
+{
+    QString name;
+    int selectedState = Qt::Unchecked;
+    int selectedCount = 0;
+    int serversCount = 0;
+    int loggedState = Constants::LoggedToAllServers;
+};
+
 struct ServerEntry
 {
     qint64 refreshedAtMs = 0;
     int selectedState = Qt::Unchecked;
     int loginState = Unavailable;
     ServerInfo info;
+    SystemEntry *system = nullptr;
+    int index = 0; // place among the servers of its system
+    ServerShown shown;
 
     bool selected() const { return selectedState == Qt::Checked; }
+    bool blankPassword() const { return info.hasExtraInfo() && info.extraInfo().password.isEmpty(); }
 };
 
 // Entries are held by pointer: ServerInfo assignment keeps the target's extra
@@ -37,31 +69,129 @@ struct ServerEntry
 // pointers handed out by selectedServers() stay put while rows move.
 using ServerEntryPtr = std::unique_ptr<ServerEntry>;
 
-struct SystemEntry
+// A system and its servers: one block of rows of the span tree.
+struct SystemEntry : SpanTree::Node
 {
-    QString name;
     int selectedCount = 0;
     int loggedCount = 0;
     int rejectedCount = 0;
+    // Logged-in servers whose password is not known yet; a password learnt
+    // for one of them is shared with the others.
+    int blankPasswords = 0;
     std::vector<ServerEntryPtr> servers;
-
-    int rowSpan() const { return 1 + int(servers.size()); }
-};
-
-struct Position
-{
-    SystemEntry *system = nullptr;
-    ServerEntry *server = nullptr; // null on a system row
-    int systemRow = -1;
-    int serverRow = -1;
-
-    explicit operator bool() const { return system != nullptr; }
+    SystemShown shown;
 };
 
 // Servers with the factory flag are grouped under the empty system name.
 QString targetSystemName(const BaseServerInfo &baseInfo)
 {
     return (baseInfo.flags & Constants::IsFactoryFlag) ? QString() : baseInfo.systemName;
+}
+
+QString macAddressText(const ServerEntry &server)
+{
+    const ServerInfo &info = server.info;
+    if (info.hasExtraInfo() && !info.extraInfo().interfaces.isEmpty())
+        return info.extraInfo().interfaces.first().macAddress;
+    return server.loginState == Unavailable ? ServersSelectionModel::tr("Server is unavailable") : QString();
+}
+
+bool hasDefaultPassword(const ServerInfo &info)
+{
+    return info.hasExtraInfo() && defaultPasswords().contains(info.extraInfo().password, Qt::CaseSensitive);
+}
+
+int systemSelectedState(const SystemEntry &system)
+{
+    const int serversCount = int(system.servers.size());
+    if (serversCount == 0 || system.selectedCount == 0)
+        return Qt::Unchecked;
+    return system.selectedCount == serversCount ? Qt::Checked : Qt::PartiallyChecked;
+}
+
+int systemLoggedState(const SystemEntry &system)
+{
+    if (system.rejectedCount == int(system.servers.size()))
+        return Constants::NotLogged;
+    return system.rejectedCount > 0 ? Constants::PartiallyLogged : Constants::LoggedToAllServers;
+}
+
+ServerShown shownOf(const ServerEntry &server)
+{
+    ServerShown shown;
+    const BaseServerInfo &base = server.info.baseInfo();
+    shown.name = base.name;
+    shown.displayAddress = base.displayAddress;
+    shown.systemName = server.system->name();
+    shown.macAddress = macAddressText(server);
+    shown.selectedState = server.selectedState;
+    shown.port = base.port;
+    shown.loggedIn = server.info.hasExtraInfo();
+    shown.defaultPassword = hasDefaultPassword(server.info);
+    return shown;
+}
+
+SystemShown shownOf(const SystemEntry &system)
+{
+    SystemShown shown;
+    shown.name = system.name();
+    shown.selectedState = systemSelectedState(system);
+    shown.selectedCount = system.selectedCount;
+    shown.serversCount = int(system.servers.size());
+    shown.loggedState = systemLoggedState(system);
+    return shown;
+}
+
+using Roles = ServersSelectionModel::Roles;
+
+QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
+{
+    QVector<int> roles;
+    if (before.name != after.name || before.displayAddress != after.displayAddress)
+        roles.append(Roles::NameRole);
+    if (before.selectedState != after.selectedState)
+        roles.append(Roles::SelectedStateRole);
+    if (before.systemName != after.systemName)
+        roles.append(Roles::SystemNameRole);
+    if (before.macAddress != after.macAddress)
+        roles.append(Roles::MacAddressRole);
+    if (before.port != after.port)
+        roles.append(Roles::PortRole);
+    if (before.loggedIn != after.loggedIn)
+        roles.append(Roles::LoggedInRole);
+    if (before.defaultPassword != after.defaultPassword)
+        roles.append(Roles::DefaultPasswordRole);
+    return roles;
+}
+
+QVector<int> changedRoles(const SystemShown &before, const SystemShown &after)
+{
+    QVector<int> roles;
+    if (before.name != after.name) {
+        roles.append(Roles::NameRole);
+        roles.append(Roles::SystemNameRole);
+    }
+    if (before.selectedState != after.selectedState)
+        roles.append(Roles::SelectedStateRole);
+    if (before.selectedCount != after.selectedCount)
+        roles.append(Roles::SelectedServersCountRole);
+    if (before.serversCount != after.serversCount)
+        roles.append(Roles::ServersCountRole);
+    if (before.loggedState != after.loggedState)
+        roles.append(Roles::LoggedStateRole);
+    return roles;
+}
+
+// False when the difference does not fit: absurd clock readings must not
+// overflow.
+bool subtract(qint64 first, qint64 second, qint64 *result)
+{
+    constexpr qint64 lowest = std::numeric_limits<qint64>::min();
+    constexpr qint64 highest = std::numeric_limits<qint64>::max();
+    if ((second > 0 && first < lowest + second) || (second < 0 && first > highest + second))
+        return false;
+    *result = first - second;
+    return true;
 }
 
 } // namespace
@@ -72,50 +202,65 @@ public:
     Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing);
 
     // Locating entries
-    struct RowEntry
+    ServerEntry *find(const QUuid &id) const { return byId.value(id); }
+    int systemRows() const { return order.totalSpan(); }
+    int rowOf(const SystemEntry &system) const { return order.firstRowOf(&system); }
+    int rowOf(const ServerEntry &server) const { return rowOf(*server.system) + 1 + server.index; }
+    SystemEntry *systemAtRow(int row, ServerEntry **server) const;
+    SystemEntry *firstSystem() const { return static_cast<SystemEntry *>(order.first()); }
+    static SystemEntry *nextSystem(const SystemEntry *system)
     {
-        int system;
-        int server; // -1 on a system row
-    };
-    const std::vector<RowEntry> &rowTable() const;
-    void rowsMoved() { rowTableValid = false; }
-    int systemRows() const;
-    Position positionOfRow(int row) const;
-    Position positionOfId(const QUuid &id) const;
-    int indexOfSystem(const QString &name) const;
-    int rowOfSystem(int systemIndex) const;
-    int totalSelected() const;
+        return static_cast<SystemEntry *>(SpanTree::next(system));
+    }
+
+    // Counting: every change of a server's state goes between these two, so
+    // that the counts of its system always match its servers.
+    void uncount(ServerEntry &server);
+    void count(ServerEntry &server);
 
     // Structure
-    void add(const ServerInfo &info, int selectedState);
-    bool remove(const QUuid &id, bool dropEmptySystem);
+    qint64 nextRefreshSlot();
+    SystemEntry *createSystem(const QString &name);
+    void dropSystem(SystemEntry &system);
+    void add(const BaseServerInfo &baseInfo);
+    void removeAll(const IDsVector &ids);
     void change(const BaseServerInfo &baseInfo, bool markOutdated);
+    void moveServer(ServerEntry &server, SystemEntry &target);
     void addUnknown(const QString &address);
     void removeUnknown(const QString &address);
+
+    // Announcing what the views show
+    void announce(ServerEntry &server);
+    void announce(SystemEntry &system);
+    void announceAll();
+    void notifyLayout();
 
     // Server data
     void onLoginSuccess(const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host);
     void onLoginFailed(const QUuid &id, int errorCode);
-    void ensureExtraInfo(const Position &position);
-    void updatePassword(const Position &position, const QString &password);
-    void updateTime(const Position &position, qint64 utcDateTimeMs, const QByteArray &timeZoneId,
-                    qint64 timestampMs);
-    void updateInterfaces(const Position &position, const InterfaceInfoList &interfaces, const QString &host);
-    Position selectForUpdate(const QUuid &id);
+    void ensureExtraInfo(ServerEntry &server);
+    void updatePassword(ServerEntry &server, const QString &password);
+    void updateTime(ServerEntry &server, qint64 utcDateTimeMs, const QByteArray &timeZoneId, qint64 timestampMs);
+    void updateInterfaces(ServerEntry &server, const InterfaceInfoList &interfaces, const QString &host);
+    ServerEntry *selectForUpdate(const QUuid &id);
     void markOutdated();
 
     // Selection
     class RefreshCollector;
     void changeSelection(int row, bool selectOnly, bool emitSignal, RefreshCollector *collector);
+    void setSelected(ServerEntry &server, bool selected);
     void selectFromList(int row, bool selectOnly);
-    void announceAllSystemRows();
 
     QVariant systemData(const SystemEntry &system, int role) const;
-    QVariant serverData(const SystemEntry &system, const ServerEntry &server, int role) const;
+    QVariant serverData(const ServerEntry &server, int role) const;
 
     ServersSelectionModel *const owner;
     ModelChangeHelper *const helper;
-    std::vector<SystemEntry> systems;
+    // The systems in row order; they own their servers.
+    SpanTree order;
+    QHash<QString, SystemEntry *> systemsByName;
+    QHash<QUuid, ServerEntry *> byId;
+    int selectedTotal = 0;
     ServerInfoManager *const manager;
     bool selectionOutdated = false;
     const ServerInfoManager::LoginSuccessCallback successHandler;
@@ -123,13 +268,13 @@ public:
     QStringList unknownEntities;
 
     const ServersSelectionTiming timing;
-    // What each system or server row shows, rebuilt after the rows moved, so
-    // that views reading a thousand rows do not walk the systems each time.
-    mutable std::vector<RowEntry> rows;
-    mutable bool rowTableValid = false;
     // Monotonic, so that a change of the workstation's clock cannot hold
     // back the refresh of a server.
     QElapsedTimer clock;
+    // Servers added together get their first refreshes spread out rather
+    // than all due in one turn.
+    qint64 lastRefreshSlot = std::numeric_limits<qint64>::min();
+    bool layoutPending = false;
 };
 
 // Gathers newly selected servers and refreshes them all with one request
@@ -153,6 +298,42 @@ private:
     QVector<ServerInfo> m_servers;
 };
 
+// Several rows in a row with the same changed roles go out as one signal.
+class RowChanges
+{
+public:
+    explicit RowChanges(ModelChangeHelper *helper) : m_helper(helper) {}
+    ~RowChanges() { flush(); }
+    RowChanges(const RowChanges &) = delete;
+    RowChanges &operator=(const RowChanges &) = delete;
+
+    void add(int row, const QVector<int> &roles)
+    {
+        if (roles.isEmpty())
+            return;
+        if (m_first >= 0 && row == m_last + 1 && roles == m_roles) {
+            m_last = row;
+            return;
+        }
+        flush();
+        m_first = m_last = row;
+        m_roles = roles;
+    }
+
+    void flush()
+    {
+        if (m_first >= 0)
+            m_helper->dataChanged(m_first, m_last, m_roles);
+        m_first = m_last = -1;
+    }
+
+private:
+    ModelChangeHelper *const m_helper;
+    int m_first = -1;
+    int m_last = -1;
+    QVector<int> m_roles;
+};
+
 ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelper *helper,
                                   const ServersSelectionTiming &timing)
     : QObject(owner), owner(owner), helper(helper), manager(new ServerInfoManager(this)),
@@ -168,203 +349,239 @@ ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelpe
     });
 }
 
-const std::vector<ServersSelectionModel::Impl::RowEntry> &ServersSelectionModel::Impl::rowTable() const
+SystemEntry *ServersSelectionModel::Impl::systemAtRow(int row, ServerEntry **server) const
 {
-    if (!rowTableValid) {
-        rows.clear();
-        for (size_t system = 0; system < systems.size(); ++system) {
-            rows.push_back({int(system), -1});
-            for (size_t server = 0; server < systems[system].servers.size(); ++server)
-                rows.push_back({int(system), int(server)});
-        }
-        rowTableValid = true;
+    *server = nullptr;
+    if (row < 0 || row >= systemRows())
+        return nullptr;
+    int offset = 0;
+    auto *system = static_cast<SystemEntry *>(order.nodeAtRow(row, &offset));
+    if (system && offset > 0)
+        *server = system->servers[size_t(offset - 1)].get();
+    return system;
+}
+
+void ServersSelectionModel::Impl::uncount(ServerEntry &server)
+{
+    SystemEntry &system = *server.system;
+    if (server.loginState == LoggedIn)
+        --system.loggedCount;
+    else if (server.loginState == PasswordRejected)
+        --system.rejectedCount;
+    if (server.selected()) {
+        --system.selectedCount;
+        --selectedTotal;
     }
-    return rows;
+    if (server.blankPassword())
+        --system.blankPasswords;
 }
 
-int ServersSelectionModel::Impl::systemRows() const
+void ServersSelectionModel::Impl::count(ServerEntry &server)
 {
-    return int(rowTable().size());
-}
-
-Position ServersSelectionModel::Impl::positionOfRow(int row) const
-{
-    Position result;
-    const std::vector<RowEntry> &table = rowTable();
-    if (row < 0 || row >= int(table.size()))
-        return result;
-    const RowEntry &entry = table[row];
-    const SystemEntry &system = systems[entry.system];
-    result.system = const_cast<SystemEntry *>(&system);
-    result.systemRow = row - (entry.server + 1);
-    if (entry.server >= 0) {
-        result.server = system.servers[entry.server].get();
-        result.serverRow = row;
-    }
-    return result;
-}
-
-Position ServersSelectionModel::Impl::positionOfId(const QUuid &id) const
-{
-    int systemRow = 0;
-    for (const SystemEntry &system : systems) {
-        for (size_t index = 0; index < system.servers.size(); ++index) {
-            if (system.servers[index]->info.baseInfo().id == id) {
-                Position result;
-                result.system = const_cast<SystemEntry *>(&system);
-                result.server = system.servers[index].get();
-                result.systemRow = systemRow;
-                result.serverRow = systemRow + 1 + int(index);
-                return result;
-            }
-        }
-        systemRow += system.rowSpan();
-    }
-    return Position();
-}
-
-int ServersSelectionModel::Impl::indexOfSystem(const QString &name) const
-{
-    for (size_t index = 0; index < systems.size(); ++index) {
-        if (systems[index].name == name)
-            return int(index);
-    }
-    return -1;
-}
-
-int ServersSelectionModel::Impl::rowOfSystem(int systemIndex) const
-{
-    int row = 0;
-    for (int index = 0; index < systemIndex; ++index)
-        row += systems[index].rowSpan();
-    return row;
-}
-
-int ServersSelectionModel::Impl::totalSelected() const
-{
-    int total = 0;
-    for (const SystemEntry &system : systems)
-        total += system.selectedCount;
-    return total;
-}
-
-void ServersSelectionModel::Impl::add(const ServerInfo &info, int selectedState)
-{
-    const QString name = targetSystemName(info.baseInfo());
-    int systemIndex = indexOfSystem(name);
-    if (systemIndex < 0) {
-        const auto place = std::find_if(systems.begin(), systems.end(), [&name](const SystemEntry &system) {
-            return QString::compare(system.name, name, Qt::CaseInsensitive) >= 0;
-        });
-        systemIndex = int(place - systems.begin());
-        const int row = rowOfSystem(systemIndex);
-        auto guard = helper->insertRowsGuard(row, row);
-        SystemEntry entry;
-        entry.name = name;
-        systems.insert(systems.begin() + systemIndex, std::move(entry));
-        rowsMoved();
-    }
-
-    const int systemRow = rowOfSystem(systemIndex);
-    SystemEntry &system = systems[systemIndex];
-    auto server = std::make_unique<ServerEntry>();
-    server->refreshedAtMs = clock.elapsed();
-    server->selectedState = selectedState;
-    server->loginState = info.hasExtraInfo() ? LoggedIn : Unavailable;
-    server->info = info;
-    const int serverRow = systemRow + system.rowSpan();
-    {
-        auto guard = helper->insertRowsGuard(serverRow, serverRow);
-        system.servers.push_back(std::move(server));
-        rowsMoved();
-    }
-    if (info.hasExtraInfo())
+    SystemEntry &system = *server.system;
+    if (server.loginState == LoggedIn)
         ++system.loggedCount;
-    if (selectedState == Qt::Checked)
+    else if (server.loginState == PasswordRejected)
+        ++system.rejectedCount;
+    if (server.selected()) {
         ++system.selectedCount;
-    helper->dataChanged(systemRow, systemRow);
+        ++selectedTotal;
+    }
+    if (server.blankPassword())
+        ++system.blankPasswords;
+}
 
-    if (!info.hasExtraInfo())
-        manager->loginWithKnownPasswords(info.baseInfo(), successHandler, failedHandler);
+qint64 ServersSelectionModel::Impl::nextRefreshSlot()
+{
+    // A thousand servers found at once come due over one throttle period.
+    const qint64 spacing = timing.refreshThrottleMs / 1000;
+    const qint64 now = clock.elapsed();
+    lastRefreshSlot = lastRefreshSlot > now - spacing ? lastRefreshSlot + spacing : now;
+    return lastRefreshSlot;
+}
+
+SystemEntry *ServersSelectionModel::Impl::createSystem(const QString &name)
+{
+    const int position = order.lowerBound(name);
+    const int row = order.firstRowAt(position);
+    auto guard = helper->insertRowsGuard(row, row);
+    auto *system = new SystemEntry;
+    order.insert(system, position, name, 1);
+    systemsByName.insert(name, system);
+    system->shown = shownOf(*system);
+    return system;
+}
+
+void ServersSelectionModel::Impl::dropSystem(SystemEntry &system)
+{
+    const int row = rowOf(system);
+    auto guard = helper->removeRowsGuard(row, row);
+    systemsByName.remove(system.name());
+    order.erase(&system);
+}
+
+void ServersSelectionModel::Impl::add(const BaseServerInfo &baseInfo)
+{
+    if (byId.contains(baseInfo.id) || byId.size() >= timing.maxServers)
+        return;
+    const QString name = targetSystemName(baseInfo);
+    SystemEntry *system = systemsByName.value(name);
+    if (!system)
+        system = createSystem(name);
+
+    auto server = std::make_unique<ServerEntry>();
+    server->refreshedAtMs = nextRefreshSlot();
+    server->loginState = Unavailable;
+    server->info = ServerInfo(baseInfo);
+    server->system = system;
+    server->index = int(system->servers.size());
+    ServerEntry *const added = server.get();
+    {
+        const int row = rowOf(*system) + system->span();
+        auto guard = helper->insertRowsGuard(row, row);
+        system->servers.push_back(std::move(server));
+        byId.insert(baseInfo.id, added);
+        order.setSpan(system, system->span() + 1);
+        count(*added);
+        added->shown = shownOf(*added);
+    }
+    announce(*system);
+
+    manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
     emit owner->serversCountChanged();
 }
 
-bool ServersSelectionModel::Impl::remove(const QUuid &id, bool dropEmptySystem)
+void ServersSelectionModel::Impl::removeAll(const IDsVector &ids)
 {
-    const int selectedBefore = totalSelected();
-    const Position position = positionOfId(id);
-    if (!position)
-        return false;
-
-    SystemEntry &system = *position.system;
+    struct Doomed
     {
-        auto guard = helper->removeRowsGuard(position.serverRow, position.serverRow);
-        if (position.server->selected())
-            --system.selectedCount;
-        if (position.server->loginState == LoggedIn)
-            --system.loggedCount;
-        else if (position.server->loginState == PasswordRejected)
-            --system.rejectedCount;
-        system.servers.erase(system.servers.begin() + (position.serverRow - position.systemRow - 1));
-        rowsMoved();
+        ServerEntry *server;
+        int row;
+    };
+    std::vector<Doomed> doomed;
+    doomed.reserve(size_t(ids.size()));
+    for (const QUuid &id : ids) {
+        if (ServerEntry *server = find(id))
+            doomed.push_back({server, rowOf(*server)});
     }
+    // From the bottom up, so that the rows still to go keep their numbers;
+    // neighbouring rows of one system go out as one range.
+    std::sort(doomed.begin(), doomed.end(), [](const Doomed &a, const Doomed &b) { return a.row > b.row; });
+    doomed.erase(std::unique(doomed.begin(), doomed.end(),
+                             [](const Doomed &a, const Doomed &b) { return a.server == b.server; }),
+                 doomed.end());
+    size_t next = 0;
+    while (next < doomed.size()) {
+        SystemEntry &system = *doomed[next].server->system;
+        size_t end = next + 1;
+        while (end < doomed.size() && doomed[end].server->system == &system
+               && doomed[end].row == doomed[end - 1].row - 1)
+            ++end;
+        const int firstIndex = doomed[end - 1].server->index;
+        const int lastIndex = doomed[next].server->index;
+        {
+            auto guard = helper->removeRowsGuard(doomed[end - 1].row, doomed[next].row);
+            for (size_t each = next; each < end; ++each) {
+                uncount(*doomed[each].server);
+                byId.remove(doomed[each].server->info.baseInfo().id);
+            }
+            system.servers.erase(system.servers.begin() + firstIndex, system.servers.begin() + lastIndex + 1);
+            for (size_t index = size_t(firstIndex); index < system.servers.size(); ++index)
+                system.servers[index]->index = int(index);
+            order.setSpan(&system, system.span() - (lastIndex - firstIndex + 1));
+        }
+        if (system.servers.empty())
+            dropSystem(system);
+        else
+            announce(system);
+        next = end;
+    }
+}
 
-    if (!system.servers.empty()) {
-        helper->dataChanged(position.systemRow, position.systemRow);
-    } else if (dropEmptySystem) {
-        auto guard = helper->removeRowsGuard(position.systemRow, position.systemRow);
-        systems.erase(systems.begin() + (&system - systems.data()));
-        rowsMoved();
-    }
-    return selectedBefore > 0 && totalSelected() == 0;
+void ServersSelectionModel::Impl::moveServer(ServerEntry &server, SystemEntry &target)
+{
+    SystemEntry &source = *server.system;
+    if (&source == &target)
+        return;
+    const int from = rowOf(server);
+    const int destination = rowOf(target) + target.span();
+    auto guard = helper->moveRowsGuard(from, from, destination);
+    uncount(server);
+    ServerEntryPtr moving = std::move(source.servers[size_t(server.index)]);
+    source.servers.erase(source.servers.begin() + server.index);
+    for (size_t index = size_t(server.index); index < source.servers.size(); ++index)
+        source.servers[index]->index = int(index);
+    server.system = &target;
+    server.index = int(target.servers.size());
+    target.servers.push_back(std::move(moving));
+    order.setSpan(&source, source.span() - 1);
+    order.setSpan(&target, target.span() + 1);
+    count(server);
 }
 
 void ServersSelectionModel::Impl::change(const BaseServerInfo &baseInfo, bool outdates)
 {
-    Position position = positionOfId(baseInfo.id);
-    if (!position)
+    ServerEntry *const server = find(baseInfo.id);
+    if (!server)
         return;
 
     removeUnknown(baseInfo.hostAddress);
-    ServerEntry &server = *position.server;
-    if (outdates && server.selected() && baseInfo != server.info.baseInfo())
+    if (outdates && server->selected() && baseInfo != server->info.baseInfo())
         markOutdated();
 
     // Where the server belongs is decided by the group it would be added to,
     // so that a factory server never leaves its group behind as an empty
     // system row.
     const QString newSystemName = targetSystemName(baseInfo);
-    if (position.system->name == newSystemName) {
-        server.info.writableBaseInfo() = baseInfo;
-        helper->dataChanged(position.serverRow, position.serverRow);
+    SystemEntry *const source = server->system;
+    if (source->name() == newSystemName) {
+        server->info.writableBaseInfo() = baseInfo;
+        announce(*server);
         return;
     }
 
-    const int selectedState = server.selectedState;
-    const bool targetExists = indexOfSystem(newSystemName) >= 0;
-    if (!targetExists && position.system->servers.size() == 1) {
-        position.system->name = newSystemName;
-        helper->dataChanged(position.systemRow, position.systemRow);
+    // The server goes to the end of its new system as if found anew: the
+    // selection mark stays, the login state is read from the record again.
+    SystemEntry *target = systemsByName.value(newSystemName);
+    if (!target && source->servers.size() == 1) {
+        // The only server of a system renames it in place, even if the
+        // order by name no longer holds.
+        systemsByName.remove(source->name());
+        order.rename(source, newSystemName);
+        systemsByName.insert(newSystemName, source);
+        target = source;
+    } else if (!target) {
+        target = createSystem(newSystemName);
     }
+    moveServer(*server, *target);
 
-    ServerInfo moved(server.info);
-    moved.writableBaseInfo() = baseInfo;
-    remove(baseInfo.id, targetExists);
-    add(moved, selectedState);
+    uncount(*server);
+    server->info.writableBaseInfo() = baseInfo;
+    server->refreshedAtMs = nextRefreshSlot();
+    server->loginState = server->info.hasExtraInfo() ? LoggedIn : Unavailable;
+    count(*server);
+    if (source != target) {
+        if (source->servers.empty())
+            dropSystem(*source);
+        else
+            announce(*source);
+    }
+    announce(*target);
+    announce(*server);
+    if (!server->info.hasExtraInfo())
+        manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
 }
 
 void ServersSelectionModel::Impl::addUnknown(const QString &address)
 {
-    for (const SystemEntry &system : systems) {
-        for (const ServerEntryPtr &server : system.servers) {
-            if (server->info.baseInfo().hostAddress == address)
+    for (const ServerEntry *server : qAsConst(byId)) {
+        if (server->info.baseInfo().hostAddress == address)
+            return;
+        if (!server->info.hasExtraInfo())
+            continue;
+        for (const InterfaceInfo &interface : server->info.extraInfo().interfaces) {
+            if (interface.ip == address)
                 return;
-            if (!server->info.hasExtraInfo())
-                continue;
-            for (const InterfaceInfo &interface : server->info.extraInfo().interfaces) {
-                if (interface.ip == address)
-                    return;
-            }
         }
     }
 
@@ -378,6 +595,8 @@ void ServersSelectionModel::Impl::addUnknown(const QString &address)
 
 void ServersSelectionModel::Impl::removeUnknown(const QString &address)
 {
+    if (unknownEntities.isEmpty())
+        return;
     const int index = unknownEntities.indexOf(address);
     if (index < 0)
         return;
@@ -387,147 +606,215 @@ void ServersSelectionModel::Impl::removeUnknown(const QString &address)
     unknownEntities.removeAt(index);
 }
 
+void ServersSelectionModel::Impl::announce(ServerEntry &server)
+{
+    ServerShown shown = shownOf(server);
+    const QVector<int> roles = changedRoles(server.shown, shown);
+    if (roles.isEmpty())
+        return;
+    server.shown = std::move(shown);
+    const int row = rowOf(server);
+    helper->dataChanged(row, row, roles);
+}
+
+void ServersSelectionModel::Impl::announce(SystemEntry &system)
+{
+    SystemShown shown = shownOf(system);
+    const QVector<int> roles = changedRoles(system.shown, shown);
+    if (roles.isEmpty())
+        return;
+    system.shown = std::move(shown);
+    const int row = rowOf(system);
+    helper->dataChanged(row, row, roles);
+    // A renamed system changes what its server rows say too.
+    if (roles.contains(Roles::SystemNameRole)) {
+        for (const ServerEntryPtr &server : system.servers)
+            announce(*server);
+    }
+}
+
+void ServersSelectionModel::Impl::announceAll()
+{
+    RowChanges changes(helper);
+    int row = 0;
+    for (SystemEntry *system = firstSystem(); system; system = nextSystem(system)) {
+        SystemShown systemShown = shownOf(*system);
+        changes.add(row++, changedRoles(system->shown, systemShown));
+        system->shown = std::move(systemShown);
+        for (const ServerEntryPtr &server : system->servers) {
+            ServerShown serverShown = shownOf(*server);
+            changes.add(row++, changedRoles(server->shown, serverShown));
+            server->shown = std::move(serverShown);
+        }
+    }
+}
+
+void ServersSelectionModel::Impl::notifyLayout()
+{
+    // Views relayout once for everything that changed in this turn.
+    if (layoutPending)
+        return;
+    layoutPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this]() {
+            layoutPending = false;
+            emit owner->layoutChanged();
+        },
+        Qt::QueuedConnection);
+}
+
 void ServersSelectionModel::Impl::onLoginSuccess(const QUuid &id, const ExtraServerInfo &extraInfo,
                                                  const QString &host)
 {
-    const Position position = positionOfId(id);
-    if (!position)
+    ServerEntry *const server = find(id);
+    if (!server)
         return;
-    updatePassword(position, extraInfo.password);
-    updateTime(position, extraInfo.utcDateTimeMs, extraInfo.timeZoneId, extraInfo.timestampMs);
-    updateInterfaces(position, extraInfo.interfaces, host);
-    helper->dataChanged(position.serverRow, position.serverRow);
+    updatePassword(*server, extraInfo.password);
+    updateTime(*server, extraInfo.utcDateTimeMs, extraInfo.timeZoneId, extraInfo.timestampMs);
+    updateInterfaces(*server, extraInfo.interfaces, host);
+    announce(*server);
 }
 
 void ServersSelectionModel::Impl::onLoginFailed(const QUuid &id, int errorCode)
 {
-    const Position position = positionOfId(id);
-    if (!position)
+    ServerEntry *const server = find(id);
+    if (!server)
         return;
 
-    SystemEntry &system = *position.system;
-    ServerEntry &server = *position.server;
-    const int newState = errorCode == 401 ? PasswordRejected : Unavailable;
-    const int oldState = server.loginState;
-    bool countsChanged = false;
-    if (oldState == LoggedIn) {
-        --system.loggedCount;
-        countsChanged = true;
-    }
-    if (oldState != PasswordRejected && newState == PasswordRejected) {
-        ++system.rejectedCount;
-        countsChanged = true;
-    } else if (oldState == PasswordRejected && newState == Unavailable) {
-        --system.rejectedCount;
-        countsChanged = true;
-    }
-    if (countsChanged)
-        helper->dataChanged(position.systemRow, position.systemRow);
-
-    server.loginState = newState;
-    server.info.resetExtraInfo();
-    helper->dataChanged(position.serverRow, position.serverRow);
-
-    if (server.selected()) {
-        server.selectedState = Qt::Unchecked;
-        helper->dataChanged(position.serverRow, position.serverRow);
-        --system.selectedCount;
-        helper->dataChanged(position.systemRow, position.systemRow);
-        if (totalSelected() == 0)
-            emit owner->selectionChanged();
-    }
+    const bool wasSelected = server->selected();
+    uncount(*server);
+    server->loginState = errorCode == 401 ? PasswordRejected : Unavailable;
+    server->info.resetExtraInfo();
+    server->selectedState = Qt::Unchecked;
+    count(*server);
+    announce(*server->system);
+    announce(*server);
+    if (wasSelected && selectedTotal == 0)
+        emit owner->selectionChanged();
 }
 
-void ServersSelectionModel::Impl::ensureExtraInfo(const Position &position)
+void ServersSelectionModel::Impl::ensureExtraInfo(ServerEntry &server)
 {
-    ServerEntry &server = *position.server;
     if (server.info.hasExtraInfo())
         return;
-    if (server.loginState == PasswordRejected)
-        --position.system->rejectedCount;
+    uncount(server);
     server.loginState = LoggedIn;
     server.info.setExtraInfo(ExtraServerInfo());
-    helper->dataChanged(position.serverRow, position.serverRow);
-    ++position.system->loggedCount;
-    helper->dataChanged(position.systemRow, position.systemRow);
+    count(server);
+    announce(server);
+    announce(*server.system);
 }
 
-void ServersSelectionModel::Impl::updatePassword(const Position &position, const QString &password)
+void ServersSelectionModel::Impl::updatePassword(ServerEntry &server, const QString &password)
 {
-    ensureExtraInfo(position);
-    ServerInfo &info = position.server->info;
-    const QString oldPassword = info.extraInfo().password;
+    ensureExtraInfo(server);
+    const QString oldPassword = server.info.extraInfo().password;
     if (password == oldPassword)
         return;
 
-    // Servers of one system share the administrator password.
-    info.writableExtraInfo().password = password;
-    for (const ServerEntryPtr &other : position.system->servers) {
-        if (other->info.hasExtraInfo() && other->info.extraInfo().password == oldPassword
-            && other->info.baseInfo().systemName == info.baseInfo().systemName) {
-            other->info.writableExtraInfo().password = password;
+    // Servers of one system share the administrator password. Those whose
+    // password is not known yet are counted, so that a fresh login does not
+    // walk a large system for nothing.
+    SystemEntry &system = *server.system;
+    const bool shareWithOthers = !oldPassword.isEmpty() || system.blankPasswords > 1;
+    auto setPassword = [this](ServerEntry &target, const QString &value) {
+        uncount(target);
+        target.info.writableExtraInfo().password = value;
+        count(target);
+    };
+    setPassword(server, password);
+    if (shareWithOthers) {
+        const QString &systemName = server.info.baseInfo().systemName;
+        for (const ServerEntryPtr &other : system.servers) {
+            if (other->info.hasExtraInfo() && other->info.extraInfo().password == oldPassword
+                && other->info.baseInfo().systemName == systemName) {
+                setPassword(*other, password);
+                announce(*other);
+            }
         }
     }
-    helper->dataChanged(position.systemRow, position.systemRow + int(position.system->servers.size()));
-    if (position.server->selected())
+    announce(server);
+    announce(system);
+    if (server.selected())
         markOutdated();
 }
 
-void ServersSelectionModel::Impl::updateTime(const Position &position, qint64 utcDateTimeMs,
+void ServersSelectionModel::Impl::updateTime(ServerEntry &server, qint64 utcDateTimeMs,
                                              const QByteArray &timeZoneId, qint64 timestampMs)
 {
-    ensureExtraInfo(position);
-    ExtraServerInfo &extra = position.server->info.writableExtraInfo();
-    const qint64 drift = (utcDateTimeMs - timestampMs) - (extra.utcDateTimeMs - extra.timestampMs);
-    const bool clockMoved = qAbs(drift) > 5000;
+    ensureExtraInfo(server);
+    ExtraServerInfo &extra = server.info.writableExtraInfo();
+    // A peer may send any 64-bit reading: an offset that cannot even be
+    // computed counts as a moved clock.
+    qint64 newOffset = 0;
+    qint64 oldOffset = 0;
+    qint64 drift = 0;
+    const bool clockMoved = !subtract(utcDateTimeMs, timestampMs, &newOffset)
+                            || !subtract(extra.utcDateTimeMs, extra.timestampMs, &oldOffset)
+                            || !subtract(newOffset, oldOffset, &drift) || drift > 5000 || drift < -5000;
     // Always keep the latest reading; only a real jump counts as a change.
     extra.utcDateTimeMs = utcDateTimeMs;
     extra.timestampMs = timestampMs;
     const bool zoneChanged = extra.timeZoneId != timeZoneId;
     if (zoneChanged)
         extra.timeZoneId = timeZoneId;
-    if (position.server->selected() && (clockMoved || zoneChanged))
+    if (server.selected() && (clockMoved || zoneChanged))
         markOutdated();
 }
 
-void ServersSelectionModel::Impl::updateInterfaces(const Position &position, const InterfaceInfoList &interfaces,
+void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const InterfaceInfoList &interfaces,
                                                    const QString &host)
 {
-    position.server->info.writableBaseInfo().hostAddress = host;
-    helper->dataChanged(position.serverRow, position.serverRow);
-    ensureExtraInfo(position);
+    server.info.writableBaseInfo().hostAddress = host;
+    ensureExtraInfo(server);
 
-    InterfaceInfoList &stored = position.server->info.writableExtraInfo().interfaces;
+    InterfaceInfoList &stored = server.info.writableExtraInfo().interfaces;
     bool changed = interfaces.size() != stored.size();
+    // By name; a hash only where a server lists many interfaces.
+    QHash<QString, int> storedByName;
+    const bool indexed = stored.size() > 8;
+    if (indexed) {
+        for (int index = 0; index < stored.size(); ++index)
+            storedByName.insert(stored.at(index).name, index);
+    }
     for (const InterfaceInfo &received : interfaces) {
-        const auto found = std::find_if(stored.begin(), stored.end(), [&received](const InterfaceInfo &known) {
-            return known.name == received.name;
-        });
-        if (found == stored.end()) {
+        int found = -1;
+        if (indexed) {
+            found = storedByName.value(received.name, -1);
+        } else {
+            for (int index = 0; index < stored.size() && found < 0; ++index) {
+                if (stored.at(index).name == received.name)
+                    found = index;
+            }
+        }
+        if (found < 0) {
+            if (indexed)
+                storedByName.insert(received.name, stored.size());
             stored.append(received);
             removeUnknown(received.ip);
             continue;
         }
-        if (*found != received) {
+        if (stored.at(found) != received) {
             removeUnknown(received.ip);
             changed = true;
         }
-        *found = received;
+        stored[found] = received;
     }
-    if (position.server->selected() && changed)
+    announce(server);
+    if (server.selected() && changed)
         markOutdated();
 }
 
-Position ServersSelectionModel::Impl::selectForUpdate(const QUuid &id)
+ServerEntry *ServersSelectionModel::Impl::selectForUpdate(const QUuid &id)
 {
-    const Position position = positionOfId(id);
-    if (position && !position.server->selected()) {
-        position.server->selectedState = Qt::Checked;
-        ++position.system->selectedCount;
-        helper->dataChanged(position.serverRow, position.serverRow);
-        helper->dataChanged(position.systemRow, position.systemRow);
+    ServerEntry *const server = find(id);
+    if (server && !server->selected()) {
+        setSelected(*server, true);
+        announce(*server);
+        announce(*server->system);
     }
-    return position;
+    return server;
 }
 
 void ServersSelectionModel::Impl::markOutdated()
@@ -536,11 +823,19 @@ void ServersSelectionModel::Impl::markOutdated()
     emit owner->selectionOutdatedChanged();
 }
 
+void ServersSelectionModel::Impl::setSelected(ServerEntry &server, bool selected)
+{
+    uncount(server);
+    server.selectedState = selected ? Qt::Checked : Qt::Unchecked;
+    count(server);
+}
+
 void ServersSelectionModel::Impl::changeSelection(int row, bool selectOnly, bool emitSignal,
                                                   RefreshCollector *collector)
 {
-    const Position position = positionOfRow(row);
-    if (!position)
+    ServerEntry *server = nullptr;
+    SystemEntry *const system = systemAtRow(row, &server);
+    if (!system)
         return;
 
     std::unique_ptr<RefreshCollector> ownCollector;
@@ -549,47 +844,39 @@ void ServersSelectionModel::Impl::changeSelection(int row, bool selectOnly, bool
         collector = ownCollector.get();
     }
 
-    SystemEntry &system = *position.system;
-    if (position.server) {
-        ServerEntry &server = *position.server;
-        if (!server.info.hasExtraInfo())
+    if (server) {
+        if (!server->info.hasExtraInfo())
             return;
-        const bool wasSelected = server.selected();
-        const int selectedBefore = totalSelected();
+        const bool wasSelected = server->selected();
+        const int selectedBefore = selectedTotal;
         if (selectOnly) {
-            for (SystemEntry &each : systems) {
-                for (const ServerEntryPtr &other : each.servers) {
-                    if (other->info.hasExtraInfo())
-                        other->selectedState = Qt::Unchecked;
+            for (SystemEntry *each = firstSystem(); each; each = nextSystem(each)) {
+                if (each->selectedCount == 0)
+                    continue;
+                for (const ServerEntryPtr &other : each->servers) {
+                    if (other->selected())
+                        setSelected(*other, false);
                 }
-                each.selectedCount = 0;
             }
-            announceAllSystemRows();
         }
         const bool select = !wasSelected || (selectOnly && selectedBefore > 1);
-        server.selectedState = select ? Qt::Checked : Qt::Unchecked;
-        if (select) {
-            ++system.selectedCount;
-            collector->add(server.info);
-        } else if (!selectOnly) {
-            --system.selectedCount;
-        }
-        helper->dataChanged(position.serverRow, position.serverRow);
-        helper->dataChanged(position.systemRow, position.systemRow);
+        setSelected(*server, select);
+        if (select)
+            collector->add(server->info);
+        announce(*server);
+        announce(*system);
     } else {
-        const bool select = system.selectedCount == 0;
-        int selected = 0;
-        for (const ServerEntryPtr &server : system.servers) {
-            if (!server->info.hasExtraInfo())
+        const bool select = system->selectedCount == 0;
+        for (const ServerEntryPtr &each : system->servers) {
+            if (!each->info.hasExtraInfo())
                 continue;
-            server->selectedState = select ? Qt::Checked : Qt::Unchecked;
-            if (select) {
-                ++selected;
-                collector->add(server->info);
-            }
+            setSelected(*each, select);
+            if (select)
+                collector->add(each->info);
         }
-        system.selectedCount = selected;
-        helper->dataChanged(position.systemRow, position.systemRow + int(system.servers.size()));
+        announce(*system);
+        for (const ServerEntryPtr &each : system->servers)
+            announce(*each);
     }
     if (emitSignal)
         emit owner->selectionChanged();
@@ -600,44 +887,31 @@ void ServersSelectionModel::Impl::selectFromList(int row, bool selectOnly)
     if (row < 0 || row >= systemRows())
         return;
     changeSelection(row, selectOnly, true, nullptr);
-    announceAllSystemRows();
-}
-
-void ServersSelectionModel::Impl::announceAllSystemRows()
-{
-    const int rows = systemRows();
-    if (rows > 0)
-        helper->dataChanged(0, rows - 1);
+    announceAll();
 }
 
 QVariant ServersSelectionModel::Impl::systemData(const SystemEntry &system, int role) const
 {
-    const int serversCount = int(system.servers.size());
     switch (role) {
     case ItemTypeRole:
         return int(Constants::SystemItemType);
     case NameRole:
     case SystemNameRole:
-        return system.name;
+        return system.name();
     case SelectedStateRole:
-        if (serversCount == 0 || system.selectedCount == 0)
-            return int(Qt::Unchecked);
-        return int(system.selectedCount == serversCount ? Qt::Checked : Qt::PartiallyChecked);
+        return systemSelectedState(system);
     case SelectedServersCountRole:
         return system.selectedCount;
     case ServersCountRole:
-        return serversCount;
+        return int(system.servers.size());
     case LoggedStateRole:
-        if (system.rejectedCount == serversCount)
-            return int(Constants::NotLogged);
-        return int(system.rejectedCount > 0 ? Constants::PartiallyLogged : Constants::LoggedToAllServers);
+        return systemLoggedState(system);
     default:
         return QVariant();
     }
 }
 
-QVariant ServersSelectionModel::Impl::serverData(const SystemEntry &system, const ServerEntry &server,
-                                                 int role) const
+QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int role) const
 {
     const ServerInfo &info = server.info;
     switch (role) {
@@ -650,17 +924,15 @@ QVariant ServersSelectionModel::Impl::serverData(const SystemEntry &system, cons
     case IdRole:
         return info.baseInfo().id;
     case SystemNameRole:
-        return system.name;
+        return server.system->name();
     case MacAddressRole:
-        if (info.hasExtraInfo() && !info.extraInfo().interfaces.isEmpty())
-            return info.extraInfo().interfaces.first().macAddress;
-        return server.loginState == Unavailable ? ServersSelectionModel::tr("Server is unavailable") : QString();
+        return macAddressText(server);
     case PortRole:
         return info.baseInfo().port;
     case LoggedInRole:
         return info.hasExtraInfo();
     case DefaultPasswordRole:
-        return info.hasExtraInfo() && defaultPasswords().contains(info.extraInfo().password, Qt::CaseSensitive);
+        return hasDefaultPassword(info);
     default:
         return QVariant();
     }
@@ -675,7 +947,17 @@ ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelec
         [this](int first, int last) { beginRemoveRows(QModelIndex(), first, last); },
         [this]() { endRemoveRows(); }, [this]() { beginResetModel(); }, [this]() { endResetModel(); },
         [this](int first, int last) { emit dataChanged(index(first), index(last)); },
-        [this]() { emit layoutChanged(); }, this);
+        [this]() { m_impl->notifyLayout(); }, this);
+    helper->setMoveActions(
+        [this](int first, int last, int destination) {
+            const bool valid = beginMoveRows(QModelIndex(), first, last, QModelIndex(), destination);
+            Q_ASSERT(valid);
+            Q_UNUSED(valid)
+        },
+        [this]() { endMoveRows(); });
+    helper->setRolesDataChanged([this](int first, int last, const QVector<int> &roles) {
+        emit dataChanged(index(first), index(last), roles);
+    });
     m_impl = new Impl(this, helper, timing);
 }
 
@@ -703,9 +985,9 @@ QVariant ServersSelectionModel::data(const QModelIndex &index, int role) const
         return QVariant();
 
     if (row < systemRows) {
-        const Position position = m_impl->positionOfRow(row);
-        return position.server ? m_impl->serverData(*position.system, *position.server, role)
-                               : m_impl->systemData(*position.system, role);
+        ServerEntry *server = nullptr;
+        const SystemEntry *system = m_impl->systemAtRow(row, &server);
+        return server ? m_impl->serverData(*server, role) : m_impl->systemData(*system, role);
     }
     if (row == systemRows) {
         if (role == ItemTypeRole)
@@ -743,6 +1025,11 @@ QHash<int, QByteArray> ServersSelectionModel::roleNames() const
     return names;
 }
 
+bool ServersSelectionModel::serversLimitReached() const
+{
+    return m_impl->byId.size() >= m_impl->timing.maxServers;
+}
+
 void ServersSelectionModel::changeItemSelectedState(int rowIndex)
 {
     m_impl->selectFromList(rowIndex, false);
@@ -759,24 +1046,23 @@ void ServersSelectionModel::setAllItemSelected(bool selected)
     bool toggled = false;
     {
         Impl::RefreshCollector collector(m_impl);
-        int systemRow = 0;
-        for (const SystemEntry &system : m_impl->systems) {
-            const int wantedCount = selected ? int(system.servers.size()) : 0;
-            if (system.selectedCount != wantedCount) {
-                for (size_t index = 0; index < system.servers.size(); ++index) {
-                    const ServerEntry &server = *system.servers[index];
-                    if (!server.info.hasExtraInfo() || server.selectedState == wantedState)
-                        continue;
-                    m_impl->changeSelection(systemRow + 1 + int(index), false, false, &collector);
-                    toggled = true;
-                }
+        for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+            const int wantedCount = selected ? int(system->servers.size()) : 0;
+            if (system->selectedCount == wantedCount)
+                continue;
+            for (const ServerEntryPtr &server : system->servers) {
+                if (!server->info.hasExtraInfo() || server->selectedState == wantedState)
+                    continue;
+                m_impl->setSelected(*server, selected);
+                if (selected)
+                    collector.add(server->info);
+                toggled = true;
             }
-            systemRow += system.rowSpan();
         }
         if (toggled)
             emit selectionChanged();
     }
-    m_impl->announceAllSystemRows();
+    m_impl->announceAll();
 }
 
 void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QString &password,
@@ -801,10 +1087,11 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     // The list names a system by its row, where factory servers sit under
     // the empty name whatever name they report; both must find them.
     QVector<BaseServerInfo> candidates;
-    for (const SystemEntry &system : m_impl->systems) {
-        for (const ServerEntryPtr &server : system.servers) {
+    for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+        for (const ServerEntryPtr &server : system->servers) {
             const BaseServerInfo &baseInfo = server->info.baseInfo();
-            if (!server->info.hasExtraInfo() && (baseInfo.systemName == primarySystem || system.name == primarySystem))
+            if (!server->info.hasExtraInfo()
+                && (baseInfo.systemName == primarySystem || system->name() == primarySystem))
                 candidates.append(baseInfo);
         }
     }
@@ -827,16 +1114,16 @@ bool ServersSelectionModel::selectionOutdated() const
 
 int ServersSelectionModel::selectedCount() const
 {
-    return m_impl->totalSelected();
+    return m_impl->selectedTotal;
 }
 
 ServerInfoPtrContainer ServersSelectionModel::selectedServers()
 {
     ServerInfoPtrContainer result;
-    for (const SystemEntry &system : m_impl->systems) {
-        if (system.selectedCount == 0)
+    for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+        if (system->selectedCount == 0)
             continue;
-        for (const ServerEntryPtr &server : system.servers) {
+        for (const ServerEntryPtr &server : system->servers) {
             if (server->selected())
                 result.append(&server->info);
         }
@@ -846,35 +1133,31 @@ ServerInfoPtrContainer ServersSelectionModel::selectedServers()
 
 int ServersSelectionModel::serversCount() const
 {
-    int count = 0;
-    for (const SystemEntry &system : m_impl->systems)
-        count += int(system.servers.size());
-    return count;
+    return m_impl->byId.size();
 }
 
 void ServersSelectionModel::serverDiscovered(const BaseServerInfo &baseInfo)
 {
-    const Position position = m_impl->positionOfId(baseInfo.id);
-    if (!position)
+    ServerEntry *const server = m_impl->find(baseInfo.id);
+    if (!server)
         return;
-    ServerEntry &server = *position.server;
     const qint64 now = m_impl->clock.elapsed();
-    const qint64 sinceRefresh = now - server.refreshedAtMs;
+    const qint64 sinceRefresh = now - server->refreshedAtMs;
     if (sinceRefresh < 0 || sinceRefresh < m_impl->timing.refreshThrottleMs)
         return;
-    server.refreshedAtMs = now;
-    if (server.loginState == PasswordRejected)
+    server->refreshedAtMs = now;
+    if (server->loginState == PasswordRejected)
         return;
 
     ServerInfo record(baseInfo);
-    if (server.info.hasExtraInfo())
-        record.setExtraInfo(server.info.extraInfo());
+    if (server->info.hasExtraInfo())
+        record.setExtraInfo(server->info.extraInfo());
     m_impl->manager->refreshExtraInfo({record}, m_impl->successHandler, m_impl->failedHandler);
 }
 
 void ServersSelectionModel::addServer(const BaseServerInfo &baseInfo)
 {
-    m_impl->add(ServerInfo(baseInfo), Qt::Unchecked);
+    m_impl->add(baseInfo);
 }
 
 void ServersSelectionModel::changeServer(const BaseServerInfo &baseInfo)
@@ -884,10 +1167,9 @@ void ServersSelectionModel::changeServer(const BaseServerInfo &baseInfo)
 
 void ServersSelectionModel::removeServers(const IDsVector &removed)
 {
-    const int selectedBefore = m_impl->totalSelected();
-    for (const QUuid &id : removed)
-        m_impl->remove(id, true);
-    if (selectedBefore > 0 && m_impl->totalSelected() == 0)
+    const int selectedBefore = m_impl->selectedTotal;
+    m_impl->removeAll(removed);
+    if (selectedBefore > 0 && m_impl->selectedTotal == 0)
         emit selectionChanged();
     emit serversCountChanged();
 }
@@ -905,25 +1187,23 @@ void ServersSelectionModel::unknownRemoved(const QString &address)
 void ServersSelectionModel::updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs,
                                                const QByteArray &timeZoneId, qlonglong timestampMs)
 {
-    const Position position = m_impl->selectForUpdate(id);
-    if (position)
-        m_impl->updateTime(position, utcDateTimeMs, timeZoneId, timestampMs);
+    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+        m_impl->updateTime(*server, utcDateTimeMs, timeZoneId, timestampMs);
 }
 
 void ServersSelectionModel::updateInterfacesInfo(const QUuid &id, const QString &host,
                                                  const InterfaceInfoList &interfaces)
 {
-    const Position position = m_impl->selectForUpdate(id);
-    if (position)
-        m_impl->updateInterfaces(position, interfaces, host);
+    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+        m_impl->updateInterfaces(*server, interfaces, host);
 }
 
 void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString &systemName)
 {
-    const Position position = m_impl->positionOfId(id);
-    if (!position)
+    ServerEntry *const server = m_impl->find(id);
+    if (!server)
         return;
-    BaseServerInfo baseInfo = position.server->info.baseInfo();
+    BaseServerInfo baseInfo = server->info.baseInfo();
     baseInfo.systemName = systemName;
     baseInfo.flags &= ~int(Constants::IsFactoryFlag);
     m_impl->change(baseInfo, false);
@@ -931,19 +1211,18 @@ void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString 
 
 void ServersSelectionModel::updatePortInfo(const QUuid &id, int port)
 {
-    const Position position = m_impl->positionOfId(id);
-    if (!position)
+    ServerEntry *const server = m_impl->find(id);
+    if (!server)
         return;
-    BaseServerInfo baseInfo = position.server->info.baseInfo();
+    BaseServerInfo baseInfo = server->info.baseInfo();
     baseInfo.port = port;
     m_impl->change(baseInfo, false);
 }
 
 void ServersSelectionModel::updatePasswordInfo(const QUuid &id, const QString &password)
 {
-    const Position position = m_impl->selectForUpdate(id);
-    if (position)
-        m_impl->updatePassword(position, password);
+    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+        m_impl->updatePassword(*server, password);
 }
 
 } // namespace rtu

@@ -7,10 +7,13 @@
 
 namespace rtu {
 
-// Time limits that tests shorten; the tool uses the defaults.
+// Time limits and bounds that tests shorten; the tool uses the defaults.
 struct ServersSelectionTiming
 {
     qint64 refreshThrottleMs = 20000;
+    // Far above any real fleet; ids beyond it (a flood of fake answers) are
+    // not listed, and the list says so.
+    int maxServers = 10000;
 };
 
 // The flat list behind the server list: every system row followed by its
@@ -23,6 +26,7 @@ class ServersSelectionModel : public QAbstractListModel
     Q_PROPERTY(int selectedCount READ selectedCount NOTIFY selectionChanged)
     Q_PROPERTY(int serversCount READ serversCount NOTIFY serversCountChanged)
     Q_PROPERTY(bool selectionOutdated READ selectionOutdated NOTIFY selectionOutdatedChanged)
+    Q_PROPERTY(bool serversLimitReached READ serversLimitReached NOTIFY serversCountChanged)
 
 public:
     enum Roles {
@@ -50,8 +54,12 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    // True while the list holds as many servers as it may.
+    bool serversLimitReached() const;
+
 signals:
-    // Every structural change ends with it; the list view relayouts.
+    // Follows the structural changes, once per turn of the event loop; the
+    // list view relayouts.
     void layoutChanged();
     void selectionOutdatedChanged();
     void selectionChanged();

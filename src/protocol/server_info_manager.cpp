@@ -5,6 +5,10 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QPointer>
+#include <QQueue>
+
+#include <memory>
 
 namespace rtu {
 
@@ -34,10 +38,93 @@ ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::
 class ServerInfoManager::Impl : public QObject
 {
 public:
+    // Chains of requests under way, and those waiting for a free place.
+    struct Pool
+    {
+        int running = 0;
+        QQueue<std::function<void()>> waiting;
+        bool starting = false;
+    };
+
+    // One place in a pool, given back when the chain reports (or, should a
+    // report never come, when its last callback goes).
+    class Place
+    {
+    public:
+        Place(Impl *impl, Pool *pool) : m_impl(impl), m_pool(pool) {}
+        ~Place() { release(); }
+        Place(const Place &) = delete;
+        Place &operator=(const Place &) = delete;
+
+        void release()
+        {
+            if (m_released)
+                return;
+            m_released = true;
+            if (m_impl && !m_impl->closing)
+                m_impl->release(*m_pool);
+        }
+
+    private:
+        QPointer<Impl> m_impl;
+        Pool *const m_pool;
+        bool m_released = false;
+    };
+    using PlacePtr = std::shared_ptr<Place>;
+
     Impl(ServerInfoManager *owner, const Timeouts &timeouts)
         : QObject(owner), owner(owner), timeouts(timeouts), client(new HttpClient(this))
     {
         clock.start();
+    }
+
+    ~Impl() override { closing = true; }
+
+    // Runs the chain now if its pool has room, else when a place frees.
+    void schedule(Pool &pool, const std::function<void(const PlacePtr &)> &chain)
+    {
+        Pool *const target = &pool;
+        pool.waiting.enqueue([this, target, chain]() { chain(std::make_shared<Place>(this, target)); });
+        startWaiting(pool);
+    }
+
+    void release(Pool &pool)
+    {
+        --pool.running;
+        startWaiting(pool);
+    }
+
+    void startWaiting(Pool &pool)
+    {
+        // A chain that reports at once gives its place back from inside the
+        // loop; the loop itself then starts the next one.
+        if (pool.starting)
+            return;
+        pool.starting = true;
+        while (pool.running < qMax(1, timeouts.concurrentLogins) && !pool.waiting.isEmpty()) {
+            ++pool.running;
+            pool.waiting.dequeue()();
+        }
+        pool.starting = false;
+    }
+
+    // The caller's callbacks, giving the place back before they report.
+    static LoginSuccessCallback releasing(const PlacePtr &place, const LoginSuccessCallback &success)
+    {
+        return [place, success](const QUuid &id, const ExtraServerInfo &extra, const QString &host) {
+            place->release();
+            if (success)
+                success(id, extra, host);
+        };
+    }
+
+    static LoginFailedCallback releasing(const PlacePtr &place, const LoginFailedCallback &failed)
+    {
+        return [place, failed](const QUuid &id, int code) {
+            place->release();
+            if (failed)
+                failed(id, code);
+        };
     }
 
     void loginWithKnownPasswords(const BaseServerInfo &base, int index, const LoginSuccessCallback &success,
@@ -70,9 +157,9 @@ public:
         requestExtraServerInfo(client, base, password, loggedIn(base, success), onFailed, timeouts.givenPasswordMs);
     }
 
-    void refresh(const ServerInfo &server, const LoginSuccessCallback &success, const LoginFailedCallback &failed)
+    void refresh(const ServerInfo &server, qint64 stamp, const PlacePtr &place, const LoginSuccessCallback &success,
+                 const LoginFailedCallback &failed)
     {
-        const qint64 stamp = clock.elapsed();
         const BaseServerInfo base = server.baseInfo();
         const QString password =
             server.hasExtraInfo() ? server.extraInfo().password : defaultPasswords().constFirst();
@@ -82,12 +169,14 @@ public:
             if (success)
                 success(id, extra, base.hostAddress);
         };
-        auto onFailed = [this, base, stamp, success, failed](int, const QString &, AffectedEntities) {
+        auto onFailed = [this, base, stamp, place, success, failed](int, const QString &, AffectedEntities) {
             // A refresh started later may have succeeded meanwhile; then this
             // failure is stale and the caller keeps the fresh data.
-            auto unlessStale = [this, stamp, failed](const QUuid &id, int code) {
-                if (lastSuccessStamp.value(id, 0) > stamp)
+            auto unlessStale = [this, stamp, place, failed](const QUuid &id, int code) {
+                if (lastSuccessStamp.value(id, 0) > stamp) {
+                    place->release();
                     return;
+                }
                 if (failed)
                     failed(id, code);
             };
@@ -101,6 +190,9 @@ public:
     HttpClient *const client;
     QElapsedTimer clock;
     QHash<QUuid, qint64> lastSuccessStamp;
+    Pool automatic;
+    Pool operatorLogins;
+    bool closing = false;
 };
 
 ServerInfoManager::ServerInfoManager(QObject *parent) : ServerInfoManager(parent, Timeouts()) {}
@@ -115,20 +207,32 @@ ServerInfoManager::~ServerInfoManager() = default;
 void ServerInfoManager::loginWithKnownPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
                                                 const LoginFailedCallback &failed)
 {
-    m_impl->loginWithKnownPasswords(baseInfo, 0, success, failed);
+    Impl *const impl = m_impl;
+    impl->schedule(impl->automatic, [impl, baseInfo, success, failed](const Impl::PlacePtr &place) {
+        impl->loginWithKnownPasswords(baseInfo, 0, Impl::releasing(place, success), Impl::releasing(place, failed));
+    });
 }
 
 void ServerInfoManager::loginWithPassword(const BaseServerInfo &baseInfo, const QString &password,
                                           const LoginSuccessCallback &success, const LoginFailedCallback &failed)
 {
-    m_impl->loginWithPassword(baseInfo, password, success, failed);
+    Impl *const impl = m_impl;
+    impl->schedule(impl->operatorLogins, [impl, baseInfo, password, success, failed](const Impl::PlacePtr &place) {
+        impl->loginWithPassword(baseInfo, password, Impl::releasing(place, success), Impl::releasing(place, failed));
+    });
 }
 
 void ServerInfoManager::refreshExtraInfo(const QVector<ServerInfo> &servers, const LoginSuccessCallback &success,
                                          const LoginFailedCallback &failed)
 {
-    for (const ServerInfo &server : servers)
-        m_impl->refresh(server, success, failed);
+    Impl *const impl = m_impl;
+    for (const ServerInfo &server : servers) {
+        // Stamped when asked for: a refresh asked for later counts as later.
+        const qint64 stamp = impl->clock.elapsed();
+        impl->schedule(impl->automatic, [impl, server, stamp, success, failed](const Impl::PlacePtr &place) {
+            impl->refresh(server, stamp, place, Impl::releasing(place, success), Impl::releasing(place, failed));
+        });
+    }
 }
 
 QStringList ServerInfoManager::knownPasswords()

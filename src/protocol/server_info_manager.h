@@ -22,11 +22,16 @@ public:
     // code: the server could not be read.
     using LoginFailedCallback = std::function<void(const QUuid &id, int errorCode)>;
 
-    // Time limits of the requests; tests shorten them, the tool never does.
+    // Time limits and bounds of the requests; tests shorten them, the tool
+    // never does.
     struct Timeouts
     {
         int knownPasswordsMs = 10000; // automatic login and refresh
         int givenPasswordMs = 2000;   // the operator's password
+        // Logins and refreshes under way at once; the rest wait their turn,
+        // so that a flood of made-up servers cannot open thousands of
+        // connections. The operator's logins have a share of their own.
+        int concurrentLogins = 64;
     };
 
     explicit ServerInfoManager(QObject *parent);

@@ -146,6 +146,24 @@ struct Recorder
 
 const int kWaitMs = 8000;
 
+// Runs an action when the event posted to it arrives.
+class TurnEnd : public QObject
+{
+public:
+    explicit TurnEnd(std::function<void()> action) : m_action(std::move(action)) {}
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::User)
+            return QObject::event(event);
+        m_action();
+        return true;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
 } // namespace
 
 class TestServersFinder : public QObject
@@ -479,6 +497,52 @@ private slots:
         stranger.writeDatagram(QByteArray("prefix ") + m_parameters.request + " suffix",
                                QHostAddress(m_parameters.multicastGroup), m_parameters.port);
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.12")}, kWaitMs);
+    }
+
+    void floodsAreBoundedAndCapped()
+    {
+        // Few datagrams per turn and few servers, so that a small flood shows both bounds.
+        cleanup();
+        ServersFinderParameters parameters = m_parameters;
+        parameters.datagramsPerTurn = 4;
+        parameters.maxServers = 6;
+        parameters.serverTimeoutMs = 30000;
+        m_servers.reset(new FakeServers(parameters));
+        m_finder = ServersFinder::create(parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+        const QString address = QStringLiteral("127.0.0.13");
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs);
+
+        // Answers handled per turn of the event loop: an event posted at the
+        // first answer of a turn closes it (urgent, as the finder's own).
+        int inTurn = 0;
+        int mostInTurn = 0;
+        TurnEnd turnEnd([&]() { inTurn = 0; });
+        connect(m_finder.data(), &ServersFinder::serverDiscovered, &turnEnd, [&]() {
+            if (inTurn++ == 0)
+                QCoreApplication::postEvent(&turnEnd, new QEvent(QEvent::User), Qt::HighEventPriority);
+            mostInTurn = qMax(mostInTurn, inTurn);
+        });
+
+        // Valid JSON, but far larger than any answer: dropped unread.
+        const QUuid padded = QUuid::createUuid();
+        QByteArray large = answerText(padded, QStringLiteral("Padded"));
+        large.insert(1, QByteArray(parameters.maxDatagramBytes, ' '));
+        m_servers->sendToFinder(address, large);
+        QVector<QUuid> ids;
+        for (int index = 0; index < 12; ++index) {
+            ids.append(QUuid::createUuid());
+            m_servers->sendToFinder(address, answerText(ids.last(), QStringLiteral("Flood %1").arg(index)));
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), parameters.maxServers, kWaitMs);
+        QTest::qWait(300);
+        QCOMPARE(m_recorder->added.size(), parameters.maxServers);
+        QCOMPARE(m_recorder->discovered.size(), parameters.maxServers); // ids beyond the limit are not followed
+        for (int index = 0; index < parameters.maxServers; ++index)
+            QCOMPARE(m_recorder->added.at(index).id, ids.at(index));
+        QVERIFY2(mostInTurn <= parameters.datagramsPerTurn, qPrintable(QString::number(mostInTurn)));
+        QVERIFY(mostInTurn > 0);
     }
 };
 

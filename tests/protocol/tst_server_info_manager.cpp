@@ -369,6 +369,47 @@ private slots:
         QTest::qWait(400);
         QCOMPARE(reports->count(), 0);
     }
+
+    void loginsWaitForAFreePlace()
+    {
+        // Slow answers keep the places taken long enough to count the requests.
+        FakeHttpServer server;
+        server.requireBasicAuth({defaultPasswords().at(0), QStringLiteral("typed")});
+        server.setHandler([](const ReceivedRequest &request) {
+            FakeReply reply = request.path() == QLatin1String("/api/gettime")
+                                  ? FakeReply::json("{\"error\":\"0\",\"reply\":{\"utcTime\":\"1700000000000\","
+                                                    "\"timezoneId\":\"UTC\"}}")
+                                  : FakeReply::json("{}", 500, "No interfaces");
+            reply.delayMs = 400;
+            return reply;
+        });
+        ServerInfoManager::Timeouts timeouts;
+        timeouts.concurrentLogins = 2;
+        ServerInfoManager manager(nullptr, timeouts);
+        auto reports = std::make_shared<Reports>();
+        auto timeReads = [&server](const QString &password) {
+            int count = 0;
+            for (const ReceivedRequest &request : server.authenticatedRequests())
+                count += request.path() == QLatin1String("/api/gettime") && request.password == password;
+            return count;
+        };
+
+        for (int index = 0; index < 3; ++index)
+            manager.loginWithKnownPasswords(baseFor(server), onSuccess(reports), onFailed(reports));
+        ServerInfo known(baseFor(server), ExtraServerInfo(defaultPasswords().at(0), 0, 0, QByteArray(), {}));
+        manager.refreshExtraInfo({known, known}, onSuccess(reports), onFailed(reports));
+        QTRY_COMPARE(timeReads(defaultPasswords().at(0)), 2);
+        // The operator's login does not queue behind automatic ones.
+        manager.loginWithPassword(baseFor(server), QStringLiteral("typed"), onSuccess(reports), onFailed(reports));
+        QTRY_COMPARE(timeReads(QStringLiteral("typed")), 1);
+        QCOMPARE(timeReads(defaultPasswords().at(0)), 2);
+        QCOMPARE(reports->count(), 0);
+
+        // Each report frees a place for the next waiting one; all report once.
+        QTRY_COMPARE_WITH_TIMEOUT(reports->successes.size(), 6, 10000);
+        QCOMPARE(reports->failures.size(), 0);
+        QCOMPARE(timeReads(defaultPasswords().at(0)), 5);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServerInfoManager)

@@ -160,7 +160,7 @@ TestCase {
         verify(loginButton.visible);
 
         mouseClick(loginButton);
-        var loginDialog = findChild(vault, "loginDialog");
+        var loginDialog = findChild(window.selectionPage.selectionList, "loginDialog");
         tryVerify(function() { return loginDialog.visible && loginDialog.active; });
         mouseClick(loginDialog.passwordField);
         Steps.typeIntoDialog(testCase, "guess");

@@ -101,6 +101,57 @@ Item {
                    "the line under the caption is the plain one");
         }
 
+        function test_login_dialog_names_the_system() {
+            var list = createList();
+            var gammaRow = Fleet.systemRow(testFixture, model, "Gamma");
+            tryVerify(function() { return rowItem(list, gammaRow).loggedState === TessRtu.Constants.NotLogged; }, 10000);
+            mouseClick(findChild(rowItem(list, gammaRow), "loginButton"));
+            var dialog = findChild(list, "loginDialog");
+            tryVerify(function() { return dialog.visible; });
+            compare(dialog.title, "Login to server");
+            compare(findChild(dialog.contentItem, "systemCaption").text, "System: Gamma");
+            dialog.cancel();
+            verify(!dialog.visible);
+        }
+
+        function test_limit_notice() {
+            var component = Qt.createComponent("qrc:/src/qml/controls/rtu/SelectionList.qml");
+            compare(component.status, Component.Ready, component.errorString());
+            var full = createTemporaryObject(component, root, { width: 300, height: 400,
+                                                                 selectionModel: testFixture.fullSelectionModel(3) });
+            var notice = findChild(full.headerItem, "limitNotice");
+            verify(notice.visible);
+            compare(notice.text, "Too many servers: only the first 3 found are listed");
+            verify(Qt.colorEqual(notice.color, "red"));
+            verify(!findChild(createList().headerItem, "limitNotice").visible);
+        }
+
+        function test_elided_name_shows_its_full_text_data() {
+            return [
+                { tag: "cut short", width: 120, tooltip: true },
+                { tag: "fits", width: 600, tooltip: false }
+            ];
+        }
+
+        function test_elided_name_shows_its_full_text(data) {
+            var component = Qt.createComponent("qrc:/src/qml/controls/rtu/ServerItem.qml");
+            compare(component.status, Component.Ready, component.errorString());
+            var name = "Harbour Gate East (127.0.0.21)";
+            var item = createTemporaryObject(component, root, { width: data.width, loggedIn: true, name: name });
+            waitForRendering(item);
+            compare(item.nameTooltip, null);
+            mouseMove(item, item.width / 2, item.height / 2);
+            if (data.tooltip) {
+                tryVerify(function() { return item.nameTooltip !== null && item.nameTooltip.shown; });
+                compare(item.nameTooltip.text, name);
+                mouseMove(root, root.width - 1, root.height - 1);
+                tryCompare(item, "nameTooltip", null);
+            } else {
+                wait(50);
+                compare(item.nameTooltip, null);
+            }
+        }
+
         function test_footer_only_when_the_list_overflows() {
             var list = createList();
             var loader = list.parent.parent;

@@ -2,6 +2,8 @@
 
 #include "test_paths.h"
 
+#include "models/servers_selection_model.h"
+
 #include <QAbstractItemModel>
 #include <QDir>
 #include <QJsonObject>
@@ -33,6 +35,23 @@ QVariantMap QmlTestFixture::serverState(const QString &key)
 bool QmlTestFixture::updateServer(const QString &key, const QVariantMap &changes)
 {
     return !m_sim.update(key, QJsonObject::fromVariantMap(changes)).isEmpty();
+}
+
+QObject *QmlTestFixture::fullSelectionModel(int servers)
+{
+    ServersSelectionTiming timing;
+    timing.maxServers = servers;
+    auto *model = new ServersSelectionModel(this, timing);
+    for (int index = 0; index < servers; ++index) {
+        BaseServerInfo info;
+        info.id = QUuid::createUuid();
+        info.name = QStringLiteral("Server %1").arg(index + 1);
+        info.systemName = QStringLiteral("Full");
+        info.hostAddress = QStringLiteral("127.0.0.1");
+        info.port = 1;
+        model->addServer(info);
+    }
+    return model;
 }
 
 QVariantList QmlTestFixture::modelRows(QObject *model) const

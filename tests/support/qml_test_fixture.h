@@ -29,6 +29,10 @@ public slots:
     // Every row of a list model as a map from role name to value.
     QVariantList modelRows(QObject *model) const;
 
+    // A selection model of its own, already holding as many servers as it
+    // may list (they answer nothing).
+    QObject *fullSelectionModel(int servers);
+
     // A variable of the runner's environment (where screenshots go, for example).
     QString environment(const QString &name) const;
 

@@ -7,6 +7,8 @@ import "../common" as Common
 Window {
     id: dialog
 
+    // The system the password is for; the empty name is that of factory servers.
+    property string systemName
     readonly property alias passwordField: passwordField
     readonly property alias showPasswordCheckBox: showPassword
 
@@ -49,7 +51,17 @@ Window {
         x: Common.SizeManager.spacing.medium
         y: Common.SizeManager.spacing.medium
 
+        Base.Text {
+            objectName: "systemCaption"
+            width: passwordRow.width
+            wrapMode: Text.Wrap
+            thin: false
+            text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+        }
+
         Row {
+            id: passwordRow
+
             spacing: Common.SizeManager.spacing.base
 
             Base.Text {

@@ -10,7 +10,7 @@ ListView {
     id: thisComponent
 
     property bool askForSelectionChange: false
-    readonly property var selectionModel: rtuContext.selectionModel()
+    property var selectionModel: rtuContext.selectionModel()
     readonly property int selectAllCheckedState: {
         if (!selectionModel.serversCount || !selectionModel.selectedCount)
             return Qt.Unchecked;
@@ -43,9 +43,14 @@ ListView {
         changeSelection(function() { selectionModel.setItemSelected(row); });
     }
 
+    // One dialog serves every system row.
+    function askForPassword(systemName) {
+        loginDialog.systemName = systemName;
+        loginDialog.show();
+    }
+
     spacing: 1
     clip: true
-    cacheBuffer: 65535
     model: selectionModel
 
     header: Column {
@@ -60,6 +65,18 @@ ListView {
             horizontalAlignment: Text.AlignHCenter
             font.pixelSize: Common.SizeManager.fontSizes.large
             text: qsTr("Auto-Detected Servers and Systems.")
+        }
+
+        Base.Text {
+            objectName: "limitNotice"
+            x: Common.SizeManager.spacing.base
+            width: parent.width - 2 * x
+            visible: thisComponent.selectionModel.serversLimitReached
+            color: "red"
+            wrapMode: Text.Wrap
+            // Laid out only when shown: the count changes with every server found.
+            text: visible ? qsTr("Too many servers: only the first %1 found are listed")
+                            .arg(thisComponent.selectionModel.serversCount) : ""
         }
 
         SelectAllBox {
@@ -118,6 +135,7 @@ ListView {
                 selectedState: model.selectedState
                 rowIndex: rowLoader.row
                 onClicked: thisComponent.toggleRow(rowIndex)
+                onLoginRequested: thisComponent.askForPassword(systemName)
             }
         }
 
@@ -191,5 +209,13 @@ ListView {
         id: loginErrorDialog
 
         objectName: "loginErrorDialog"
+    }
+
+    Dialogs.LoginToSystemDialog {
+        id: loginDialog
+
+        objectName: "loginDialog"
+
+        onLoginClicked: rtuContext.tryLoginWith(loginDialog.systemName, password)
     }
 }

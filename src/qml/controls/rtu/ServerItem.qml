@@ -11,6 +11,8 @@ Item {
     property string macAddress
     property int selectedState: Qt.Unchecked
     property int rowIndex: -1
+    // The full name while the pointer rests on a name cut short; null otherwise.
+    readonly property alias nameTooltip: tooltipLoader.item
 
     signal singleClicked()
     signal doubleClicked()
@@ -68,10 +70,24 @@ Item {
             spacing: Common.SizeManager.spacing.small
 
             Base.Text {
+                id: nameText
+
                 width: parent.width
                 elide: Text.ElideRight
                 // Discovery fills the address in with a server's second answer.
                 text: thisComponent.name.replace(/ \(\)$/, "")
+
+                Loader {
+                    id: tooltipLoader
+
+                    y: parent.height
+                    active: mouseArea.containsMouse && nameText.truncated
+
+                    sourceComponent: Base.Tooltip {
+                        text: nameText.text
+                        Component.onCompleted: show()
+                    }
+                }
             }
 
             Base.Text {
@@ -97,7 +113,10 @@ Item {
     }
 
     MouseArea {
+        id: mouseArea
+
         anchors.fill: parent
+        hoverEnabled: true
         onClicked: thisComponent.handleClick()
         onDoubleClicked: thisComponent.handleDoubleClick()
     }

@@ -3,7 +3,6 @@ import QtQuick 2.5
 import orvane.rtu 1.0 as TessRtu
 
 import "../base" as Base
-import "../../dialogs" as Dialogs
 import "../../common" as Common
 
 Column {
@@ -16,6 +15,8 @@ Column {
     readonly property string caption: systemName.length ? systemName : qsTr("Unassigned system")
 
     signal clicked()
+    // The list asks for the system's password in its one dialog.
+    signal loginRequested()
 
     Item {
         width: 1
@@ -81,18 +82,10 @@ Column {
         height: Common.SizeManager.clickableSizes.base
         visible: thisComponent.loggedState !== TessRtu.Constants.LoggedToAllServers
         text: qsTr("enter the password")
-        onClicked: loginDialog.show()
+        onClicked: thisComponent.loginRequested()
     }
 
     Base.LineDelimiter {
         color: "#666666"
-    }
-
-    Dialogs.LoginToSystemDialog {
-        id: loginDialog
-
-        objectName: "loginDialog"
-
-        onLoginClicked: rtuContext.tryLoginWith(thisComponent.systemName, password)
     }
 }

@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Runs the whole tool against a generated fleet and reports what a user feels.
+
+    scripts/netns.sh python3 bench/tool/run.py --servers 1000 [--runs 3]
+    scripts/netns.sh python3 bench/tool/run.py --batch [--servers 100] [--runs 3]
+
+Each run starts bench_tool (the tool's own start-up and documents) on a fresh
+virtual X display with Mesa's software OpenGL, as a user without a graphics
+card would run it, against tools/peer-sim/peer_sim.py --generate N --systems
+N/20. Fleet mode first runs the tool once with no server (the memory baseline),
+then with the fleet, and reports: time from process start until all servers
+are listed (first frame drawn with all of them) and until all are logged in,
+discovery requests the fleet heard against the cycles the tool had, CPU of the
+tool over 60-120 s (at rest), VmHWM growth over the 0-server run, and the
+worst lateness of a 10 ms timer on the GUI thread. Batch mode changes the
+system name and the port of all servers with the window loaded, then replays
+the same configure requests one at a time on kept-alive connections against a
+fresh fleet (bench/tool/replay.py) and reports the ratio.
+"""
+
+import argparse
+import json
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SIM = os.path.join(ROOT, "tools", "peer-sim", "peer_sim.py")
+CYCLE_MS = 2000
+
+
+def start_fleet(servers, work, log):
+    ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
+    command = [sys.executable, SIM, "--generate", str(servers), "--systems", str(max(1, servers // 20)),
+               "--ready-file", ready]
+    if log:
+        command += ["--log", log]
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    deadline = time.monotonic() + 300
+    while not os.path.exists(ready):
+        if process.poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError("the fleet did not start")
+        time.sleep(0.1)
+    return process
+
+
+def stop(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def run_tool(tool, arguments, stderr_path):
+    env = dict(os.environ)
+    # A user's session: the X display and Mesa's OpenGL, not the test platform.
+    for key in ("QT_QPA_PLATFORM", "QT_QUICK_BACKEND", "QSG_RENDER_LOOP"):
+        env.pop(key, None)
+    env["QSG_INFO"] = "1"
+    command = ["xvfb-run", "-a", "-s", "-screen 0 1280x800x24", tool] + arguments
+    with open(stderr_path, "w") as errors:
+        output = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=errors, text=True,
+                                timeout=3600).stdout
+    for line in output.splitlines():
+        if line.startswith("bench-tool: "):
+            return json.loads(line[len("bench-tool: "):])
+    raise RuntimeError("bench_tool gave no result; see %s" % stderr_path)
+
+
+def renderer(stderr_path):
+    found = []
+    with open(stderr_path, errors="replace") as handle:
+        for line in handle:
+            if "GL_RENDERER" in line or "render loop" in line.lower():
+                found.append(line.split(":", 1)[-1].strip())
+    return ", ".join(found) or "?"
+
+
+def discovery_heard(log, result):
+    """Requests from the tool heard in its lifetime, and the cycles it had."""
+    heard = 0
+    start = result["contextEpochMs"] / 1000.0
+    end = result["endEpochMs"] / 1000.0
+    http_requests = challenged = 0
+    with open(log, encoding="utf-8") as handle:
+        for line in handle:
+            entry = json.loads(line)
+            if entry["kind"] == "discovery" and entry["exact"] and start <= entry["time"] <= end:
+                heard += 1
+            elif entry["kind"] == "http":
+                http_requests += 1
+                challenged += 0 if entry["authorized"] else 1
+    expected = int((result["endEpochMs"] - result["contextEpochMs"]) // CYCLE_MS)
+    return heard, expected, http_requests, challenged
+
+
+def fleet_run(options, work, number):
+    base_err = os.path.join(work, "baseline-%d.err" % number)
+    baseline = run_tool(options.tool, ["--servers", "0", "--seconds", str(options.baseline_seconds),
+                                       "--rest-from", str(options.baseline_seconds // 2),
+                                       "--rest-to", str(options.baseline_seconds - 1)], base_err)
+    log = os.path.join(work, "fleet-%d.log" % number)
+    fleet = start_fleet(options.servers, work, log)
+    err = os.path.join(work, "tool-%d.err" % number)
+    try:
+        result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", str(options.seconds)], err)
+    finally:
+        stop(fleet)
+    heard, expected, http_requests, challenged = discovery_heard(log, result)
+    row = {
+        "listed_s": result["listedMs"] / 1000 if result["listedMs"] >= 0 else None,
+        "logged_s": result["loggedMs"] / 1000 if result["loggedMs"] >= 0 else None,
+        "heard": heard,
+        "cycles": expected,
+        "rest_cpu_pct": result["restCpuPercent"],
+        "hwm_mib": result["vmHwmKiB"] / 1024,
+        "base_hwm_mib": baseline["vmHwmKiB"] / 1024,
+        "growth_mib": (result["vmHwmKiB"] - baseline["vmHwmKiB"]) / 1024,
+        "stall_ms": result["stallMaxMs"],
+        "fill_stall_ms": result["fillStallMaxMs"],
+        "rest_stall_ms": result["restStallMaxMs"],
+        "base_rest_cpu_pct": baseline["restCpuPercent"],
+        "http_requests": http_requests,
+        "challenged": challenged,
+        "first_frame_s": result["firstFrameMs"] / 1000,
+        "listed": result["listedCount"],
+        "logged": result["loggedCount"],
+    }
+    print("run %d: %s" % (number, json.dumps(row)), flush=True)
+    if number == 1:
+        print("  %s" % renderer(err), flush=True)
+    return row
+
+
+def batch_run(options, work, number):
+    log = os.path.join(work, "batch-%d.log" % number)
+    fleet = start_fleet(options.servers, work, log)
+    err = os.path.join(work, "batch-%d.err" % number)
+    try:
+        result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", "300", "--batch"], err)
+    finally:
+        stop(fleet)
+    if result.get("batchMs", -1) < 0:
+        raise RuntimeError("the batch did not finish; see %s" % err)
+    fresh = start_fleet(options.servers, work, None)
+    try:
+        floor = json.loads(subprocess.run(
+            [sys.executable, os.path.join(HERE, "replay.py"), log, "--from", str(result["batchStartEpochMs"]),
+             "--to", str(result["batchEndEpochMs"])], stdout=subprocess.PIPE, text=True, check=True).stdout)
+    finally:
+        stop(fresh)
+    sent = 0
+    with open(log, encoding="utf-8") as handle:
+        for line in handle:
+            entry = json.loads(line)
+            if entry["kind"] == "http" and entry["path"] == "/api/configure" and \
+                    result["batchStartEpochMs"] / 1000 <= entry["time"] <= result["batchEndEpochMs"] / 1000:
+                sent += 1
+    row = {
+        "batch_s": result["batchMs"] / 1000,
+        "floor_s": floor["seconds"],
+        "ratio": result["batchMs"] / 1000 / floor["seconds"],
+        "requests_replayed": floor["requests"],
+        "requests_sent": sent,
+        "selected": result["selected"],
+        "applied": result["appliedChanges"],
+        "stall_ms": result["stallMaxMs"],
+    }
+    print("run %d: %s" % (number, json.dumps(row)), flush=True)
+    return row
+
+
+def summarise(rows):
+    print("min / median / max over %d runs:" % len(rows))
+    for key in rows[0]:
+        values = [row[key] for row in rows if isinstance(row[key], (int, float))]
+        if len(values) != len(rows):
+            print("  %-18s %s" % (key, [row[key] for row in rows]))
+            continue
+        print("  %-18s %10.3f %10.3f %10.3f" % (key, min(values), statistics.median(values), max(values)))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--servers", type=int, default=None)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--seconds", type=int, default=125, help="length of a fleet run")
+    parser.add_argument("--baseline-seconds", type=int, default=30)
+    parser.add_argument("--batch", action="store_true")
+    parser.add_argument("--tool", default=os.path.join(ROOT, "build", "bin", "bench_tool"))
+    parser.add_argument("--keep", action="store_true", help="keep the logs (their folder is printed)")
+    options = parser.parse_args(argv)
+    if options.servers is None:
+        options.servers = 100 if options.batch else 1000
+    if os.environ.get("TESSALY_PRIVATE_NET") != "1":
+        print("run.py starts a fleet and the tool: run it inside scripts/netns.sh", file=sys.stderr)
+        return 2
+    work = tempfile.mkdtemp(prefix="bench-tool-")
+    print("servers %d, %s mode, logs in %s" % (options.servers, "batch" if options.batch else "fleet", work),
+          flush=True)
+    rows = []
+    for number in range(1, options.runs + 1):
+        rows.append((batch_run if options.batch else fleet_run)(options, work, number))
+    summarise(rows)
+    if not options.keep:
+        subprocess.run(["rm", "-rf", work])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

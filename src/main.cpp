@@ -1,3 +1,4 @@
+#include "app/graphics.h"
 #include "app/qml_registration.h"
 #include "app/rtu_context.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     // Matches the window with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.tessaly.ServerConfigTool"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/tesstool.ico")));
+    rtu::chooseSceneGraphBackend();
     rtu::RtuContext context(&application);
     QQmlApplicationEngine engine;
 

@@ -7,6 +7,7 @@
 // end. Driven by bench/tool/run.py; opens sockets, so it runs inside
 // scripts/netns.sh.
 
+#include "app/graphics.h"
 #include "app/qml_registration.h"
 #include "app/rtu_context.h"
 #include "changes/changes_manager.h"
@@ -219,6 +220,8 @@ public:
         const double restSeconds = options.restToS - options.restFromS;
         QJsonObject result{
             {QStringLiteral("servers"), options.servers},
+            {QStringLiteral("sceneGraph"), QQuickWindow::sceneGraphBackend().isEmpty()
+                                               ? QStringLiteral("opengl") : QQuickWindow::sceneGraphBackend()},
             {QStringLiteral("startEpochMs"), double(startEpochMs)},
             {QStringLiteral("contextEpochMs"), double(contextEpochMs)},
             {QStringLiteral("endEpochMs"), double(QDateTime::currentMSecsSinceEpoch())},
@@ -301,6 +304,7 @@ int main(int argc, char *argv[])
 
     // The start-up of src/main.cpp, step for step.
     QGuiApplication application(argc, argv);
+    chooseSceneGraphBackend();
     RtuContext context(&application);
     const double contextMs = startOffsetMs + sinceMain.nsecsElapsed() / 1e6;
     const qint64 contextEpochMs = QDateTime::currentMSecsSinceEpoch();

@@ -136,7 +136,7 @@ def fleet_run(options, work, number):
     }
     print("run %d: %s" % (number, json.dumps(row)), flush=True)
     if number == 1:
-        print("  %s" % renderer(err), flush=True)
+        print("  scene graph %s; %s" % (result.get("sceneGraph", "?"), renderer(err)), flush=True)
     return row
 
 

@@ -1,0 +1,49 @@
+#include "app/graphics.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+namespace rtu {
+
+bool rendererIsSoftware(const QByteArray &glRenderer)
+{
+    const QByteArray renderer = glRenderer.toLower();
+    static const char *const rasterisers[] = {"llvmpipe", "softpipe", "software rasterizer", "swrast", "swr"};
+    for (const char *name : rasterisers) {
+        if (renderer.contains(name))
+            return true;
+    }
+    return renderer.trimmed().isEmpty();
+}
+
+bool openGlIsSoftware()
+{
+    QOpenGLContext context;
+    if (!context.create())
+        return true;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface))
+        return true;
+    const auto *text = reinterpret_cast<const char *>(context.functions()->glGetString(GL_RENDERER));
+    const QByteArray renderer(text);
+    context.doneCurrent();
+    return rendererIsSoftware(renderer);
+}
+
+void chooseSceneGraphBackend()
+{
+    // The operator's own choice stands.
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QMLSCENE_DEVICE"))
+        return;
+    if (openGlIsSoftware())
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+}
+
+} // namespace rtu

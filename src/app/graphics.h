@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace rtu {
+
+// Picks how the window is drawn, before any window exists: where OpenGL is
+// only a software rasteriser, Qt Quick's own software renderer draws just
+// what changed, on the GUI thread, instead of redrawing the whole window
+// through a rasteriser that competes for the same processor. A backend the
+// operator set in the environment is left alone.
+void chooseSceneGraphBackend();
+
+// Whether the OpenGL the platform offers is a software rasteriser (or none).
+bool openGlIsSoftware();
+
+// Whether a GL_RENDERER string names a software rasteriser.
+bool rendererIsSoftware(const QByteArray &glRenderer);
+
+} // namespace rtu

@@ -1,12 +1,12 @@
 #include "discovery/servers_finder.h"
 
 #include "core/constants.h"
+#include "core/json_object.h"
 #include "platform/multicast_membership.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
@@ -359,12 +359,11 @@ std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datag
     const int end = datagram.indexOf('\0');
     const QByteArray text = end < 0 ? datagram : datagram.left(end);
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> document = parseJsonObject(text);
+    if (!document)
         return std::nullopt;
 
-    QJsonObject description = document.object();
+    QJsonObject description = *document;
     const auto reply = description.constFind(QLatin1String("reply"));
     if (reply != description.constEnd())
         description = reply.value().toObject();

@@ -69,7 +69,8 @@ QString targetSystemName(const BaseServerInfo &baseInfo)
 class ServersSelectionModel::Impl : public QObject
 {
 public:
-    Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing);
+    Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing,
+         HttpClient *loginClient);
 
     // Locating entries
     struct RowEntry
@@ -154,8 +155,9 @@ private:
 };
 
 ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelper *helper,
-                                  const ServersSelectionTiming &timing)
-    : QObject(owner), owner(owner), helper(helper), manager(new ServerInfoManager(this)),
+                                  const ServersSelectionTiming &timing, HttpClient *loginClient)
+    : QObject(owner), owner(owner), helper(helper),
+      manager(new ServerInfoManager(this, ServerInfoManager::Timeouts(), loginClient)),
       successHandler([this](const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host) {
           onLoginSuccess(id, extraInfo, host);
       }),
@@ -666,7 +668,8 @@ QVariant ServersSelectionModel::Impl::serverData(const SystemEntry &system, cons
     }
 }
 
-ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelectionTiming &timing)
+ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelectionTiming &timing,
+                                             HttpClient *loginClient)
     : QAbstractListModel(parent), m_impl(nullptr)
 {
     auto *helper = new ModelChangeHelper(
@@ -676,7 +679,7 @@ ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelec
         [this]() { endRemoveRows(); }, [this]() { beginResetModel(); }, [this]() { endResetModel(); },
         [this](int first, int last) { emit dataChanged(index(first), index(last)); },
         [this]() { emit layoutChanged(); }, this);
-    m_impl = new Impl(this, helper, timing);
+    m_impl = new Impl(this, helper, timing, loginClient);
 }
 
 ServersSelectionModel::~ServersSelectionModel()

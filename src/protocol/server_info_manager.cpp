@@ -34,9 +34,10 @@ ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::
 class ServerInfoManager::Impl : public QObject
 {
 public:
-    Impl(ServerInfoManager *owner, const Timeouts &timeouts)
-        : QObject(owner), owner(owner), timeouts(timeouts), client(new HttpClient(this))
+    Impl(ServerInfoManager *owner, const Timeouts &timeouts, HttpClient *client)
+        : QObject(owner), owner(owner), timeouts(timeouts), client(client ? client : new HttpClient(this))
     {
+        this->client->setParent(this);
         clock.start();
     }
 
@@ -106,7 +107,12 @@ public:
 ServerInfoManager::ServerInfoManager(QObject *parent) : ServerInfoManager(parent, Timeouts()) {}
 
 ServerInfoManager::ServerInfoManager(QObject *parent, const Timeouts &timeouts)
-    : QObject(parent), m_impl(new Impl(this, timeouts))
+    : ServerInfoManager(parent, timeouts, nullptr)
+{
+}
+
+ServerInfoManager::ServerInfoManager(QObject *parent, const Timeouts &timeouts, HttpClient *client)
+    : QObject(parent), m_impl(new Impl(this, timeouts, client))
 {
 }
 

@@ -111,6 +111,9 @@ class Simulator:
                 if not sources:
                     continue
                 payload = server.answer()
+                if server.knobs["floodPerSecond"]:
+                    server.flood_target = sender
+                    self.start_flood(server)
                 for source in sources:
                     try:
                         sent = send_all(self.sender(source), payload, sender)
@@ -122,10 +125,51 @@ class Simulator:
                         answers += 1
                     else:
                         self.stats["sendFailures"] += 1
+                if not server.knobs["floodPerSecond"]:
+                    for made_up in server.flood_answers():
+                        answers += self.send_answer(sources[0], made_up, sender)
             self.stats["answers"] += answers
         if not self.options.quiet_discovery:
             self.log({"kind": "discovery", "from": "%s:%d" % sender, "exact": exact,
                       "size": len(data), "answers": answers})
+
+    def send_answer(self, source, payload, target):
+        """One answer datagram; 1 when it went out."""
+        try:
+            if send_all(self.sender(source), payload, target):
+                return 1
+        except OSError:
+            pass
+        self.stats["sendFailures"] += 1
+        return 0
+
+    def start_flood(self, server):
+        if server.flooding:
+            return
+        server.flooding = True
+        self.spawn(self.flood(server))
+
+    async def flood(self, server):
+        """Answers at floodPerSecond to the latest asker, as one server or,
+        with floodIds, as that many made-up ones in turn."""
+        number = 0
+        started = time.monotonic()
+        try:
+            while server.knobs["floodPerSecond"] and server.addresses:
+                made_up = server.flood_answers() if server.knobs["floodIds"] else [server.answer()]
+                for payload in made_up:
+                    rate = server.knobs["floodPerSecond"]
+                    if not rate:
+                        return
+                    self.stats["answers"] += self.send_answer(server.addresses[0], payload, server.flood_target)
+                    number += 1
+                    delay = started + number / rate - time.monotonic()
+                    if delay > 0:
+                        await asyncio.sleep(delay)
+                    elif number % 100 == 0:
+                        await asyncio.sleep(0)
+        finally:
+            server.flooding = False
 
     def open_listener(self):
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -164,9 +208,15 @@ class Simulator:
 
     async def control(self, request):
         try:
-            return self._control(request)
+            response = self._control(request)
+            for server in self.servers:
+                await server.moved()
         except (fleet.FleetError, ValueError) as error:
             return _json(400, {"error": str(error)})
+        except OSError as error:
+            return _json(400, {"error": "cannot listen: %s" % error.strerror})
+        # A server's state is read once its move is done.
+        return response() if callable(response) else response
 
     def _control(self, request):
         parts = [part for part in request.path.split("/") if part]
@@ -183,6 +233,9 @@ class Simulator:
                 except ValueError:
                     raise fleet.FleetError("body: not valid JSON")
                 server.update(changes)
+                for address in server.addresses:
+                    self.sender(address)
+                return lambda: _json(200, server.state())
             return _json(200, server.state())
         if parts == ["log"] and method == "GET":
             query = dict(request.query())

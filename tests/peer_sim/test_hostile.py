@@ -196,7 +196,11 @@ class Impostor(unittest.TestCase):
             self.assertEqual([(item["name"], sender) for item, sender in answers], [("Real", A), ("Fake", B)])
             self.assertEqual(call(B, 7001, "/api/gettime", password="738")[0], 200)
             self.assertEqual(running.state("Fake")["addresses"], [B])
-        fleet["servers"][1]["impostor"] = False
+        fleet["servers"].reverse()              # the impostor answers first
+        with Fleet(fleet):
+            answers = descriptions(ask(expected=2))[ID]
+            self.assertEqual([item["name"] for item, _ in answers], ["Fake", "Real"])
+        fleet["servers"][0]["impostor"] = False
         with self.assertRaises(RuntimeError):
             Fleet(fleet).start()
 

@@ -335,12 +335,12 @@ def check_fleet(data, generated=()):
         _fail("servers", "expected a list")
     items = list(items) + list(generated)
     servers = []
-    used = set()
+    used = {}                           # id -> whether an impostor carries it
     for number, item in enumerate(items):
         server = check_server("servers[%d]" % number, item, number, address_for(number))
-        if server["id"] in used and not server["impostor"]:
+        if server["id"] in used and not (server["impostor"] or used[server["id"]]):
             _fail("servers[%d].id" % number, "%s is used twice" % server["id"])
-        used.add(server["id"])
+        used[server["id"]] = used.get(server["id"], False) or server["impostor"]
         servers.append(server)
     _check_endpoints(servers)
 

@@ -204,6 +204,13 @@ class Simulator:
                 print("peer_sim: asker %s: %s" % (asker["address"], error), file=sys.stderr)
             await asyncio.sleep(asker["intervalMs"] / 1000)
 
+    async def watch_parent(self, pid):
+        """Stops the fleet once the process that started it is gone, so that
+        a test that crashed leaves no simulator holding its addresses."""
+        while process_alive(pid):
+            await asyncio.sleep(0.5)
+        self.stopped.set()
+
     # --- control interface -------------------------------------------------
 
     async def control(self, request):
@@ -278,6 +285,8 @@ class Simulator:
         control_port = control.sockets[0].getsockname()[1]
         for asker in self.asker_descriptions:
             self.spawn(self.run_asker(asker))
+        if self.options.parent_pid:
+            self.spawn(self.watch_parent(self.options.parent_pid))
         ready = {"controlPort": control_port, "pid": os.getpid(), "servers": len(self.servers)}
         if self.options.ready_file:
             temporary = self.options.ready_file + ".tmp"
@@ -291,6 +300,23 @@ class Simulator:
             server.stop_http()
         loop.remove_reader(listener.fileno())
         listener.close()
+
+
+def process_alive(pid):
+    """Whether the process runs; one that has exited and waits to be reaped
+    (a zombie) does not."""
+    try:
+        with open("/proc/%d/stat" % pid, encoding="ascii", errors="replace") as handle:
+            return handle.read().rsplit(")", 1)[-1].split()[0] != "Z"
+    except OSError:
+        pass
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
 
 
 def _drain(sock):

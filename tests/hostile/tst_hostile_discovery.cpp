@@ -23,8 +23,9 @@ private slots:
         QTest::newRow("flapping") << peers(R"([{"name": "Hostile", "knobs": {"flapMs": 1800}}])") << -1;
         QTest::newRow("200 datagrams per second from one host")
             << peers(R"([{"name": "Hostile", "knobs": {"floodPerSecond": 200}}])") << 1;
+        // Real answers are about 250 bytes: one of 64 KB is not read at all.
         QTest::newRow("oversized answer")
-            << peers(R"([{"name": "Hostile", "knobs": {"answerMode": "oversize", "answerBytes": 65000}}])") << -1;
+            << peers(R"([{"name": "Hostile", "knobs": {"answerMode": "oversize", "answerBytes": 65000}}])") << 0;
         // A valid answer built of one key named over and over: the tool
         // refuses it before its JSON reader would keep every copy.
         QTest::newRow("64 KB of duplicated keys")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian packages the tool and its tests need that
-# are not installed yet; does nothing when all are there.
+# are not installed yet; does nothing when all are there. With --sanitize,
+# also what the sanitizer and fuzzing builds need.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,11 @@ packages=(
   xvfb xauth fonts-roboto-unhinted librsvg2-bin python3 iproute2 util-linux tzdata
   dpkg-dev lintian desktop-file-utils appstream x11-utils gzip
 )
+# The sanitizer suite and the fuzz targets: clang with its run-time
+# libraries (libFuzzer among them) and the symbolizer for their reports.
+if [ "${1:-}" = "--sanitize" ]; then
+  packages+=(clang libclang-rt-14-dev llvm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

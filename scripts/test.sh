@@ -7,6 +7,18 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 
+# --sanitize: the whole suite again, built by clang in build-sanitize/ under
+# AddressSanitizer and UndefinedBehaviorSanitizer, with a short run of every
+# fuzz target (label "fuzz"); further arguments go to ctest.
+if [ "${1:-}" = "--sanitize" ]; then
+  shift
+  . "$root/scripts/sanitizers.sh"
+  "$root/scripts/setup.sh" --sanitize
+  BUILD_DIR="$root/build-sanitize" "$root/scripts/build.sh" "${sanitizer_cmake_args[@]}"
+  cd "$root/build-sanitize"
+  exec "$root/scripts/netns.sh" ctest --output-on-failure "$@"
+fi
+
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 

@@ -1,6 +1,7 @@
 #include "discovery/servers_finder.h"
 
 #include "core/constants.h"
+#include "core/json_object.h"
 #include "platform/multicast_membership.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,6 @@
 #include <QEvent>
 #include <QHash>
 #include <QHostAddress>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QNetworkInterface>
@@ -129,6 +129,8 @@ public:
     QSet<QString> joinedAddresses;
     QHash<QHostAddress, QSharedPointer<QUdpSocket>> sendingSockets;
     QHash<QUuid, ServerEntry> servers;
+    // Live ids per address they first answered from.
+    QHash<QString, int> idsPerAddress;
     QHash<QString, qint64> answeringAddresses;
     QHash<QString, qint64> unknownEntities;
     QHash<QUdpSocket *, Inbox> inboxes;
@@ -172,6 +174,9 @@ void ServersFinder::Impl::runCycle()
     for (auto it = servers.begin(); it != servers.end();) {
         if (time - it->lastSeenMs > parameters.serverTimeoutMs) {
             removed.append(it.key());
+            const auto count = idsPerAddress.find(it->info.hostAddress);
+            if (count != idsPerAddress.end() && --count.value() <= 0)
+                idsPerAddress.erase(count);
             it = servers.erase(it);
         } else {
             ++it;
@@ -372,7 +377,9 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
 
     const auto found = servers.find(record.id);
     // A flood of made-up ids is not followed beyond the limit.
-    if (found == servers.end() && servers.size() >= parameters.maxServers)
+    if (found == servers.end()
+        && (servers.size() >= parameters.maxServers
+            || idsPerAddress.value(sender) >= parameters.maxServersPerAddress))
         return;
     emit owner->serverDiscovered(record);
 
@@ -383,6 +390,7 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
         entry.displayAddressMs = time - parameters.displayAddressSwitchMs - 1;
         entry.info = record;
         servers.insert(record.id, entry);
+        ++idsPerAddress[sender];
         emit owner->serverAdded(record);
         return;
     }
@@ -451,12 +459,11 @@ std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datag
     const int end = datagram.indexOf('\0');
     const QByteArray text = end < 0 ? datagram : datagram.left(end);
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> document = parseJsonObject(text);
+    if (!document)
         return std::nullopt;
 
-    QJsonObject description = document.object();
+    QJsonObject description = *document;
     const auto reply = description.constFind(QLatin1String("reply"));
     if (reply != description.constEnd())
         description = reply.value().toObject();

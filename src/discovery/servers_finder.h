@@ -38,6 +38,9 @@ struct ServersFinderParameters
     // Live servers followed at most; answers with further ids are ignored
     // until some fall silent.
     int maxServers = 10000;
+    // New ids one address may bring, so that a single host cannot fill the
+    // list and crowd out the real servers.
+    int maxServersPerAddress = 64;
 };
 
 // Finds the servers of the local network by multicast, follows their answers

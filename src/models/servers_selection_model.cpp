@@ -199,7 +199,8 @@ bool subtract(qint64 first, qint64 second, qint64 *result)
 class ServersSelectionModel::Impl : public QObject
 {
 public:
-    Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing);
+    Impl(ServersSelectionModel *owner, ModelChangeHelper *helper, const ServersSelectionTiming &timing,
+         HttpClient *loginClient);
 
     // Locating entries
     ServerEntry *find(const QUuid &id) const { return byId.value(id); }
@@ -335,8 +336,9 @@ private:
 };
 
 ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelper *helper,
-                                  const ServersSelectionTiming &timing)
-    : QObject(owner), owner(owner), helper(helper), manager(new ServerInfoManager(this)),
+                                  const ServersSelectionTiming &timing, HttpClient *loginClient)
+    : QObject(owner), owner(owner), helper(helper),
+      manager(new ServerInfoManager(this, ServerInfoManager::Timeouts(), loginClient)),
       successHandler([this](const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host) {
           onLoginSuccess(id, extraInfo, host);
       }),
@@ -938,7 +940,8 @@ QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int 
     }
 }
 
-ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelectionTiming &timing)
+ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelectionTiming &timing,
+                                             HttpClient *loginClient)
     : QAbstractListModel(parent), m_impl(nullptr)
 {
     auto *helper = new ModelChangeHelper(
@@ -958,7 +961,7 @@ ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelec
     helper->setRolesDataChanged([this](int first, int last, const QVector<int> &roles) {
         emit dataChanged(index(first), index(last), roles);
     });
-    m_impl = new Impl(this, helper, timing);
+    m_impl = new Impl(this, helper, timing, loginClient);
 }
 
 ServersSelectionModel::~ServersSelectionModel()

@@ -7,6 +7,8 @@
 
 namespace rtu {
 
+class HttpClient;
+
 // Time limits and bounds that tests shorten; the tool uses the defaults.
 struct ServersSelectionTiming
 {
@@ -46,8 +48,11 @@ public:
         LastRole,
     };
 
+    // loginClient: what the logins go over, taken over by the model; tests
+    // and fuzzing pass one that answers without sockets, the tool none.
     explicit ServersSelectionModel(QObject *parent,
-                                   const ServersSelectionTiming &timing = ServersSelectionTiming());
+                                   const ServersSelectionTiming &timing = ServersSelectionTiming(),
+                                   HttpClient *loginClient = nullptr);
     ~ServersSelectionModel() override;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -42,7 +42,7 @@ public:
         int openConnections = 256;
         // A connection without a request is closed after this long, so the
         // tool holds few sockets between refreshes.
-        int idleCloseMs = 2000;
+        int idleCloseMs = 300;
         // Read per socket and event-loop turn, so that one fast peer cannot
         // starve timers and other connections.
         int readChunkBytes = 64 * 1024;

@@ -1,5 +1,7 @@
 #include "protocol/http_response_parser.h"
 
+#include "core/ascii.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -24,17 +26,6 @@ QList<QByteArray> tokens(const QByteArray &value)
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Whether the start of a line can still become a status line.
@@ -342,7 +333,7 @@ bool HttpResponseParser::onChunkSize(const QByteArray &line)
         return false;
     qint64 size = 0;
     for (const char c : digits) {
-        const int value = hexValue(c);
+        const int value = hexDigitValue(c);
         if (value < 0)
             return false;
         size = size * 16 + value;

@@ -72,9 +72,10 @@ public:
     };
     using PlacePtr = std::shared_ptr<Place>;
 
-    Impl(ServerInfoManager *owner, const Timeouts &timeouts)
-        : QObject(owner), owner(owner), timeouts(timeouts), client(new HttpClient(this))
+    Impl(ServerInfoManager *owner, const Timeouts &timeouts, HttpClient *client)
+        : QObject(owner), owner(owner), timeouts(timeouts), client(client ? client : new HttpClient(this))
     {
+        this->client->setParent(this);
         clock.start();
     }
 
@@ -198,7 +199,12 @@ public:
 ServerInfoManager::ServerInfoManager(QObject *parent) : ServerInfoManager(parent, Timeouts()) {}
 
 ServerInfoManager::ServerInfoManager(QObject *parent, const Timeouts &timeouts)
-    : QObject(parent), m_impl(new Impl(this, timeouts))
+    : ServerInfoManager(parent, timeouts, nullptr)
+{
+}
+
+ServerInfoManager::ServerInfoManager(QObject *parent, const Timeouts &timeouts, HttpClient *client)
+    : QObject(parent), m_impl(new Impl(this, timeouts, client))
 {
 }
 

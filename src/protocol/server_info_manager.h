@@ -9,6 +9,8 @@
 
 namespace rtu {
 
+class HttpClient;
+
 // Logs in to servers with the known passwords or a given one, and refreshes
 // their extra information, over a client of its own.
 class ServerInfoManager : public QObject
@@ -36,6 +38,9 @@ public:
 
     explicit ServerInfoManager(QObject *parent);
     ServerInfoManager(QObject *parent, const Timeouts &timeouts);
+    // Requests go over `client`, which the manager takes over; tests and
+    // fuzzing pass one that answers without sockets. Null: a client of its own.
+    ServerInfoManager(QObject *parent, const Timeouts &timeouts, HttpClient *client);
     ~ServerInfoManager() override;
 
     void loginWithKnownPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,

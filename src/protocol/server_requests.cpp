@@ -1,6 +1,7 @@
 #include "protocol/server_requests.h"
 
 #include "core/date_time_helpers.h"
+#include "core/json_object.h"
 #include "protocol/http_client.h"
 
 #include <QJsonArray>
@@ -51,7 +52,7 @@ QUrl makeUrl(const BaseServerInfo &base, const QString &password, const QString 
 
 QJsonObject replyObject(const QByteArray &body)
 {
-    return QJsonDocument::fromJson(body).object();
+    return parseJsonObject(body).value_or(QJsonObject());
 }
 
 // Whether the reply's "error", a string holding a decimal integer, is

@@ -118,6 +118,8 @@ private slots:
             << QByteArray("{\"application\":\"Media Server\",\"name\":\"\xff\xfe\xc3\x28\"}");
         QTest::newRow("truncated") << QByteArray("{\"application\":\"Media Server\",\"name\":\"Cut");
         QTest::newRow("deeply nested") << QByteArray(60000, '[');
+        QTest::newRow("a key twice")
+            << QByteArray("{\"application\":\"Media Server\",\"name\":[\"A\"],\"name\":\"B\"}");
         QByteArray huge = "{\"application\":\"Web Client\",\"name\":\"";
         huge.append(QByteArray(65000, 'a')).append("\"}");
         QTest::newRow("huge, other application") << huge;

@@ -506,6 +506,7 @@ private slots:
         ServersFinderParameters parameters = m_parameters;
         parameters.datagramsPerTurn = 4;
         parameters.maxServers = 6;
+        parameters.maxServersPerAddress = 4;
         parameters.serverTimeoutMs = 30000;
         m_servers.reset(new FakeServers(parameters));
         m_finder = ServersFinder::create(parameters);
@@ -535,12 +536,23 @@ private slots:
             m_servers->sendToFinder(address, answerText(ids.last(), QStringLiteral("Flood %1").arg(index)));
         }
 
+        // One host brings no more than its share...
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), parameters.maxServersPerAddress, kWaitMs);
+        QTest::qWait(300);
+        QCOMPARE(m_recorder->added.size(), parameters.maxServersPerAddress);
+        // ...and the others fill the list up to the limit, not beyond.
+        for (int index = 0; index < 4; ++index) {
+            ids.append(QUuid::createUuid());
+            m_servers->sendToFinder(QStringLiteral("127.0.0.14"), answerText(ids.last(), QStringLiteral("Other %1").arg(index)));
+        }
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->added.size(), parameters.maxServers, kWaitMs);
         QTest::qWait(300);
         QCOMPARE(m_recorder->added.size(), parameters.maxServers);
-        QCOMPARE(m_recorder->discovered.size(), parameters.maxServers); // ids beyond the limit are not followed
-        for (int index = 0; index < parameters.maxServers; ++index)
-            QCOMPARE(m_recorder->added.at(index).id, ids.at(index));
+        QCOMPARE(m_recorder->discovered.size(), parameters.maxServers); // ids beyond the limits are not followed
+        for (int index = 0; index < parameters.maxServers; ++index) {
+            const int sent = index < parameters.maxServersPerAddress ? index : 12 + index - parameters.maxServersPerAddress;
+            QCOMPARE(m_recorder->added.at(index).id, ids.at(sent));
+        }
         QVERIFY2(mostInTurn <= parameters.datagramsPerTurn, qPrintable(QString::number(mostInTurn)));
         QVERIFY(mostInTurn > 0);
     }

@@ -41,7 +41,7 @@ class Fleet:
 
     def start(self):
         command = [sys.executable, SIMULATOR, "--ready-file", self.path("ready.json"),
-                   "--log", self.path("requests.jsonl")] + self.arguments
+                   "--log", self.path("requests.jsonl"), "--parent-pid", str(os.getpid())] + self.arguments
         if self.description is not None:
             with open(self.path("fleet.json"), "w", encoding="utf-8") as handle:
                 if isinstance(self.description, str):

@@ -4,15 +4,17 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from sim_harness import ROOT, SIMULATOR, Fleet  # noqa: E402
+from sim_harness import ROOT, SIMULATOR, Fleet, wait_until  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools", "peer-sim"))
 
 from peersim import fleet  # noqa: E402
+from peersim.simulator import process_alive  # noqa: E402
 
 
 class BadDescriptions(unittest.TestCase):
@@ -67,6 +69,22 @@ class BadDescriptions(unittest.TestCase):
         with self.assertRaises(RuntimeError) as caught:
             Fleet({"servers": [{"addresses": ["127.0.0.65"]}, {"addresses": ["127.0.0.66"]}]}).start()
         self.assertIn("servers[1]", str(caught.exception))
+
+    def test_stops_when_its_parent_is_gone(self):
+        # A parent that starts the fleet, sees it ready and dies, as a test
+        # that crashed.
+        directory = tempfile.TemporaryDirectory()
+        self.addCleanup(directory.cleanup)
+        ready = os.path.join(directory.name, "ready.json")
+        starter = ("import os, subprocess, sys, time\n"
+                   "p = subprocess.Popen([sys.executable, %r, '--generate', '1', '--ready-file', %r,\n"
+                   "                      '--parent-pid', str(os.getpid())], stdout=subprocess.DEVNULL)\n"
+                   "while not os.path.exists(%r) and p.poll() is None: time.sleep(0.01)\n"
+                   "print(p.pid if p.poll() is None else -1)\n" % (SIMULATOR, ready, ready))
+        child = int(subprocess.run([sys.executable, "-c", starter], capture_output=True, text=True,
+                                   check=True, timeout=30).stdout)
+        self.assertGreater(child, 0)
+        self.assertTrue(wait_until(lambda: not process_alive(child), timeout=10))
 
     def test_refuses_the_host_network(self):
         environment = {key: value for key, value in os.environ.items() if key != "TESSALY_PRIVATE_NET"}

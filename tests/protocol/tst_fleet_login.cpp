@@ -66,7 +66,10 @@ ServerInfoManager::LoginFailedCallback failed(const ReportPtr &report)
     return [report](const QUuid &, int code) { *report = Report{true, false, code, QString(), {}}; };
 }
 
-const QJsonArray kLocal{QJsonArray{QStringLiteral("local"), QJsonValue()}};
+// The query as the simulator logs it: a list of [key, value] items, here the
+// one bare key "local". Built by appending, because braces around a single
+// QJsonArray copy it under one compiler and nest it under another.
+const QJsonArray kLocal = QJsonArray() << QJsonArray{QStringLiteral("local"), QJsonValue()};
 
 } // namespace
 

@@ -452,6 +452,9 @@ private slots:
         QTest::newRow("time unreadable")
             << FakeReply::json("{\"error\":\"4\",\"reply\":{\"utcTime\":\"5\",\"timezoneId\":\"UTC\"}}") << interfaces
             << 0 << -1;
+        QTest::newRow("time with a key twice")
+            << FakeReply::json("{\"error\":\"0\",\"reply\":[0],\"reply\":{\"utcTime\":\"5\",\"timezoneId\":\"UTC\"}}")
+            << interfaces << 0 << -1;
         FakeReply dropped;
         dropped.drop = true;
         QTest::newRow("connection dropped") << dropped << interfaces << 0 << 0;

@@ -43,6 +43,7 @@ TestCase {
 
     function cleanupTestCase() {
         window.destroy();
+        wait(0);    // the deletion is deferred: let it happen before the engine goes
     }
 
     function init() {

@@ -71,6 +71,7 @@ TestCase {
 
     function cleanupTestCase() {
         window.destroy();
+        wait(0);    // the deletion is deferred: let it happen before the engine goes
     }
 
     function test_1_configure_one_server() {

@@ -2,6 +2,7 @@
 
 #include "test_paths.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -78,7 +79,9 @@ bool PeerSim::startWithFile(const QString &fleetPath, const QStringList &extraAr
     m_process->start(QStringLiteral("python3"),
                      QStringList{simulatorPath(), QStringLiteral("--fleet"), fleetPath,
                                  QStringLiteral("--ready-file"), readyFile,
-                                 QStringLiteral("--log"), logFilePath()}
+                                 QStringLiteral("--log"), logFilePath(),
+                                 // A test that crashes must not leave the fleet behind.
+                                 QStringLiteral("--parent-pid"), QString::number(QCoreApplication::applicationPid())}
                          + extraArguments);
     if (!m_process->waitForStarted(startLimitMs)) {
         m_error = QStringLiteral("python3 did not start: %1").arg(m_process->errorString());

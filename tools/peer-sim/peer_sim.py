@@ -44,6 +44,8 @@ def parse_arguments(argv):
                         help="UDP port of the discovery group (default %(default)s)")
     parser.add_argument("--group", default=GROUP, metavar="ADDRESS",
                         help="discovery multicast group (default %(default)s)")
+    parser.add_argument("--parent-pid", type=int, default=0, metavar="PID",
+                        help="stop when the process PID is gone (a test that died)")
     options = parser.parse_args(argv)
     if not options.fleet and not options.generate:
         parser.error("give --fleet FILE or --generate N")

@@ -19,9 +19,16 @@ DEFAULT_PASSWORD = "738"
 DEFAULT_ZONE = "Europe/Berlin"
 COMMANDS = ("gettime", "iflist", "settime", "configure", "ifconfig")
 CHANGE_KINDS = ("systemName", "password", "port", "settime", "ifconfig")
-REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize")
-ANSWER_MODES = ("normal", "nonJson", "foreign", "oversize")
-AUTH_SCHEMES = ("basic", "digest")
+# How a response reaches the client when a server misbehaves on the wire:
+# endless bodies (by length or chunked), endless headers, an endless status
+# line, or a reset halfway through.
+FRAMING_MODES = ("endless", "endlessChunked", "manyHeaders", "endlessHeaderLine",
+                 "endlessStatusLine", "reset")
+REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize", "garbage") + FRAMING_MODES
+CHALLENGE_MODES = ("normal",) + FRAMING_MODES
+ANSWER_MODES = ("normal", "nonJson", "foreign", "oversize", "duplicateKeys", "truncated", "garbage")
+AUTH_SCHEMES = ("basic", "digest", "never")
+HTTP_MODES = ("normal", "closed", "silent")
 
 # Behaviour switches; every server starts from these and a description or the
 # control interface overrides single keys.
@@ -42,6 +49,17 @@ DEFAULT_KNOBS = {
     "refuseString": "Operation is not permitted",
     "ifconfigApply": True,      # False: accept "ifconfig" and change nothing
     "ifconfigDelayMs": 500,     # until an accepted "ifconfig" takes effect
+    # Hostile peers.
+    "http": "normal",           # "closed": nothing listens; "silent": connections are never accepted
+    "challengeMode": "normal",  # how the 401 challenge goes out (a FRAMING_MODES value)
+    "dripMs": 0,                # send every response one byte per dripMs
+    "headerLines": 10000,       # header lines of "manyHeaders"
+    "discoveryLimit": None,     # answer only this many discovery requests
+    "flapMs": 0,                # answer discovery for flapMs, then not for flapMs, in turn
+    "floodIds": 0,              # answer each request also as this many made-up servers
+    "floodPerSecond": 0,        # keep sending answers at this rate to the latest asker
+    "utcTime": None,            # "utcTime" of gettime, verbatim
+    "zoneId": None,             # "timezoneId" of gettime, verbatim and unchecked
 }
 
 
@@ -146,8 +164,20 @@ def check_knobs(path, knobs, base=None):
         where = "%s.%s" % (path, key)
         if key in ("discovery", "alternate", "hang", "ifconfigApply"):
             _boolean(where, value)
-        elif key in ("delayMs", "ifconfigDelayMs"):
+        elif key in ("delayMs", "ifconfigDelayMs", "dripMs", "flapMs", "floodIds", "floodPerSecond"):
             check_integer(where, value, 0)
+        elif key == "headerLines":
+            check_integer(where, value, 1)
+        elif key == "discoveryLimit":
+            if value is not None:
+                check_integer(where, value, 0)
+        elif key in ("utcTime", "zoneId"):
+            if value is not None:
+                check_string(where, value)
+        elif key == "http":
+            _choice(where, value, HTTP_MODES)
+        elif key == "challengeMode":
+            _choice(where, value, CHALLENGE_MODES)
         elif key == "oversizeBytes":
             check_integer(where, value, 1)
         elif key == "answerBytes":
@@ -202,7 +232,7 @@ def check_interface(path, item, index, fallback_ip):
 
 SERVER_FIELDS = ("id", "name", "systemName", "port", "flags", "addresses", "wrap",
                  "typeKey", "password", "clockOffsetMs", "timezoneId", "timeZoneOffset",
-                 "interfaces", "knobs", "answerExtra")
+                 "interfaces", "knobs", "answerExtra", "impostor")
 
 
 def _mac_for(number, index):
@@ -226,6 +256,7 @@ def check_server(path, item, number, default_address):
     server["port"] = check_integer(path + ".port", item.get("port", DEFAULT_PORT), 1, 65535)
     server["flags"] = check_string(path + ".flags", item.get("flags", DEFAULT_FLAGS))
     server["wrap"] = _boolean(path + ".wrap", item.get("wrap", False))
+    server["impostor"] = _boolean(path + ".impostor", item.get("impostor", False))
     server["typeKey"] = _choice(path + ".typeKey", item.get("typeKey", "application"),
                                 ("application", "type"))
     server["password"] = check_string(path + ".password", item.get("password", DEFAULT_PASSWORD))
@@ -304,12 +335,12 @@ def check_fleet(data, generated=()):
         _fail("servers", "expected a list")
     items = list(items) + list(generated)
     servers = []
-    used = set()
+    used = {}                           # id -> whether an impostor carries it
     for number, item in enumerate(items):
         server = check_server("servers[%d]" % number, item, number, address_for(number))
-        if server["id"] in used:
+        if server["id"] in used and not (server["impostor"] or used[server["id"]]):
             _fail("servers[%d].id" % number, "%s is used twice" % server["id"])
-        used.add(server["id"])
+        used[server["id"]] = used.get(server["id"], False) or server["impostor"]
         servers.append(server)
     _check_endpoints(servers)
 

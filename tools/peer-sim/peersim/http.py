@@ -5,6 +5,8 @@ threads.
 """
 
 import asyncio
+import socket
+import struct
 from urllib.parse import unquote
 
 REASONS = {200: "OK", 400: "Bad Request", 401: "Unauthorized", 404: "Not Found",
@@ -49,14 +51,77 @@ class Response:
         self.headers = list(headers or [])
         self.close = False
         self.after = None               # called once the answer has been written
+        self.mode = "normal"            # or one of the hostile framings (fleet.FRAMING_MODES)
+        self.drip_ms = 0                # write one byte per drip_ms
+        self.header_lines = 10000       # for the "manyHeaders" framing
+
+    def status_line(self):
+        return "HTTP/1.1 %d %s" % (self.status, REASONS.get(self.status, "Unknown"))
+
+    def head(self, keep_alive, length=None, extra=()):
+        lines = [self.status_line(), "Content-Type: %s" % self.content_type]
+        if length is not None:
+            lines.append("Content-Length: %d" % length)
+        lines.append("Connection: %s" % ("keep-alive" if keep_alive else "close"))
+        lines += ["%s: %s" % item for item in list(self.headers) + list(extra)]
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
 
     def encode(self, keep_alive):
-        lines = ["HTTP/1.1 %d %s" % (self.status, REASONS.get(self.status, "Unknown")),
-                 "Content-Type: %s" % self.content_type,
-                 "Content-Length: %d" % len(self.body),
-                 "Connection: %s" % ("keep-alive" if keep_alive else "close")]
-        lines += ["%s: %s" % item for item in self.headers]
-        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + self.body
+        return self.head(keep_alive, len(self.body)) + self.body
+
+    async def send(self, writer, keep_alive):
+        """Writes the answer as its mode says; False when the connection must end."""
+        if self.mode == "normal":
+            await _write(writer, self.encode(keep_alive), self.drip_ms)
+            return keep_alive
+        filler = b"x" * 65536
+        if self.mode == "endless":
+            await _write(writer, self.head(False, 1 << 50), self.drip_ms)
+            await _forever(writer, filler, self.drip_ms)
+        elif self.mode == "endlessChunked":
+            await _write(writer, self.head(False, None, [("Transfer-Encoding", "chunked")]), self.drip_ms)
+            await _forever(writer, b"%x\r\n%s\r\n" % (len(filler), filler), self.drip_ms)
+        elif self.mode == "manyHeaders":
+            await _write(writer, (self.status_line() + "\r\n").encode("latin-1"), self.drip_ms)
+            for number in range(self.header_lines):
+                await _write(writer, b"X-Filler-%d: %s\r\n" % (number, b"y" * 64), self.drip_ms)
+            await _write(writer, self.encode(False)[len(self.status_line()) + 2:], self.drip_ms)
+        elif self.mode == "endlessHeaderLine":
+            await _write(writer, (self.status_line() + "\r\nX-Filler: ").encode("latin-1"), self.drip_ms)
+            await _forever(writer, filler, self.drip_ms)
+        elif self.mode == "endlessStatusLine":
+            await _write(writer, b"HTTP/1.1 %d " % self.status, self.drip_ms)
+            await _forever(writer, filler, self.drip_ms)
+        elif self.mode == "reset":
+            data = self.encode(False)
+            await _write(writer, data[:len(data) - max(1, len(self.body) // 2)], self.drip_ms)
+            reset(writer)
+        return False
+
+
+async def _write(writer, data, drip_ms):
+    if not drip_ms:
+        writer.write(data)
+        await writer.drain()
+        return
+    for index in range(len(data)):
+        writer.write(data[index:index + 1])
+        await writer.drain()
+        await asyncio.sleep(drip_ms / 1000)
+
+
+async def _forever(writer, data, drip_ms):
+    """Writes until the client goes away."""
+    while True:
+        await _write(writer, data, drip_ms)
+
+
+def reset(writer):
+    """Ends the connection with a reset instead of an orderly close."""
+    sock = writer.get_extra_info("socket")
+    if sock is not None:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    writer.transport.abort()
 
 
 class Drop(Exception):
@@ -119,8 +184,7 @@ async def serve_connection(reader, writer, handler):
                     pass
                 break
             keep_alive = not (request.wants_close() or response.close)
-            writer.write(response.encode(keep_alive))
-            await writer.drain()
+            keep_alive = await response.send(writer, keep_alive)
             if response.after:
                 response.after()
             if not keep_alive:

@@ -6,8 +6,10 @@ import hashlib
 import ipaddress
 import json
 import os
+import socket
 import sys
 import time
+import uuid
 
 from . import fleet
 from .http import Drop, Hang, Response
@@ -70,6 +72,13 @@ class SimServer:
         self.moving_to = None           # the new port while its answer is on the way
         self.turn = 0                   # for answering from two addresses in turn
         self.nonces = set()
+        self.impostor = description["impostor"]
+        self.discovery_answers = 0      # counted against the discoveryLimit knob
+        self.silent_sockets = []        # listeners that never accept ("http": "silent")
+        self.restart = False            # HTTP must move after a control change
+        self.flooding = False           # a flood of answers is under way
+        self.bursting = False           # made-up answers to a request are going out
+        self.flood_target = None        # where it goes: the latest asker
 
     # --- state -------------------------------------------------------------
 
@@ -92,7 +101,7 @@ class SimServer:
         if not isinstance(changes, dict):
             raise fleet.FleetError("body: expected a JSON object")
         allowed = ("name", "systemName", "flags", "password", "clockOffsetMs",
-                   "timezoneId", "timeZoneOffset", "knobs", "answerExtra")
+                   "timezoneId", "timeZoneOffset", "knobs", "answerExtra", "port", "addresses")
         for key in changes:
             if key not in allowed:
                 raise fleet.FleetError("%s: cannot be changed here" % key)
@@ -108,7 +117,21 @@ class SimServer:
             fleet.check_integer("timeZoneOffset", changes["timeZoneOffset"], -14 * 3600, 14 * 3600)
         if "answerExtra" in changes and not isinstance(changes["answerExtra"], dict):
             raise fleet.FleetError("answerExtra: expected an object")
+        if "port" in changes:
+            fleet.check_integer("port", changes["port"], 1, 65535)
+        if "addresses" in changes:
+            addresses = changes["addresses"]
+            if not isinstance(addresses, list) or not addresses:
+                raise fleet.FleetError("addresses: expected a non-empty list of 127.x.x.x addresses")
+            for index, address in enumerate(addresses):
+                fleet.loopback_address("addresses[%d]" % index, address)
+        # A move or a change of the HTTP behaviour takes effect before the
+        # control interface answers (see moved()).
+        self.restart = any(key in changes for key in ("port", "addresses")) or \
+            knobs["http"] != self.knobs["http"]
         self.knobs = knobs
+        self.port = changes.get("port", self.port)
+        self.addresses = list(changes.get("addresses", self.addresses))
         self.name = changes.get("name", self.name)
         self.system_name = changes.get("systemName", self.system_name)
         self.flags = changes.get("flags", self.flags)
@@ -126,18 +149,29 @@ class SimServer:
         """Addresses to answer one request from."""
         if not self.knobs["discovery"] or not self.addresses:
             return []
+        limit = self.knobs["discoveryLimit"]
+        if limit is not None:
+            if self.discovery_answers >= limit:
+                return []
+            self.discovery_answers += 1
+        flap = self.knobs["flapMs"]
+        if flap and (time.monotonic_ns() // 1000000 // flap) % 2 == 1:
+            return []
         if self.knobs["alternate"] and len(self.addresses) > 1:
             self.turn += 1
             return [self.addresses[self.turn % 2]]
         return list(self.addresses)
 
-    def answer(self):
+    def answer(self, server_id=None, name=None):
         mode = self.knobs["answerMode"]
+        server_id = server_id or self.id
         if mode == "nonJson":
-            return b"Media Server " + self.id.encode("ascii")
+            return b"Media Server " + server_id.encode("ascii")
+        if mode == "garbage":
+            return os.urandom(min(self.knobs["answerBytes"], 1024))
         description = {
             self.type_key: TYPE if mode != "foreign" else "Storage Server",
-            "id": self.id, "name": self.name, "systemName": self.system_name,
+            "id": server_id, "name": name or self.name, "systemName": self.system_name,
             "port": self.port, "flags": self.flags, "version": "2.3.0.0",
         }
         description.update(self.answer_extra)
@@ -148,7 +182,22 @@ class SimServer:
             base = len(json.dumps(data).encode("utf-8"))
             description["padding"] = "x" * max(0, self.knobs["answerBytes"] - base)
             text = json.dumps(data).encode("utf-8")
+        elif mode == "duplicateKeys":
+            # A valid answer that names one key over and over before its own
+            # keys: a parser that keeps every value pays for all of them.
+            repeated = b'"k":[1],' * max(0, (self.knobs["answerBytes"] - len(text) - 1) // 8)
+            text = b"{" + repeated + text[1:]
+        elif mode == "truncated":
+            text = text[:len(text) // 2]
         return text
+
+    def flood_answers(self):
+        """Answers as made-up servers: the same host with many ids."""
+        result = []
+        for number in range(self.knobs["floodIds"]):
+            made_up = "{%s}" % uuid.uuid5(uuid.UUID(self.id.strip("{}")), "flood-%d" % number)
+            result.append(self.answer(made_up, "%s %05d" % (self.name, number)))
+        return result
 
     # --- HTTP listeners ----------------------------------------------------
 
@@ -166,8 +215,26 @@ class SimServer:
                 self.listeners.pop(key).close()
 
     async def start_http(self):
-        for address in self.addresses:
-            await self.bind(address, self.port)
+        mode = self.knobs["http"]
+        if mode == "normal":
+            for address in self.addresses:
+                await self.bind(address, self.port)
+        elif mode == "silent":
+            # Listening with no room in the queue and never accepting: the
+            # first connection hangs unanswered, later ones are never set up.
+            for address in self.addresses:
+                sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                sock.bind((address, self.port))
+                sock.listen(0)
+                self.silent_sockets.append(sock)
+
+    async def moved(self):
+        """Follows a change of the "http" knob, the port or the addresses."""
+        if self.restart and self.sim.http_enabled:
+            self.restart = False
+            self.stop_http()
+            await self.start_http()
 
     async def serve_on(self, addresses, port):
         """Listens there before anyone is told to come; False when it cannot."""
@@ -186,6 +253,9 @@ class SimServer:
         for server in self.listeners.values():
             server.close()
         self.listeners.clear()
+        for sock in self.silent_sockets:
+            sock.close()
+        self.silent_sockets.clear()
 
     # --- REST --------------------------------------------------------------
 
@@ -247,7 +317,7 @@ class SimServer:
         if not ok:
             entry["status"] = 401
             self.sim.log(entry)
-            return self._challenge()
+            return self._shaped(self._challenge(), self.knobs["challengeMode"])
         response = self._dispatch(request)
         if self.moving_to is not None and not await self.serve_on(self.addresses, self.moving_to):
             self.moving_to = None
@@ -257,6 +327,13 @@ class SimServer:
         self.sim.log(entry)
         if self.knobs["delayMs"]:
             await asyncio.sleep(self.knobs["delayMs"] / 1000)
+        return self._shaped(response, response.mode)
+
+    def _shaped(self, response, mode):
+        """The wire behaviour that goes with every answer of this server."""
+        response.mode = mode
+        response.drip_ms = self.knobs["dripMs"]
+        response.header_lines = self.knobs["headerLines"]
         return response
 
     def _dispatch(self, request):
@@ -281,6 +358,8 @@ class SimServer:
         except Refusal as refusal:
             body, after = envelope({}, "1", str(refusal)), None
         response = Response(200, self._mangle(command, body) if faulty else json.dumps(body))
+        if faulty and self.knobs["replyMode"] in fleet.FRAMING_MODES:
+            response.mode = self.knobs["replyMode"]
         if after:
             response.after, response.close = after, True
         return response
@@ -303,6 +382,8 @@ class SimServer:
                 body = {}
         elif mode == "oversize":
             body["padding"] = "x" * self.knobs["oversizeBytes"]
+        elif mode == "garbage":
+            return os.urandom(4096)
         return json.dumps(body)
 
     def _refuse(self, kind):
@@ -317,6 +398,11 @@ class SimServer:
             reply["timezoneId"] = self.timezone_id
         else:
             reply["timeZoneOffset"] = self.current_offset(now)
+        if self.knobs["utcTime"] is not None:
+            reply["utcTime"] = self.knobs["utcTime"]
+        if self.knobs["zoneId"] is not None:
+            reply.pop("timeZoneOffset", None)
+            reply["timezoneId"] = self.knobs["zoneId"]
         return envelope(reply), None
 
     def current_offset(self, utc_ms):

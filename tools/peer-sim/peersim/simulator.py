@@ -111,6 +111,9 @@ class Simulator:
                 if not sources:
                     continue
                 payload = server.answer()
+                if server.knobs["floodPerSecond"]:
+                    server.flood_target = sender
+                    self.start_flood(server)
                 for source in sources:
                     try:
                         sent = send_all(self.sender(source), payload, sender)
@@ -122,10 +125,74 @@ class Simulator:
                         answers += 1
                     else:
                         self.stats["sendFailures"] += 1
+                if not server.knobs["floodPerSecond"] and server.knobs["floodIds"] and not server.bursting:
+                    server.bursting = True
+                    self.spawn(self.burst(server, sources[0], sender))
             self.stats["answers"] += answers
         if not self.options.quiet_discovery:
             self.log({"kind": "discovery", "from": "%s:%d" % sender, "exact": exact,
                       "size": len(data), "answers": answers})
+
+    def send_answer(self, source, payload, target):
+        """One answer datagram; 1 when it went out."""
+        try:
+            if send_all(self.sender(source), payload, target):
+                return 1
+        except OSError:
+            pass
+        self.stats["sendFailures"] += 1
+        return 0
+
+    async def burst(self, server, source, target):
+        """The made-up answers to one request, handed out in slices so that
+        the other servers of the fleet keep answering HTTP meanwhile."""
+        try:
+            sock = self.sender(source)
+            for number, payload in enumerate(server.flood_answers()):
+                for _ in range(2000):
+                    try:
+                        sock.sendto(payload, target)
+                        self.stats["answers"] += 1
+                        break
+                    except OSError as error:
+                        if error.errno not in (errno.EAGAIN, errno.EWOULDBLOCK, errno.ENOBUFS):
+                            self.stats["sendFailures"] += 1
+                            break
+                        await asyncio.sleep(0.0005)
+                else:
+                    self.stats["sendFailures"] += 1
+                if number % 64 == 63:
+                    await asyncio.sleep(0)
+        finally:
+            server.bursting = False
+
+    def start_flood(self, server):
+        if server.flooding:
+            return
+        server.flooding = True
+        self.spawn(self.flood(server))
+
+    async def flood(self, server):
+        """Answers at floodPerSecond to the latest asker, as one server or,
+        with floodIds, as that many made-up ones in turn."""
+        number = 0
+        started = time.monotonic()
+        try:
+            while server.knobs["floodPerSecond"] and server.addresses:
+                made_up = server.flood_answers() if server.knobs["floodIds"] else [server.answer()]
+                for payload in made_up:
+                    rate = server.knobs["floodPerSecond"]
+                    if not rate:
+                        return
+                    self.stats["answers"] += self.send_answer(server.addresses[0], payload, server.flood_target)
+                    number += 1
+                    delay = started + number / rate - time.monotonic()
+                    if delay > 0:
+                        await asyncio.sleep(delay)
+                    elif number % 100 == 0:
+                        await asyncio.sleep(0)
+        finally:
+            server.flooding = False
 
     def open_listener(self):
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -160,13 +227,26 @@ class Simulator:
                 print("peer_sim: asker %s: %s" % (asker["address"], error), file=sys.stderr)
             await asyncio.sleep(asker["intervalMs"] / 1000)
 
+    async def watch_parent(self, pid):
+        """Stops the fleet once the process that started it is gone, so that
+        a test that crashed leaves no simulator holding its addresses."""
+        while process_alive(pid):
+            await asyncio.sleep(0.5)
+        self.stopped.set()
+
     # --- control interface -------------------------------------------------
 
     async def control(self, request):
         try:
-            return self._control(request)
+            response = self._control(request)
+            for server in self.servers:
+                await server.moved()
         except (fleet.FleetError, ValueError) as error:
             return _json(400, {"error": str(error)})
+        except OSError as error:
+            return _json(400, {"error": "cannot listen: %s" % error.strerror})
+        # A server's state is read once its move is done.
+        return response() if callable(response) else response
 
     def _control(self, request):
         parts = [part for part in request.path.split("/") if part]
@@ -183,6 +263,9 @@ class Simulator:
                 except ValueError:
                     raise fleet.FleetError("body: not valid JSON")
                 server.update(changes)
+                for address in server.addresses:
+                    self.sender(address)
+                return lambda: _json(200, server.state())
             return _json(200, server.state())
         if parts == ["log"] and method == "GET":
             query = dict(request.query())
@@ -225,6 +308,8 @@ class Simulator:
         control_port = control.sockets[0].getsockname()[1]
         for asker in self.asker_descriptions:
             self.spawn(self.run_asker(asker))
+        if self.options.parent_pid:
+            self.spawn(self.watch_parent(self.options.parent_pid))
         ready = {"controlPort": control_port, "pid": os.getpid(), "servers": len(self.servers)}
         if self.options.ready_file:
             temporary = self.options.ready_file + ".tmp"
@@ -238,6 +323,23 @@ class Simulator:
             server.stop_http()
         loop.remove_reader(listener.fileno())
         listener.close()
+
+
+def process_alive(pid):
+    """Whether the process runs; one that has exited and waits to be reaped
+    (a zombie) does not."""
+    try:
+        with open("/proc/%d/stat" % pid, encoding="ascii", errors="replace") as handle:
+            return handle.read().rsplit(")", 1)[-1].split()[0] != "Z"
+    except OSError:
+        pass
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
 
 
 def _drain(sock):

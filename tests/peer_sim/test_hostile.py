@@ -1,0 +1,209 @@
+"""Hostile peers: what each misbehaviour looks like on the wire."""
+
+import base64
+import json
+import os
+import socket
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from sim_harness import Fleet, FleetCase, api, ask, call, descriptions, wait_until  # noqa: E402
+
+A = "127.0.0.61"
+B = "127.0.0.62"
+ID = "{bbbbbbbb-0000-0000-0000-000000000001}"
+FLEET = {"servers": [
+    {"id": ID, "name": "Mean", "systemName": "East", "addresses": [A], "port": 7301},
+    {"name": "Plain", "systemName": "East", "addresses": [B], "port": 7302},
+]}
+AUTHORIZED = "GET /api/gettime HTTP/1.1\r\nHost: x\r\nAuthorization: Basic %s\r\n\r\n" % \
+    base64.b64encode(b"admin:738").decode("ascii")
+OPEN = "GET /api/gettime HTTP/1.1\r\nHost: x\r\n\r\n"
+
+
+def raw(request, limit=1 << 20, timeout=2.0, address=A, port=7301):
+    """Sends one request; returns what came back until `limit` bytes, the
+    close, or `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    sock = socket.create_connection((address, port), timeout=timeout)
+    try:
+        sock.sendall(request.encode("latin-1"))
+        received = bytearray()
+        while len(received) < limit and time.monotonic() < deadline:
+            sock.settimeout(max(0.01, deadline - time.monotonic()))
+            try:
+                data = sock.recv(65536)
+            except socket.timeout:
+                break
+            if not data:
+                break
+            received += data
+        return bytes(received)
+    finally:
+        sock.close()
+
+
+class HostileCase(FleetCase):
+    FLEET = FLEET
+
+
+class Http(HostileCase):
+    def test_closed_and_silent_ports(self):
+        self.fleet.knobs("Mean", http="closed")
+        self.assertRaises(ConnectionRefusedError, socket.create_connection, (A, 7301), 1)
+        self.fleet.knobs("Mean", http="silent")
+        first = socket.create_connection((A, 7301), timeout=1)
+        self.addCleanup(first.close)
+        first.sendall(OPEN.encode("latin-1"))
+        self.assertRaises(socket.timeout, first.recv, 1)            # never accepted, never answered
+        self.assertRaises(OSError, socket.create_connection, (A, 7301), 1)
+        self.fleet.knobs("Mean", http="normal")
+        self.assertEqual(call(A, 7301, "/api/gettime", password="738")[0], 200)
+        self.assertEqual(self.fleet.state("Mean")["listening"], ["%s:7301" % A])
+
+    def test_one_byte_at_a_time(self):
+        self.fleet.knobs("Mean", dripMs=100)
+        self.assertIn(len(raw(OPEN, timeout=0.45)), (4, 5))        # "HTTP"... and no more
+        self.assertEqual(call(B, 7302, "/api/gettime", password="738")[0], 200)
+
+    def test_endless_bodies(self):
+        self.fleet.knobs("Mean", replyMode="endless")
+        head, _, body = raw(AUTHORIZED, limit=3 << 20).partition(b"\r\n\r\n")
+        self.assertIn(b"Content-Length: 1125899906842624", head)
+        self.assertGreater(len(body), 2 << 20)
+        self.fleet.knobs("Mean", replyMode="endlessChunked")
+        head, _, body = raw(AUTHORIZED, limit=3 << 20).partition(b"\r\n\r\n")
+        self.assertIn(b"Transfer-Encoding: chunked", head)
+        self.assertTrue(body.startswith(b"10000\r\nxxxx"))
+        self.assertGreater(len(body), 2 << 20)
+
+    def test_endless_heads(self):
+        self.fleet.knobs("Mean", replyMode="manyHeaders", headerLines=5000)
+        head, _, body = raw(AUTHORIZED, limit=8 << 20).partition(b"\r\n\r\n")
+        self.assertEqual(head.count(b"\r\nX-Filler-"), 5000)
+        self.assertEqual(json.loads(body)["error"], "0")
+        self.fleet.knobs("Mean", replyMode="endlessHeaderLine")
+        answer = raw(AUTHORIZED, limit=2 << 20)
+        self.assertEqual(answer.count(b"\r\n"), 1)
+        self.assertGreaterEqual(len(answer), 2 << 20)
+        self.fleet.knobs("Mean", replyMode="endlessStatusLine")
+        answer = raw(AUTHORIZED, limit=2 << 20)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200 xxx"))
+        self.assertNotIn(b"\r", answer)
+
+    def test_reset_halfway(self):
+        self.fleet.knobs("Mean", replyMode="reset")
+        sock = socket.create_connection((A, 7301), timeout=2)
+        self.addCleanup(sock.close)
+        sock.sendall(AUTHORIZED.encode("latin-1"))
+        received = b""
+        with self.assertRaises(ConnectionResetError):
+            while True:
+                data = sock.recv(65536)
+                if not data:
+                    break
+                received += data
+        head, _, body = received.partition(b"\r\n\r\n")
+        self.assertLess(len(body), int(head.split(b"Content-Length: ")[1].split(b"\r\n")[0]))
+
+    def test_garbage_body(self):
+        self.fleet.knobs("Mean", replyMode="garbage")
+        status, _, _, body = call(A, 7301, "/api/iflist", password="738")
+        self.assertEqual((status, len(body)), (200, 4096))
+
+    def test_unauthorized_forever(self):
+        self.fleet.knobs("Mean", auth="never")
+        self.assertEqual(call(A, 7301, "/api/gettime", password="738")[0], 401)
+        self.fleet.knobs("Mean", challengeMode="endlessChunked")
+        head, _, body = raw(OPEN, limit=2 << 20).partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.1 401 Unauthorized"))
+        self.assertIn(b"Transfer-Encoding: chunked", head)
+        self.assertGreater(len(body), 1 << 20)
+        self.assertEqual([entry["status"] for entry in self.fleet.log()], [401, 401])
+
+    def test_absurd_clock_and_zone(self):
+        self.fleet.knobs("Mean", utcTime="-9223372036854775808", zoneId="../../../../proc/self/fd/0")
+        reply = api(A, 7301, "/api/gettime", "738")["reply"]
+        self.assertEqual(reply, {"utcTime": "-9223372036854775808", "timezoneId": "../../../../proc/self/fd/0"})
+
+
+class Discovery(HostileCase):
+    def test_answers_a_limited_number_of_times(self):
+        self.fleet.knobs("Mean", discoveryLimit=1)
+        self.assertIn(ID, descriptions(ask(expected=2)))
+        self.assertNotIn(ID, descriptions(ask(quiet=0.3)))
+
+    def test_flapping(self):
+        self.fleet.knobs("Mean", flapMs=300)
+        seen = []
+        for _ in range(8):
+            seen.append(ID in descriptions(ask(quiet=0.15)))
+        self.assertIn(True, seen)
+        self.assertIn(False, seen)
+
+    def test_many_ids_from_one_host(self):
+        self.fleet.knobs("Mean", floodIds=500)
+        answers = ask(expected=502, buffer=1 << 22)
+        found = descriptions(answers)
+        self.assertEqual(len(found), 502)
+        self.assertEqual({sender for _, sender in answers}, {A, B})
+        self.assertEqual(sum(sender == A for _, sender in answers), 501)
+
+    def test_steady_stream_from_one_host(self):
+        self.fleet.knobs("Mean", floodPerSecond=200)
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(sock.close)
+        sock.bind(("127.0.0.1", 0))
+        sock.sendto(b'{ magic: "7B938F06-ACF1-45f0-8303-98AA8057739A" }', ("239.255.11.11", 5007))
+        sock.settimeout(1)
+        started, count = time.monotonic(), 0
+        while time.monotonic() - started < 1.0:
+            data, sender = sock.recvfrom(65535)
+            count += sender[0] == A
+        self.assertGreater(count, 120)      # 200 a second, on a loaded machine
+        self.assertLess(count, 300)
+        self.fleet.knobs("Mean", floodPerSecond=0)
+
+    def test_malformed_answers(self):
+        self.fleet.knobs("Mean", answerMode="duplicateKeys", answerBytes=65000)
+        data = [data for data, sender in ask(expected=2) if sender == A][0]
+        self.assertGreater(len(data), 64000)
+        self.assertTrue(data.startswith(b'{"k":[1],"k":[1],'))
+        self.assertEqual(json.loads(data)["id"], ID)
+        for mode in ("truncated", "garbage"):
+            self.fleet.knobs("Mean", answerMode=mode)
+            data = [data for data, sender in ask(expected=2) if sender == A][0]
+            self.assertRaises(ValueError, lambda: json.loads(data.decode("utf-8")))
+
+    def test_moves_port_and_address(self):
+        state = self.fleet.update("Mean", port=7311, addresses=["127.0.0.63"])
+        self.assertEqual(state["listening"], ["127.0.0.63:7311"])
+        self.assertEqual(call("127.0.0.63", 7311, "/api/gettime", password="738")[0], 200)
+        self.assertRaises(ConnectionRefusedError, socket.create_connection, (A, 7301), 1)
+        description, sender = descriptions(ask(expected=2))[ID][0]
+        self.assertEqual((description["port"], sender), (7311, "127.0.0.63"))
+
+
+class Impostor(unittest.TestCase):
+    def test_one_id_from_two_addresses(self):
+        fleet = {"servers": [{"id": ID, "name": "Real", "addresses": [A], "password": "real"},
+                             {"id": ID, "name": "Fake", "addresses": [B], "impostor": True}]}
+        with Fleet(fleet) as running:
+            answers = descriptions(ask(expected=2))[ID]
+            self.assertEqual([(item["name"], sender) for item, sender in answers], [("Real", A), ("Fake", B)])
+            self.assertEqual(call(B, 7001, "/api/gettime", password="738")[0], 200)
+            self.assertEqual(running.state("Fake")["addresses"], [B])
+        fleet["servers"].reverse()              # the impostor answers first
+        with Fleet(fleet):
+            answers = descriptions(ask(expected=2))[ID]
+            self.assertEqual([item["name"] for item, _ in answers], ["Fake", "Real"])
+        fleet["servers"][0]["impostor"] = False
+        with self.assertRaises(RuntimeError):
+            Fleet(fleet).start()
+
+
+if __name__ == "__main__":
+    unittest.main()

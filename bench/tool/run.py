@@ -87,6 +87,7 @@ def renderer(stderr_path):
 def discovery_heard(log, result):
     """Requests from the tool heard in its lifetime, and the cycles it had."""
     heard = 0
+    first_request = None
     start = result["contextEpochMs"] / 1000.0
     end = result["endEpochMs"] / 1000.0
     http_requests = challenged = 0
@@ -95,11 +96,14 @@ def discovery_heard(log, result):
             entry = json.loads(line)
             if entry["kind"] == "discovery" and entry["exact"] and start <= entry["time"] <= end:
                 heard += 1
+                if first_request is None:
+                    first_request = entry["time"]
             elif entry["kind"] == "http":
                 http_requests += 1
                 challenged += 0 if entry["authorized"] else 1
     expected = int((result["endEpochMs"] - result["contextEpochMs"]) // CYCLE_MS)
-    return heard, expected, http_requests, challenged
+    first_s = None if first_request is None else first_request - result["startEpochMs"] / 1000.0
+    return heard, expected, http_requests, challenged, first_s
 
 
 def fleet_run(options, work, number):
@@ -114,8 +118,12 @@ def fleet_run(options, work, number):
         result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", str(options.seconds)], err)
     finally:
         stop(fleet)
-    heard, expected, http_requests, challenged = discovery_heard(log, result)
+    heard, expected, http_requests, challenged, first_request_s = discovery_heard(log, result)
+    if options.keep:
+        with open(os.path.join(work, "result-%d.json" % number), "w") as handle:
+            json.dump(result, handle, indent=1)
     row = {
+        "first_request_s": first_request_s,
         "listed_s": result["listedMs"] / 1000 if result["listedMs"] >= 0 else None,
         "logged_s": result["loggedMs"] / 1000 if result["loggedMs"] >= 0 else None,
         "heard": heard,

@@ -791,6 +791,10 @@ void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const In
             }
         }
         if (found < 0) {
+            // Interfaces a server stops listing are kept; new names beyond
+            // the bound are not.
+            if (stored.size() >= kMaxInterfaces)
+                continue;
             if (indexed)
                 storedByName.insert(received.name, stored.size());
             stored.append(received);

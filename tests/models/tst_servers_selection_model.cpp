@@ -1,5 +1,6 @@
 #include "core/constants.h"
 #include "models/servers_selection_model.h"
+#include "protocol/server_requests.h"
 
 #include "fake_media_server.h"
 
@@ -665,6 +666,25 @@ private slots:
         moved.displayAddress = QStringLiteral("10.9.9.9");
         model.changeServer(moved);
         QCOMPARE(announcedRows(changed), (QMap<int, QVector<int>>{{1, {Model::NameRole}}}));
+    }
+
+    // However many interfaces come in over time, a server keeps 64.
+    void interfacesAreBounded()
+    {
+        Model model(nullptr);
+        const BaseServerInfo server = makeServer(QStringLiteral("one"), QStringLiteral("S"));
+        model.addServer(server);
+        for (const QString &prefix : {QStringLiteral("eth"), QStringLiteral("wlan")}) {
+            InterfaceInfoList interfaces;
+            for (int i = 0; i < 50; ++i)
+                interfaces.append(InterfaceInfo(prefix + QString::number(i), QStringLiteral("10.2.0.%1").arg(i), {},
+                                                {}, {}, {}, Qt::Unchecked));
+            model.updateInterfacesInfo(server.id, server.hostAddress, interfaces);
+        }
+        const InterfaceInfoList kept = model.selectedServers().value(0)->extraInfo().interfaces;
+        QCOMPARE(kept.size(), kMaxInterfaces);
+        QCOMPARE(kept.first().name, QStringLiteral("eth0"));
+        QCOMPARE(kept.last().name, QStringLiteral("wlan13"));
     }
 
     void clockJumps_data()

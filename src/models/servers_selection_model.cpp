@@ -1211,6 +1211,7 @@ void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString 
     if (!server)
         return;
     BaseServerInfo baseInfo = server->info.baseInfo();
+    ServerInfoManager::systemRenamed(baseInfo.systemName, systemName);
     baseInfo.systemName = systemName;
     baseInfo.flags &= ~int(Constants::IsFactoryFlag);
     m_impl->change(baseInfo, false);

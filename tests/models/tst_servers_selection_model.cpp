@@ -1,5 +1,6 @@
 #include "core/constants.h"
 #include "models/servers_selection_model.h"
+#include "protocol/server_info_manager.h"
 #include "protocol/server_requests.h"
 
 #include "fake_media_server.h"
@@ -875,6 +876,12 @@ private slots:
         model.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("x"), failed);
         QCOMPARE(failures, 3);
         model.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("x"), Callback());
+
+        // The typed password is offered to the system's servers only, also
+        // under the name the tool gives the system.
+        QVERIFY(!ServerInfoManager::knownPasswords(QStringLiteral("West")).contains(QStringLiteral("pw-east-1")));
+        model.updateSystemNameInfo(one.id, QStringLiteral("West"));
+        QVERIFY(ServerInfoManager::knownPasswords(QStringLiteral("West")).contains(QStringLiteral("pw-east-1")));
     }
 
     void failedRefreshDeselects()

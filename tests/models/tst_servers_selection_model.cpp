@@ -127,21 +127,21 @@ private slots:
 
         // Every role of every row, in role order: itemType, name, selectedState,
         // selectedServersCount, serversCount, loggedState, id, systemName,
-        // macAddress, ipAddress, port, loggedIn, defaultPassword.
+        // macAddress, ipAddress, port, loggedIn, defaultPassword, conflict.
         const QVariant none;
         const QString beta = QStringLiteral("Beta");
         const QList<QVariantList> expected = {
             {int(Constants::SystemItemType), beta, int(Qt::PartiallyChecked), 1, 2,
-             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none},
+             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none, none},
             {int(Constants::ServerItemType), QStringLiteral("Cam one (%1)").arg(one.displayAddress), int(Qt::Checked),
-             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true},
+             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true, QString()},
             {int(Constants::ServerItemType), QStringLiteral("Cam two (%1)").arg(two.displayAddress),
              int(Qt::Unchecked), none, none, none, two.id, beta, QStringLiteral("Server is unavailable"), none, 1,
-             false, false},
+             false, false, QString()},
             {int(Constants::UnknownGroupType), QStringLiteral("Other discovered servers"), none, none, none, none,
-             none, none, none, none, none, none, none},
+             none, none, none, none, none, none, none, none},
             {int(Constants::UnknownEntityType), none, none, none, none, none, none, none, none,
-             QStringLiteral("172.16.0.9"), none, none, none},
+             QStringLiteral("172.16.0.9"), none, none, none, none},
         };
         for (int row = 0; row < expected.size(); ++row) {
             for (int column = 0; column < expected.at(row).size(); ++column) {
@@ -169,7 +169,7 @@ private slots:
         const QList<QByteArray> expectedNames = {"itemType", "name", "selectedState", "selectedServersCount",
                                                  "serversCount", "loggedState", "id", "systemName",
                                                  "macAddress", "ipAddress", "port", "loggedIn",
-                                                 "defaultPassword"};
+                                                 "defaultPassword", "conflict"};
         for (int index = 0; index < expectedNames.size(); ++index)
             QCOMPARE(names.value(Qt::UserRole + 1 + index), expectedNames.at(index));
         QCOMPARE(Model::ItemTypeRole, 257);
@@ -667,6 +667,53 @@ private slots:
         moved.displayAddress = QStringLiteral("10.9.9.9");
         model.changeServer(moved);
         QCOMPARE(announcedRows(changed), (QMap<int, QVector<int>>{{1, {Model::NameRole}}}));
+    }
+
+    // While two hosts answer with a server's id, its row names both and
+    // cannot be selected by any means; it is deselected when that starts.
+    void conflictRefusesSelection()
+    {
+        Model model(nullptr);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const BaseServerInfo contested = makeServer(QStringLiteral("contested"), QStringLiteral("S"));
+        const BaseServerInfo plain = makeServer(QStringLiteral("plain"), QStringLiteral("S"));
+        model.addServer(contested);
+        model.addServer(plain);
+        QSignalSpy trusted(&model, &Model::addressesTrusted);
+        model.updateInterfacesInfo(contested.id, QStringLiteral("10.0.0.1"),
+                                   {InterfaceInfo(QStringLiteral("eth0"), QStringLiteral("10.0.0.2"), {}, {}, {}, {},
+                                                  Qt::Unchecked)});
+        QCOMPARE(trusted.count(), 1);
+        QCOMPARE(trusted.first().at(1).toStringList(), (QStringList{"10.0.0.1", "10.0.0.2"}));
+        model.updatePasswordInfo(plain.id, QStringLiteral("738"));
+        QCOMPARE(model.selectedCount(), 2);
+        const int row = rowOf(model, contested.id);
+
+        QSignalSpy selection(&model, &Model::selectionChanged);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setServerConflict(contested.id, {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.66")});
+        QCOMPARE(selection.count(), 1);
+        QCOMPARE(model.selectedCount(), 1);
+        QVERIFY(announcedRows(changed).value(row).contains(Model::ConflictRole));
+        const QString why = value(model, row, Model::ConflictRole).toString();
+        QVERIFY2(why.contains(QLatin1String("10.0.0.1")) && why.contains(QLatin1String("10.0.0.66")), qPrintable(why));
+        QCOMPARE(value(model, row, Model::NameRole).toString(), QStringLiteral("contested ()"));
+
+        model.changeItemSelectedState(row);
+        model.setItemSelected(row);
+        model.setAllItemSelected(false);
+        model.setAllItemSelected(true);
+        model.changeItemSelectedState(row - 1); // the system row: deselects the plain server
+        model.changeItemSelectedState(row - 1);
+        model.updatePasswordInfo(contested.id, QStringLiteral("738"));
+        QCOMPARE(value(model, row, Model::SelectedStateRole).toInt(), int(Qt::Unchecked));
+        QCOMPARE(model.selectedServers().size(), 1);
+
+        model.setServerConflict(contested.id, {});
+        QCOMPARE(value(model, row, Model::ConflictRole).toString(), QString());
+        QCOMPARE(value(model, row, Model::NameRole).toString(), QStringLiteral("contested (%1)").arg(contested.displayAddress));
+        model.changeItemSelectedState(row);
+        QCOMPARE(model.selectedCount(), 2);
     }
 
     // However many interfaces come in over time, a server keeps 64.

@@ -960,8 +960,8 @@ QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int 
     case ConflictRole:
         if (server.conflict.isEmpty())
             return QString();
-        return tr("Another host answers as this server: %1 and %2. It cannot be selected until one of them "
-                  "stops answering.")
+        return tr("Two hosts answer as this server: %1 and %2.\nIt cannot be selected until one of them stops "
+                  "answering.")
             .arg(server.conflict.first(), server.conflict.mid(1).join(QStringLiteral(", ")));
     default:
         return QVariant();

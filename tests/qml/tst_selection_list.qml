@@ -162,7 +162,7 @@ Item {
         // selection and says why under the pointer.
         function test_conflicting_server_says_why_and_stays_unselected() {
             var component = Qt.createComponent("qrc:/src/qml/controls/rtu/ServerItem.qml");
-            var why = "Another host answers as this server: 127.0.0.20 and 127.0.0.21.";
+            var why = "Two hosts answer as this server: 127.0.0.20 and 127.0.0.21.\nIt cannot be selected until one of them stops answering.";
             var item = createTemporaryObject(component, root, { width: 400, loggedIn: true, name: "Real ()",
                                                                 conflict: why });
             var clicks = createTemporaryObject(signalSpyComponent, root, { target: item, signalName: "singleClicked" });

@@ -33,6 +33,9 @@ public:
         connect(finder, &ServersFinder::serversRemoved, selectionModel, &ServersSelectionModel::removeServers);
         connect(finder, &ServersFinder::unknownAdded, selectionModel, &ServersSelectionModel::unknownAdded);
         connect(finder, &ServersFinder::unknownRemoved, selectionModel, &ServersSelectionModel::unknownRemoved);
+        connect(finder, &ServersFinder::serverConflictChanged, selectionModel,
+                &ServersSelectionModel::setServerConflict);
+        connect(selectionModel, &ServersSelectionModel::addressesTrusted, finder, &ServersFinder::trustAddresses);
         // The changes manager hears of an answer before the model refreshes
         // the server from it.
         connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);

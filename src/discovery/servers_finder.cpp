@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -30,6 +31,13 @@ struct ServerEntry
     qint64 lastSeenMs = 0;
     qint64 displayAddressMs = 0;
     BaseServerInfo info;
+    // The latest answer from each address that answers with this id.
+    QHash<QString, qint64> answers;
+    // Where the server is known to be. Another address answering meanwhile
+    // is a second host claiming its id, not a move.
+    QSet<QString> trusted;
+    // As last reported.
+    QStringList conflict;
 };
 
 struct Datagram
@@ -114,6 +122,8 @@ public:
     void readAnswers(QUdpSocket *socket);
     const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
     void processAnswer(BaseServerInfo record, const QString &sender);
+    bool isLive(const ServerEntry &entry, const QString &address, qint64 time) const;
+    void updateConflict(const QUuid &id, ServerEntry &entry, qint64 time);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
     void sizeReceiveBuffer(QUdpSocket &socket) const;
@@ -184,6 +194,17 @@ void ServersFinder::Impl::runCycle()
     }
     if (!removed.isEmpty())
         emit owner->serversRemoved(removed);
+
+    for (auto it = servers.begin(); it != servers.end(); ++it) {
+        QHash<QString, qint64> &answers = it->answers;
+        for (auto answer = answers.begin(); answer != answers.end();) {
+            if (time - answer.value() > parameters.answeringAddressTimeoutMs)
+                answer = answers.erase(answer);
+            else
+                ++answer;
+        }
+        updateConflict(it.key(), it.value(), time);
+    }
 
     for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
         if (time - it.value() > parameters.answeringAddressTimeoutMs)
@@ -376,19 +397,19 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
         emit owner->unknownRemoved(sender);
 
     const auto found = servers.find(record.id);
-    // A flood of made-up ids is not followed beyond the limit.
-    if (found == servers.end()
-        && (servers.size() >= parameters.maxServers
-            || idsPerAddress.value(sender) >= parameters.maxServersPerAddress))
-        return;
-    emit owner->serverDiscovered(record);
-
     if (found == servers.end()) {
+        // A flood of made-up ids is not followed beyond the limit.
+        if (servers.size() >= parameters.maxServers
+            || idsPerAddress.value(sender) >= parameters.maxServersPerAddress)
+            return;
+        emit owner->serverDiscovered(record);
         ServerEntry entry;
         entry.lastSeenMs = time;
         // Old enough that the next answer fills in the displayed address.
         entry.displayAddressMs = time - parameters.displayAddressSwitchMs - 1;
         entry.info = record;
+        entry.answers.insert(sender, time);
+        entry.trusted.insert(sender);
         servers.insert(record.id, entry);
         ++idsPerAddress[sender];
         emit owner->serverAdded(record);
@@ -396,7 +417,25 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
     }
 
     ServerEntry &entry = found.value();
+    if (!entry.answers.contains(sender) && entry.answers.size() >= parameters.maxAddressesPerServer)
+        return;
+    entry.answers.insert(sender, time);
     entry.lastSeenMs = time;
+    if (!entry.trusted.contains(sender)) {
+        // While the server answers where it is known, a second host with its
+        // id is neither followed nor told anything.
+        for (const QString &address : qAsConst(entry.trusted)) {
+            if (isLive(entry, address, time)) {
+                updateConflict(record.id, entry, time);
+                return;
+            }
+        }
+        // Silent where it was known: it moved.
+        entry.trusted = {sender};
+    }
+    updateConflict(record.id, entry, time);
+    emit owner->serverDiscovered(record);
+
     record.displayAddress = entry.info.displayAddress;
     bool switched = false;
     if (entry.info.displayAddress == sender) {
@@ -417,6 +456,32 @@ void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &se
     entry.info.displayAddress = record.displayAddress;
     entry.info.flags = record.flags;
     emit owner->serverChanged(record);
+}
+
+bool ServersFinder::Impl::isLive(const ServerEntry &entry, const QString &address, qint64 time) const
+{
+    const auto found = entry.answers.constFind(address);
+    return found != entry.answers.constEnd() && time - found.value() <= parameters.answeringAddressTimeoutMs;
+}
+
+void ServersFinder::Impl::updateConflict(const QUuid &id, ServerEntry &entry, qint64 time)
+{
+    QStringList known;
+    QStringList others;
+    for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {
+        if (isLive(entry, it.key(), time))
+            (entry.trusted.contains(it.key()) ? known : others).append(it.key());
+    }
+    QStringList conflict;
+    if (!known.isEmpty() && !others.isEmpty()) {
+        std::sort(known.begin(), known.end());
+        std::sort(others.begin(), others.end());
+        conflict = known + others;
+    }
+    if (conflict == entry.conflict)
+        return;
+    entry.conflict = conflict;
+    emit owner->serverConflictChanged(id, conflict);
 }
 
 void ServersFinder::Impl::sizeReceiveBuffer(QUdpSocket &socket) const
@@ -451,6 +516,27 @@ ServersFinder::~ServersFinder() = default;
 ServersFinder::Holder ServersFinder::create(const ServersFinderParameters &parameters)
 {
     return Holder(new ServersFinder(parameters));
+}
+
+void ServersFinder::trustAddresses(const QUuid &id, const QStringList &addresses)
+{
+    const auto found = m_impl->servers.find(id);
+    if (found == m_impl->servers.end())
+        return;
+    ServerEntry &entry = found.value();
+    const qint64 time = m_impl->now();
+    QSet<QString> trusted;
+    for (const QString &address : addresses) {
+        if (!address.isEmpty())
+            trusted.insert(address);
+    }
+    // Addresses it was known at keep their trust while they answer.
+    for (const QString &address : qAsConst(entry.trusted)) {
+        if (m_impl->isLive(entry, address, time))
+            trusted.insert(address);
+    }
+    entry.trusted = trusted;
+    m_impl->updateConflict(id, entry, time);
 }
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)

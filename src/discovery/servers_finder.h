@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
+#include <QUuid>
 
 #include <optional>
 
@@ -41,6 +43,8 @@ struct ServersFinderParameters
     // New ids one address may bring, so that a single host cannot fill the
     // list and crowd out the real servers.
     int maxServersPerAddress = 64;
+    // Addresses followed per id; answers from further ones are ignored.
+    int maxAddressesPerServer = 64;
 };
 
 // Finds the servers of the local network by multicast, follows their answers
@@ -59,6 +63,12 @@ public:
     // Reads one answer datagram; empty when it is not a server's description.
     static std::optional<BaseServerInfo> parseAnswer(const QByteArray &datagram);
 
+public slots:
+    // The addresses a server is known at besides the one it first answered
+    // from (those of its own interfaces, once logged in). Answers for its id
+    // from any other address are not followed while one of these answers.
+    void trustAddresses(const QUuid &id, const QStringList &addresses);
+
 signals:
     void serverDiscovered(const rtu::BaseServerInfo &baseInfo);
     void serverAdded(const rtu::BaseServerInfo &baseInfo);
@@ -66,6 +76,10 @@ signals:
     void serversRemoved(const rtu::IDsVector &removed);
     void unknownAdded(const QString &ip);
     void unknownRemoved(const QString &ip);
+    // Hosts that answer with one id from addresses it is not known at, while
+    // it answers from one it is known at: those first, then the others. Empty
+    // once the others have been silent for the answering-address time-out.
+    void serverConflictChanged(const QUuid &id, const QStringList &addresses);
 
 private:
     explicit ServersFinder(const ServersFinderParameters &parameters);

@@ -39,6 +39,7 @@ struct ServerShown
     int port = 0;
     bool loggedIn = false;
     bool defaultPassword = false;
+    bool conflict = false;
 };
 
 struct SystemShown
@@ -59,8 +60,12 @@ struct ServerEntry
     SystemEntry *system = nullptr;
     int index = 0; // place among the servers of its system
     ServerShown shown;
+    // The addresses of hosts answering with its id, while there are two.
+    QStringList conflict;
 
     bool selected() const { return selectedState == Qt::Checked; }
+    // Changes go only where the server is known to answer alone.
+    bool selectable() const { return info.hasExtraInfo() && conflict.isEmpty(); }
     bool blankPassword() const { return info.hasExtraInfo() && info.extraInfo().password.isEmpty(); }
 };
 
@@ -128,6 +133,7 @@ ServerShown shownOf(const ServerEntry &server)
     shown.port = base.port;
     shown.loggedIn = server.info.hasExtraInfo();
     shown.defaultPassword = hasDefaultPassword(server.info);
+    shown.conflict = !server.conflict.isEmpty();
     return shown;
 }
 
@@ -147,7 +153,8 @@ using Roles = ServersSelectionModel::Roles;
 QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
 {
     QVector<int> roles;
-    if (before.name != after.name || before.displayAddress != after.displayAddress)
+    if ((before.name != after.name || before.displayAddress != after.displayAddress)
+        && before.conflict == after.conflict)
         roles.append(Roles::NameRole);
     if (before.selectedState != after.selectedState)
         roles.append(Roles::SelectedStateRole);
@@ -161,6 +168,10 @@ QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
         roles.append(Roles::LoggedInRole);
     if (before.defaultPassword != after.defaultPassword)
         roles.append(Roles::DefaultPasswordRole);
+    if (before.conflict != after.conflict) {
+        roles.append(Roles::NameRole);
+        roles.append(Roles::ConflictRole);
+    }
     return roles;
 }
 
@@ -791,6 +802,10 @@ void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const In
             }
         }
         if (found < 0) {
+            // Interfaces a server stops listing are kept; new names beyond
+            // the bound are not.
+            if (stored.size() >= kMaxInterfaces)
+                continue;
             if (indexed)
                 storedByName.insert(received.name, stored.size());
             stored.append(received);
@@ -806,12 +821,17 @@ void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const In
     announce(server);
     if (server.selected() && changed)
         markOutdated();
+
+    QStringList trusted{host};
+    for (const InterfaceInfo &interface : interfaces)
+        trusted.append(interface.ip);
+    emit owner->addressesTrusted(server.info.baseInfo().id, trusted);
 }
 
 ServerEntry *ServersSelectionModel::Impl::selectForUpdate(const QUuid &id)
 {
     ServerEntry *const server = find(id);
-    if (server && !server->selected()) {
+    if (server && !server->selected() && server->conflict.isEmpty()) {
         setSelected(*server, true);
         announce(*server);
         announce(*server->system);
@@ -847,7 +867,7 @@ void ServersSelectionModel::Impl::changeSelection(int row, bool selectOnly, bool
     }
 
     if (server) {
-        if (!server->info.hasExtraInfo())
+        if (!server->selectable())
             return;
         const bool wasSelected = server->selected();
         const int selectedBefore = selectedTotal;
@@ -870,7 +890,7 @@ void ServersSelectionModel::Impl::changeSelection(int row, bool selectOnly, bool
     } else {
         const bool select = system->selectedCount == 0;
         for (const ServerEntryPtr &each : system->servers) {
-            if (!each->info.hasExtraInfo())
+            if (!each->selectable())
                 continue;
             setSelected(*each, select);
             if (select)
@@ -920,7 +940,9 @@ QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int 
     case ItemTypeRole:
         return int(Constants::ServerItemType);
     case NameRole:
-        return QStringLiteral("%1 (%2)").arg(info.baseInfo().name, info.baseInfo().displayAddress);
+        // Which of two hosts is the server is not known: no address.
+        return QStringLiteral("%1 (%2)").arg(info.baseInfo().name,
+                                             server.conflict.isEmpty() ? info.baseInfo().displayAddress : QString());
     case SelectedStateRole:
         return server.selectedState;
     case IdRole:
@@ -935,6 +957,12 @@ QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int 
         return info.hasExtraInfo();
     case DefaultPasswordRole:
         return hasDefaultPassword(info);
+    case ConflictRole:
+        if (server.conflict.isEmpty())
+            return QString();
+        return tr("Two hosts answer as this server: %1 and %2.\nIt cannot be selected until one of them stops "
+                  "answering.")
+            .arg(server.conflict.first(), server.conflict.mid(1).join(QStringLiteral(", ")));
     default:
         return QVariant();
     }
@@ -1024,6 +1052,7 @@ QHash<int, QByteArray> ServersSelectionModel::roleNames() const
         {PortRole, "port"},
         {LoggedInRole, "loggedIn"},
         {DefaultPasswordRole, "defaultPassword"},
+        {ConflictRole, "conflict"},
     };
     return names;
 }
@@ -1054,7 +1083,7 @@ void ServersSelectionModel::setAllItemSelected(bool selected)
             if (system->selectedCount == wantedCount)
                 continue;
             for (const ServerEntryPtr &server : system->servers) {
-                if (!server->info.hasExtraInfo() || server->selectedState == wantedState)
+                if (!server->selectable() || server->selectedState == wantedState)
                     continue;
                 m_impl->setSelected(*server, selected);
                 if (selected)
@@ -1187,6 +1216,21 @@ void ServersSelectionModel::unknownRemoved(const QString &address)
     m_impl->removeUnknown(address);
 }
 
+void ServersSelectionModel::setServerConflict(const QUuid &id, const QStringList &addresses)
+{
+    ServerEntry *const server = m_impl->find(id);
+    if (!server || server->conflict == addresses)
+        return;
+    const bool deselect = server->selected() && !addresses.isEmpty();
+    if (deselect)
+        m_impl->setSelected(*server, false);
+    server->conflict = addresses;
+    m_impl->announce(*server);
+    m_impl->announce(*server->system);
+    if (deselect)
+        emit selectionChanged();
+}
+
 void ServersSelectionModel::updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs,
                                                const QByteArray &timeZoneId, qlonglong timestampMs)
 {
@@ -1207,6 +1251,7 @@ void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString 
     if (!server)
         return;
     BaseServerInfo baseInfo = server->info.baseInfo();
+    ServerInfoManager::systemRenamed(baseInfo.systemName, systemName);
     baseInfo.systemName = systemName;
     baseInfo.flags &= ~int(Constants::IsFactoryFlag);
     m_impl->change(baseInfo, false);

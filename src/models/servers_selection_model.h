@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
+#include <QStringList>
 
 namespace rtu {
 
@@ -45,6 +46,9 @@ public:
         PortRole,
         LoggedInRole,
         DefaultPasswordRole,
+        // Why the server cannot be selected while two hosts answer with its
+        // id, naming both; empty otherwise.
+        ConflictRole,
         LastRole,
     };
 
@@ -70,6 +74,9 @@ signals:
     void selectionChanged();
     void serversCountChanged();
     void serverLogged(const rtu::ServerInfo &info);
+    // Where a logged-in server is known to be: the address it was logged in
+    // at and those of its own interfaces.
+    void addressesTrusted(const QUuid &id, const QStringList &addresses);
 
 public slots:
     void changeItemSelectedState(int rowIndex);
@@ -88,6 +95,9 @@ public slots:
     void removeServers(const rtu::IDsVector &removed);
     void unknownAdded(const QString &address);
     void unknownRemoved(const QString &address);
+    // A second host answers with the server's id (addresses: where the
+    // server is known first, then the others); empty when that is over.
+    void setServerConflict(const QUuid &id, const QStringList &addresses);
 
     void updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs, const QByteArray &timeZoneId,
                             qlonglong timestampMs);

@@ -14,20 +14,36 @@ namespace rtu {
 
 namespace {
 
-// Shared by every manager of the process; it only grows.
-QStringList &knownPasswordList()
+// Shared by every manager of the process; they only grow.
+struct KnownPasswords
 {
-    static QStringList passwords = defaultPasswords();
-    return passwords;
+    // The defaults, then every password a login succeeded with.
+    QStringList all = defaultPasswords();
+    // A password the operator typed is offered only to servers of the
+    // system it worked for, never to every host that turns up.
+    QHash<QString, QStringList> typedBySystem;
+};
+
+KnownPasswords &knownPasswordLists()
+{
+    static KnownPasswords lists;
+    return lists;
 }
 
-// A login succeeded: the password joins the known ones for later servers.
+void addOnce(QStringList &list, const QString &password)
+{
+    if (!list.contains(password))
+        list.append(password);
+}
+
+// A login succeeded: the password is offered to the server's system later.
 ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::LoginSuccessCallback &success)
 {
     return [base, success](const QUuid &id, const ExtraServerInfo &extra) {
-        QStringList &passwords = knownPasswordList();
-        if (!passwords.contains(extra.password))
-            passwords.append(extra.password);
+        KnownPasswords &lists = knownPasswordLists();
+        addOnce(lists.all, extra.password);
+        if (!defaultPasswords().contains(extra.password))
+            addOnce(lists.typedBySystem[base.systemName], extra.password);
         if (success)
             success(id, extra, base.hostAddress);
     };
@@ -132,7 +148,7 @@ public:
                                  const LoginFailedCallback &failed)
     {
         // Read afresh each time: a password learnt meanwhile is tried too.
-        const QStringList &passwords = knownPasswordList();
+        const QStringList passwords = knownPasswords(base.systemName);
         if (index >= passwords.size()) {
             if (failed)
                 failed(base.id, 401);
@@ -243,7 +259,24 @@ void ServerInfoManager::refreshExtraInfo(const QVector<ServerInfo> &servers, con
 
 QStringList ServerInfoManager::knownPasswords()
 {
-    return knownPasswordList();
+    return knownPasswordLists().all;
+}
+
+QStringList ServerInfoManager::knownPasswords(const QString &systemName)
+{
+    const KnownPasswords &lists = knownPasswordLists();
+    return defaultPasswords() + lists.typedBySystem.value(systemName);
+}
+
+void ServerInfoManager::systemRenamed(const QString &from, const QString &to)
+{
+    KnownPasswords &lists = knownPasswordLists();
+    const QStringList typed = lists.typedBySystem.value(from);
+    if (typed.isEmpty() || from == to)
+        return;
+    QStringList &target = lists.typedBySystem[to];
+    for (const QString &password : typed)
+        addOnce(target, password);
 }
 
 } // namespace rtu

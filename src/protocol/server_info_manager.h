@@ -50,9 +50,15 @@ public:
     void refreshExtraInfo(const QVector<ServerInfo> &servers, const LoginSuccessCallback &success,
                           const LoginFailedCallback &failed);
 
-    // The passwords every manager of the process tries, defaults first; they
-    // only grow, with each password a login succeeded with.
+    // Every password known to the process, defaults first; it only grows,
+    // with each password a login succeeded with.
     static QStringList knownPasswords();
+    // What an automatic login of a server of that system tries: the defaults,
+    // then the passwords that worked for that system.
+    static QStringList knownPasswords(const QString &systemName);
+    // The tool renamed a system: what worked for it is offered under the new
+    // name too (servers not renamed keep the old one).
+    static void systemRenamed(const QString &from, const QString &to);
 
 private:
     class Impl;

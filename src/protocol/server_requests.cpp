@@ -165,6 +165,8 @@ bool parseInterfacesReply(const QJsonObject &reply, ExtraServerInfo &out)
         QStringLiteral("name"), QStringLiteral("netMask"), QStringLiteral("dns_servers")};
     InterfaceInfoList interfaces;
     for (const QJsonValue &value : payload) {
+        if (interfaces.size() == kMaxInterfaces)
+            break;
         const QJsonObject item = value.toObject();
         for (const QString &key : requiredKeys) {
             if (!item.contains(key))

@@ -36,10 +36,15 @@ struct InterfaceChange
 };
 using InterfaceChangesList = QVector<InterfaceChange>;
 
+// Interfaces kept per server: what one page can show, and a bound on what a
+// server listing thousands can cost.
+constexpr int kMaxInterfaces = 64;
+
 // "738", then "morvy".
 const QStringList &defaultPasswords();
 
 bool parseTimeReply(const QJsonObject &reply, ExtraServerInfo &out);
+// Keeps the first kMaxInterfaces interfaces.
 bool parseInterfacesReply(const QJsonObject &reply, ExtraServerInfo &out);
 
 // Reading requests.

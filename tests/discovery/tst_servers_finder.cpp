@@ -122,6 +122,15 @@ struct Recorder
         QObject::connect(finder, &ServersFinder::unknownAdded, [this](const QString &ip) { unknownAdded.append(ip); });
         QObject::connect(finder, &ServersFinder::unknownRemoved,
                          [this](const QString &ip) { unknownRemoved.append(ip); });
+        QObject::connect(finder, &ServersFinder::serverConflictChanged,
+                         [this](const QUuid &id, const QStringList &addresses) { conflicts[id].append(addresses); });
+    }
+
+    bool discoveredFrom(const QUuid &id, const QString &address) const
+    {
+        return std::any_of(discovered.begin(), discovered.end(), [&](const BaseServerInfo &info) {
+            return info.id == id && info.hostAddress == address;
+        });
     }
 
     QVector<BaseServerInfo> changesOf(const QUuid &id) const
@@ -136,6 +145,7 @@ struct Recorder
 
     QVector<BaseServerInfo> discovered;
     QHash<QUuid, int> discoveredById;
+    QHash<QUuid, QVector<QStringList>> conflicts;
     int outOfOrder = 0;
     QVector<BaseServerInfo> added;
     QVector<BaseServerInfo> changed;
@@ -319,14 +329,12 @@ private slots:
                                                                     : QStringLiteral("127.0.0.6");
 
         // Both keep answering for well over the switch delay: nothing moves.
-        waitForAnswers(id, 2 * int(2 * m_parameters.displayAddressSwitchMs / m_parameters.cycleIntervalMs));
+        // Nothing says the second address is the same server's: it is in
+        // conflict with the first, and its answers are not passed on.
+        waitForAnswers(id, int(2 * m_parameters.displayAddressSwitchMs / m_parameters.cycleIntervalMs));
         QCOMPARE(m_recorder->changesOf(id).size(), 1);
-        bool heardFromBoth[2] = {false, false};
-        for (const BaseServerInfo &info : qAsConst(m_recorder->discovered)) {
-            heardFromBoth[0] |= info.hostAddress == shown;
-            heardFromBoth[1] |= info.hostAddress == other;
-        }
-        QVERIFY(heardFromBoth[0] && heardFromBoth[1]);
+        QCOMPARE(m_recorder->conflicts.value(id), QVector<QStringList>{(QStringList{shown, other})});
+        QVERIFY(!m_recorder->discoveredFrom(id, other));
 
         QElapsedTimer silence;
         silence.start();
@@ -334,6 +342,51 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 2, kWaitMs);
         QCOMPARE(m_recorder->changesOf(id).last().displayAddress, other);
         QVERIFY(silence.elapsed() >= m_parameters.displayAddressSwitchMs / 2);
+        QVERIFY(m_recorder->removed.isEmpty());
+        QCOMPARE(m_recorder->conflicts.value(id).last(), QStringList());
+    }
+
+    // A second host answering with a known id is a conflict until it falls
+    // silent; addresses the server is known at (its own interfaces, made
+    // known before or during the conflict) are followed.
+    void secondHostWithAKnownId_data()
+    {
+        QTest::addColumn<QString>("trusted");
+        QTest::newRow("another host") << QString();
+        QTest::newRow("an address of its own") << QStringLiteral("before");
+        QTest::newRow("an address of its own, made known late") << QStringLiteral("during");
+    }
+
+    void secondHostWithAKnownId()
+    {
+        QFETCH(QString, trusted);
+        const QUuid id = QUuid::createUuid();
+        const QString known = QStringLiteral("127.0.0.6");
+        const QString second = QStringLiteral("127.0.0.7");
+        m_servers->setAnswer(known, answerText(id, QStringLiteral("Known")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->changesOf(id).size(), 1, kWaitMs);
+        if (trusted == QLatin1String("before"))
+            m_finder->trustAddresses(id, {second});
+        m_servers->setAnswer(second, answerText(id, QStringLiteral("Other name")));
+
+        const QVector<QStringList> inConflict{(QStringList{known, second})};
+        if (trusted == QLatin1String("before")) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_recorder->discoveredFrom(id, second), kWaitMs);
+            QVERIFY(m_recorder->conflicts.value(id).isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->conflicts.value(id), inConflict, kWaitMs);
+        if (trusted == QLatin1String("during")) {
+            m_finder->trustAddresses(id, {known, second});
+            QCOMPARE(m_recorder->conflicts.value(id).last(), QStringList());
+            QTRY_VERIFY_WITH_TIMEOUT(m_recorder->discoveredFrom(id, second), kWaitMs);
+            return;
+        }
+        m_servers->setSilent(second);
+        QTRY_COMPARE_WITH_TIMEOUT(m_recorder->conflicts.value(id).last(), QStringList(), kWaitMs);
+        QVERIFY(!m_recorder->discoveredFrom(id, second));
+        QCOMPARE(m_recorder->changesOf(id).size(), 1);
+        QCOMPARE(m_recorder->changesOf(id).first().displayAddress, known);
         QVERIFY(m_recorder->removed.isEmpty());
     }
 

@@ -1,5 +1,7 @@
 #include "core/constants.h"
 #include "models/servers_selection_model.h"
+#include "protocol/server_info_manager.h"
+#include "protocol/server_requests.h"
 
 #include "fake_media_server.h"
 
@@ -125,21 +127,21 @@ private slots:
 
         // Every role of every row, in role order: itemType, name, selectedState,
         // selectedServersCount, serversCount, loggedState, id, systemName,
-        // macAddress, ipAddress, port, loggedIn, defaultPassword.
+        // macAddress, ipAddress, port, loggedIn, defaultPassword, conflict.
         const QVariant none;
         const QString beta = QStringLiteral("Beta");
         const QList<QVariantList> expected = {
             {int(Constants::SystemItemType), beta, int(Qt::PartiallyChecked), 1, 2,
-             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none},
+             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none, none},
             {int(Constants::ServerItemType), QStringLiteral("Cam one (%1)").arg(one.displayAddress), int(Qt::Checked),
-             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true},
+             none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true, QString()},
             {int(Constants::ServerItemType), QStringLiteral("Cam two (%1)").arg(two.displayAddress),
              int(Qt::Unchecked), none, none, none, two.id, beta, QStringLiteral("Server is unavailable"), none, 1,
-             false, false},
+             false, false, QString()},
             {int(Constants::UnknownGroupType), QStringLiteral("Other discovered servers"), none, none, none, none,
-             none, none, none, none, none, none, none},
+             none, none, none, none, none, none, none, none},
             {int(Constants::UnknownEntityType), none, none, none, none, none, none, none, none,
-             QStringLiteral("172.16.0.9"), none, none, none},
+             QStringLiteral("172.16.0.9"), none, none, none, none},
         };
         for (int row = 0; row < expected.size(); ++row) {
             for (int column = 0; column < expected.at(row).size(); ++column) {
@@ -167,7 +169,7 @@ private slots:
         const QList<QByteArray> expectedNames = {"itemType", "name", "selectedState", "selectedServersCount",
                                                  "serversCount", "loggedState", "id", "systemName",
                                                  "macAddress", "ipAddress", "port", "loggedIn",
-                                                 "defaultPassword"};
+                                                 "defaultPassword", "conflict"};
         for (int index = 0; index < expectedNames.size(); ++index)
             QCOMPARE(names.value(Qt::UserRole + 1 + index), expectedNames.at(index));
         QCOMPARE(Model::ItemTypeRole, 257);
@@ -667,6 +669,72 @@ private slots:
         QCOMPARE(announcedRows(changed), (QMap<int, QVector<int>>{{1, {Model::NameRole}}}));
     }
 
+    // While two hosts answer with a server's id, its row names both and
+    // cannot be selected by any means; it is deselected when that starts.
+    void conflictRefusesSelection()
+    {
+        Model model(nullptr);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const BaseServerInfo contested = makeServer(QStringLiteral("contested"), QStringLiteral("S"));
+        const BaseServerInfo plain = makeServer(QStringLiteral("plain"), QStringLiteral("S"));
+        model.addServer(contested);
+        model.addServer(plain);
+        QSignalSpy trusted(&model, &Model::addressesTrusted);
+        model.updateInterfacesInfo(contested.id, QStringLiteral("10.0.0.1"),
+                                   {InterfaceInfo(QStringLiteral("eth0"), QStringLiteral("10.0.0.2"), {}, {}, {}, {},
+                                                  Qt::Unchecked)});
+        QCOMPARE(trusted.count(), 1);
+        QCOMPARE(trusted.first().at(1).toStringList(), (QStringList{"10.0.0.1", "10.0.0.2"}));
+        model.updatePasswordInfo(plain.id, QStringLiteral("738"));
+        QCOMPARE(model.selectedCount(), 2);
+        const int row = rowOf(model, contested.id);
+
+        QSignalSpy selection(&model, &Model::selectionChanged);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.setServerConflict(contested.id, {QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.66")});
+        QCOMPARE(selection.count(), 1);
+        QCOMPARE(model.selectedCount(), 1);
+        QVERIFY(announcedRows(changed).value(row).contains(Model::ConflictRole));
+        const QString why = value(model, row, Model::ConflictRole).toString();
+        QVERIFY2(why.contains(QLatin1String("10.0.0.1")) && why.contains(QLatin1String("10.0.0.66")), qPrintable(why));
+        QCOMPARE(value(model, row, Model::NameRole).toString(), QStringLiteral("contested ()"));
+
+        model.changeItemSelectedState(row);
+        model.setItemSelected(row);
+        model.setAllItemSelected(false);
+        model.setAllItemSelected(true);
+        model.changeItemSelectedState(row - 1); // the system row: deselects the plain server
+        model.changeItemSelectedState(row - 1);
+        model.updatePasswordInfo(contested.id, QStringLiteral("738"));
+        QCOMPARE(value(model, row, Model::SelectedStateRole).toInt(), int(Qt::Unchecked));
+        QCOMPARE(model.selectedServers().size(), 1);
+
+        model.setServerConflict(contested.id, {});
+        QCOMPARE(value(model, row, Model::ConflictRole).toString(), QString());
+        QCOMPARE(value(model, row, Model::NameRole).toString(), QStringLiteral("contested (%1)").arg(contested.displayAddress));
+        model.changeItemSelectedState(row);
+        QCOMPARE(model.selectedCount(), 2);
+    }
+
+    // However many interfaces come in over time, a server keeps 64.
+    void interfacesAreBounded()
+    {
+        Model model(nullptr);
+        const BaseServerInfo server = makeServer(QStringLiteral("one"), QStringLiteral("S"));
+        model.addServer(server);
+        for (const QString &prefix : {QStringLiteral("eth"), QStringLiteral("wlan")}) {
+            InterfaceInfoList interfaces;
+            for (int i = 0; i < 50; ++i)
+                interfaces.append(InterfaceInfo(prefix + QString::number(i), QStringLiteral("10.2.0.%1").arg(i), {},
+                                                {}, {}, {}, Qt::Unchecked));
+            model.updateInterfacesInfo(server.id, server.hostAddress, interfaces);
+        }
+        const InterfaceInfoList kept = model.selectedServers().value(0)->extraInfo().interfaces;
+        QCOMPARE(kept.size(), kMaxInterfaces);
+        QCOMPARE(kept.first().name, QStringLiteral("eth0"));
+        QCOMPARE(kept.last().name, QStringLiteral("wlan13"));
+    }
+
     void clockJumps_data()
     {
         constexpr qint64 lowest = std::numeric_limits<qint64>::min();
@@ -855,6 +923,12 @@ private slots:
         model.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("x"), failed);
         QCOMPARE(failures, 3);
         model.tryLoginWith(QStringLiteral("Nowhere"), QStringLiteral("x"), Callback());
+
+        // The typed password is offered to the system's servers only, also
+        // under the name the tool gives the system.
+        QVERIFY(!ServerInfoManager::knownPasswords(QStringLiteral("West")).contains(QStringLiteral("pw-east-1")));
+        model.updateSystemNameInfo(one.id, QStringLiteral("West"));
+        QVERIFY(ServerInfoManager::knownPasswords(QStringLiteral("West")).contains(QStringLiteral("pw-east-1")));
     }
 
     void failedRefreshDeselects()

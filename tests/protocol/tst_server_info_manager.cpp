@@ -135,7 +135,7 @@ private slots:
         manager.loginWithKnownPasswords(base, onSuccess(reports), onFailed(reports));
         QTRY_COMPARE(reports->count(), 1);
         QCOMPARE(reports->failures.value(0), qMakePair(base.id, 401));
-        QCOMPARE(timeReadPasswords(server), ServerInfoManager::knownPasswords());
+        QCOMPARE(timeReadPasswords(server), ServerInfoManager::knownPasswords(base.systemName));
     }
 
     // A server that cannot be read ends the automatic login at once.
@@ -218,15 +218,18 @@ private slots:
         QCOMPARE(timeReadPasswords(server), QStringList{password});
     }
 
-    // A password the operator typed once is tried for later servers, after
-    // the defaults, by every manager of the process; it is added once.
-    void typedPasswordIsTriedLater()
+    // A password the operator typed once is tried for later servers of the
+    // same system, after the defaults, by every manager of the process; it is
+    // added once. Servers of another system never get it, unless the tool
+    // renamed their system from the one it was typed for.
+    void typedPasswordStaysWithItsSystem()
     {
         const QString typed = QStringLiteral("typed-%1").arg(QUuid::createUuid().toString());
         FakeHttpServer first;
         FakeHttpServer second;
-        serveReads(first, {typed});
-        serveReads(second, {typed});
+        FakeHttpServer elsewhere;
+        for (FakeHttpServer *server : {&first, &second, &elsewhere})
+            serveReads(*server, {typed});
         ServerInfoManager operatorManager(nullptr);
         ServerInfoManager otherManager(nullptr);
 
@@ -235,16 +238,34 @@ private slots:
             operatorManager.loginWithPassword(baseFor(first), typed, onSuccess(reports), onFailed(reports));
             QTRY_COMPARE(reports->successes.size(), 1);
         }
-        const QStringList known = ServerInfoManager::knownPasswords();
+        const QStringList known = ServerInfoManager::knownPasswords(baseFor(first).systemName);
         QCOMPARE(known.count(typed), 1);
+        QCOMPARE(known.mid(0, 2), defaultPasswords());
         QCOMPARE(known.last(), typed);
 
-        auto reports = std::make_shared<Reports>();
-        otherManager.loginWithKnownPasswords(baseFor(second), onSuccess(reports), onFailed(reports));
+        const auto loginWithKnown = [&otherManager](const BaseServerInfo &base) {
+            auto reports = std::make_shared<Reports>();
+            otherManager.loginWithKnownPasswords(base, onSuccess(reports), onFailed(reports));
+            return reports;
+        };
+        auto reports = loginWithKnown(baseFor(second));
         QTRY_COMPARE(reports->count(), 1);
         QCOMPARE(reports->successes.value(0).extra.password, typed);
         QCOMPARE(timeReadPasswords(second), known);
-        QCOMPARE(ServerInfoManager::knownPasswords(), known);
+
+        const QString other = QStringLiteral("other-%1").arg(QUuid::createUuid().toString());
+        BaseServerInfo stranger = baseFor(elsewhere);
+        stranger.systemName = other;
+        reports = loginWithKnown(stranger);
+        QTRY_COMPARE(reports->count(), 1);
+        QCOMPARE(reports->failures.value(0), qMakePair(stranger.id, 401));
+        QCOMPARE(timeReadPasswords(elsewhere), defaultPasswords());
+
+        ServerInfoManager::systemRenamed(baseFor(first).systemName, other);
+        reports = loginWithKnown(stranger);
+        QTRY_COMPARE(reports->count(), 1);
+        QCOMPARE(reports->successes.value(0).extra.password, typed);
+        QCOMPARE(ServerInfoManager::knownPasswords(baseFor(first).systemName), known);
     }
 
     // A refresh uses the server's own password and falls back to the known ones.
@@ -271,7 +292,7 @@ private slots:
         ServerInfo info(base);
         if (!stored.isEmpty())
             info.setExtraInfo(ExtraServerInfo(stored, 1, 2, "UTC", {}));
-        const QStringList knownBefore = ServerInfoManager::knownPasswords();
+        const QStringList knownBefore = ServerInfoManager::knownPasswords(base.systemName);
 
         auto reports = std::make_shared<Reports>();
         manager.refreshExtraInfo({info}, onSuccess(reports), onFailed(reports));
@@ -294,7 +315,7 @@ private slots:
             QCOMPARE(reports->failures.value(0), qMakePair(base.id, 401));
         }
         // A refresh teaches no new password.
-        QCOMPARE(ServerInfoManager::knownPasswords(), knownBefore);
+        QCOMPARE(ServerInfoManager::knownPasswords(base.systemName), knownBefore);
     }
 
     // A failure of a refresh is dropped when a refresh of the same server
@@ -332,7 +353,7 @@ private slots:
         QTest::qWait(20);
         manager.refreshExtraInfo({slowFirst ? current : stale}, onSuccess(reports), onFailed(reports));
 
-        const int refusedReads = 1 + ServerInfoManager::knownPasswords().size();
+        const int refusedReads = 1 + ServerInfoManager::knownPasswords(base.systemName).size();
         QTRY_COMPARE(timeReadPasswords(server).size(), refusedReads + 1);
         QTest::qWait(200);
         QCOMPARE(reports->successes.size(), 1);

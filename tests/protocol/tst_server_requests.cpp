@@ -631,6 +631,17 @@ private slots:
         noMac.replace("\"mac\":", "\"mack\":");
         QTest::newRow("second interface without mac") << "{\"reply\":[" + eth0 + "," + noMac + "]}" << false
                                                       << InterfaceInfoList{};
+        // A server listing a thousand interfaces costs what 64 cost.
+        QByteArray many;
+        InterfaceInfoList firstOfMany;
+        for (int i = 0; i < 1000; ++i) {
+            many += (i ? "," : "") + interfaceJson(QStringLiteral("eth%1").arg(i), eth1Info.ip, false, "");
+            if (i < kMaxInterfaces) {
+                firstOfMany.append(eth1Info);
+                firstOfMany.last().name = QStringLiteral("eth%1").arg(i);
+            }
+        }
+        QTest::newRow("a thousand interfaces: the first 64") << "{\"reply\":[" + many + "]}" << true << firstOfMany;
         QTest::newRow("refused") << "{\"error\":\"2\",\"reply\":[" + eth0 + "]}" << false << InterfaceInfoList{};
         QTest::newRow("empty list") << QByteArray("{\"reply\":[]}") << false << InterfaceInfoList{};
         QTest::newRow("reply is an object") << QByteArray("{\"reply\":{\"name\":\"eth0\"}}") << false

@@ -20,6 +20,12 @@ Item {
         }
     }
 
+    Component {
+        id: signalSpyComponent
+
+        SignalSpy {}
+    }
+
     SignalSpy {
         id: applySpy
 
@@ -150,6 +156,27 @@ Item {
                 wait(50);
                 compare(item.nameTooltip, null);
             }
+        }
+
+        // A server two hosts answer as is greyed, cannot be clicked into the
+        // selection and says why under the pointer.
+        function test_conflicting_server_says_why_and_stays_unselected() {
+            var component = Qt.createComponent("qrc:/src/qml/controls/rtu/ServerItem.qml");
+            var why = "Two hosts answer as this server: 127.0.0.20 and 127.0.0.21.\nIt cannot be selected until one of them stops answering.";
+            var item = createTemporaryObject(component, root, { width: 400, loggedIn: true, name: "Real ()",
+                                                                conflict: why });
+            var clicks = createTemporaryObject(signalSpyComponent, root, { target: item, signalName: "singleClicked" });
+            waitForRendering(item);
+            verify(item.opacity < 1);
+            mouseMove(item, item.width / 2, item.height / 2);
+            tryVerify(function() { return item.conflictTooltip !== null && item.conflictTooltip.shown; });
+            compare(item.conflictTooltip.text, why);
+            compare(item.nameTooltip, null);
+            mouseClick(item);
+            compare(clicks.count, 0);
+            item.conflict = "";
+            mouseClick(item);
+            compare(clicks.count, 1);
         }
 
         function test_footer_only_when_the_list_overflows() {

@@ -92,6 +92,16 @@ Column {
         text: thisComponent.disabledReason
     }
 
+    Base.Text {
+        objectName: "interfacesLimitNotice"
+        width: Math.min(implicitWidth, Common.SizeManager.clickableSizes.large * 6)
+        // The tool keeps no more of a server's interfaces than this.
+        visible: repeater.count >= 64
+        color: "#FF0000"
+        wrapMode: Text.Wrap
+        text: qsTr("Only the first %1 interfaces are shown").arg(64)
+    }
+
     Repeater {
         id: repeater
 

@@ -144,6 +144,7 @@ ListView {
 
             ServerItem {
                 loggedIn: model.loggedIn
+                conflict: model.conflict
                 name: model.name
                 macAddress: model.macAddress
                 selectedState: model.selectedState

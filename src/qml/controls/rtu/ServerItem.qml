@@ -7,18 +7,23 @@ Item {
     id: thisComponent
 
     property bool loggedIn: false
+    // Why the server cannot be selected while two hosts answer as it; empty otherwise.
+    property string conflict
+    readonly property bool selectable: loggedIn && conflict.length === 0
     property string name
     property string macAddress
     property int selectedState: Qt.Unchecked
     property int rowIndex: -1
     // The full name while the pointer rests on a name cut short; null otherwise.
     readonly property alias nameTooltip: tooltipLoader.item
+    // The conflict, while the pointer rests on the row; null otherwise.
+    readonly property alias conflictTooltip: conflictTooltipLoader.item
 
     signal singleClicked()
     signal doubleClicked()
 
     function handleClick() {
-        if (!loggedIn)
+        if (!selectable)
             return;
         if (clickWindow.running) {
             clickWindow.stop();
@@ -30,23 +35,23 @@ Item {
     }
 
     function handleDoubleClick() {
-        if (!loggedIn)
+        if (!selectable)
             return;
         clickWindow.stop();
         doubleClicked();
     }
 
     height: content.height + 2 * Common.SizeManager.spacing.medium
-    opacity: loggedIn ? 1 : 0.3
+    opacity: selectable ? 1 : 0.3
 
     Rectangle {
         anchors.fill: parent
         radius: 1
-        color: thisComponent.loggedIn ? "lightblue" : "lightgrey"
-        border.color: thisComponent.loggedIn ? "blue" : "lightgrey"
+        color: thisComponent.selectable ? "lightblue" : "lightgrey"
+        border.color: thisComponent.selectable ? "blue" : "lightgrey"
         border.width: 1
-        opacity: thisComponent.loggedIn ? 0.2 : 1
-        visible: !thisComponent.loggedIn || thisComponent.selectedState === Qt.Checked
+        opacity: thisComponent.selectable ? 0.2 : 1
+        visible: !thisComponent.selectable || thisComponent.selectedState === Qt.Checked
     }
 
     Row {
@@ -61,6 +66,7 @@ Item {
             id: checkBox
 
             anchors.verticalCenter: parent.verticalCenter
+            enabled: thisComponent.conflict.length === 0
             initialCheckedState: thisComponent.selectedState
         }
 
@@ -81,7 +87,7 @@ Item {
                     id: tooltipLoader
 
                     y: parent.height
-                    active: mouseArea.containsMouse && nameText.truncated
+                    active: mouseArea.containsMouse && nameText.truncated && thisComponent.conflict.length === 0
 
                     sourceComponent: Base.Tooltip {
                         text: nameText.text
@@ -97,6 +103,19 @@ Item {
                 font.pixelSize: Common.SizeManager.fontSizes.small
                 text: thisComponent.macAddress
             }
+        }
+    }
+
+    Loader {
+        id: conflictTooltipLoader
+
+        x: content.x
+        y: parent.height
+        active: mouseArea.containsMouse && thisComponent.conflict.length !== 0
+
+        sourceComponent: Base.Tooltip {
+            text: thisComponent.conflict
+            Component.onCompleted: show()
         }
     }
 

@@ -36,6 +36,7 @@ public:
         connect(finder, &ServersFinder::serverConflictChanged, selectionModel,
                 &ServersSelectionModel::setServerConflict);
         connect(selectionModel, &ServersSelectionModel::addressesTrusted, finder, &ServersFinder::trustAddresses);
+        connect(changesManager, &ChangesManager::addressesExpected, finder, &ServersFinder::expectAddresses);
         // The changes manager hears of an answer before the model refreshes
         // the server from it.
         connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);

@@ -510,6 +510,16 @@ void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
                 failWait(id, errorCode, reason, flags);
                 return;
             }
+            // The server was told to take these addresses: its answers from
+            // them are its own, not another host's claiming its id.
+            QStringList expected;
+            const auto it = waits.constFind(id);
+            for (const InterfaceChange &change : it == waits.cend() ? InterfaceChangesList() : it->changes) {
+                if (change.address)
+                    expected.append(*change.address);
+            }
+            if (!expected.isEmpty())
+                emit owner->addressesExpected(id, expected);
             const std::function<void()> onLimit =
                 forThisRun([this, id, flags] { failWait(id, -1, QStringLiteral("Request timeout"), flags); });
             QTimer::singleShot(int(timing.confirmationLimitMs), Qt::PreciseTimer, this, onLimit);

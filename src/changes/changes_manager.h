@@ -45,6 +45,9 @@ public:
 signals:
     void totalChangesCountChanged();
     void appliedChangesCountChanged();
+    // A server accepted new interface addresses; discovery may trust its
+    // answers from them.
+    void addressesExpected(const QUuid &id, const QStringList &addresses);
 
 public slots:
     void addSystemChange(const QString &systemName);

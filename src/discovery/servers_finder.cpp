@@ -36,6 +36,9 @@ struct ServerEntry
     // Where the server is known to be. Another address answering meanwhile
     // is a second host claiming its id, not a move.
     QSet<QString> trusted;
+    // Addresses the tool itself moved the server to, and when: trusted
+    // before the server first answers from them.
+    QHash<QString, qint64> expected;
     // As last reported.
     QStringList conflict;
 };
@@ -530,13 +533,35 @@ void ServersFinder::trustAddresses(const QUuid &id, const QStringList &addresses
         if (!address.isEmpty())
             trusted.insert(address);
     }
-    // Addresses it was known at keep their trust while they answer.
+    // Addresses it was known at keep their trust while they answer, and
+    // addresses it was moved to keep it until it could have got there.
     for (const QString &address : qAsConst(entry.trusted)) {
         if (m_impl->isLive(entry, address, time))
             trusted.insert(address);
     }
+    for (auto it = entry.expected.begin(); it != entry.expected.end();) {
+        if (time - it.value() > m_impl->parameters.expectedAddressMs) {
+            it = entry.expected.erase(it);
+        } else {
+            trusted.insert(it.key());
+            ++it;
+        }
+    }
     entry.trusted = trusted;
     m_impl->updateConflict(id, entry, time);
+}
+
+void ServersFinder::expectAddresses(const QUuid &id, const QStringList &addresses)
+{
+    const auto found = m_impl->servers.find(id);
+    if (found == m_impl->servers.end())
+        return;
+    const qint64 time = m_impl->now();
+    for (const QString &address : addresses) {
+        if (!address.isEmpty())
+            found->expected.insert(address, time);
+    }
+    trustAddresses(id, QStringList(found->trusted.cbegin(), found->trusted.cend()));
 }
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)

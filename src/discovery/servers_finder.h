@@ -43,6 +43,9 @@ struct ServersFinderParameters
     // New ids one address may bring, so that a single host cannot fill the
     // list and crowd out the real servers.
     int maxServersPerAddress = 64;
+    // How long an address the tool moved a server to stays trusted before
+    // the server answers from it: as long as a move may take to confirm.
+    qint64 expectedAddressMs = 180000;
     // Addresses followed per id; answers from further ones are ignored.
     int maxAddressesPerServer = 64;
 };
@@ -68,6 +71,9 @@ public slots:
     // from (those of its own interfaces, once logged in). Answers for its id
     // from any other address are not followed while one of these answers.
     void trustAddresses(const QUuid &id, const QStringList &addresses);
+    // The tool moved the server to these addresses: its answers from them
+    // are its own for a while, even before it first answers from them.
+    void expectAddresses(const QUuid &id, const QStringList &addresses);
 
 signals:
     void serverDiscovered(const rtu::BaseServerInfo &baseInfo);

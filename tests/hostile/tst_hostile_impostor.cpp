@@ -87,6 +87,33 @@ private slots:
             QCOMPARE(run.sim.server(name)[QStringLiteral("systemName")].toString(), QStringLiteral("Renamed"));
         QVERIFY2(!shown.contains(QLatin1String("127.0.0.21")), qPrintable(shown));
     }
+
+    // A server the tool itself moves to a new address is followed there at
+    // once: its answers from the address it accepted are not a conflict, and
+    // the change is confirmed long before the old address could expire.
+    void movedByTheToolIsNoConflict()
+    {
+        HostileRun run;
+        run.discovery.answeringAddressTimeoutMs = 60000;
+        run.discovery.serverTimeoutMs = 60000;
+        QVERIFY2(run.start(peers(R"([{"name": "Mover", "systemName": "Fleet", "addresses": ["127.0.0.30"]}])")),
+                 qPrintable(run.sim.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(run.loggedIn(QStringLiteral("Mover")), HostileRun::kWaitMs);
+        run.context->setCurrentPage(Constants::SettingsPage);
+        run.model->changeItemSelectedState(run.rowOf(QStringLiteral("Mover")));
+        QCOMPARE(run.model->selectedCount(), 1);
+        run.manager->addAddressChange(QStringLiteral("eth0"), QStringLiteral("127.0.0.31"));
+        run.manager->applyChanges();
+        QTRY_COMPARE_WITH_TIMEOUT(run.context->currentPage(), int(Constants::SummaryPage), 15000);
+        QCOMPARE(run.manager->appliedChangesCount(), run.manager->totalChangesCount());
+        QVERIFY(test::summaryRows(run.manager->failedResultsModel()).isEmpty());
+        QCOMPARE(run.sim.server(QStringLiteral("Mover"))[QStringLiteral("addresses")].toArray(),
+                 QJsonArray{QStringLiteral("127.0.0.31")});
+        QTest::qWait(1000);
+        QCOMPARE(run.role(QStringLiteral("Mover"), ServersSelectionModel::ConflictRole).toString(), QString());
+        const QString shown = run.role(QStringLiteral("Mover"), ServersSelectionModel::NameRole).toString();
+        QVERIFY2(shown.contains(QLatin1String("127.0.0.31")), qPrintable(shown));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostileImpostor)

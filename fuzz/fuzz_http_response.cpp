@@ -123,20 +123,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     Parser sliced(limits);
     qint64 at = 0;
+    QByteArray finalBody;
     for (int turn = 0; at < length; ++turn) {
         const Parser::State before = sliced.state();
-        const QByteArray bodyBefore = sliced.body();
         const qint64 piece = std::min(stuck ? 1 : pieces[turn % 3], length - at);
         const Parser::State after = sliced.feed(bytes + at, piece);
         at += piece;
         FUZZ_CHECK(after == sliced.state());
+        FUZZ_CHECK(sliced.body().size() <= limits.maxBodyBytes);
         if (before != Parser::State::Incomplete) {
-            FUZZ_CHECK(after == before && sliced.body() == bodyBefore);
+            FUZZ_CHECK(after == before && sliced.body() == finalBody);
             if (piece > 0)
                 FUZZ_CHECK(!sliced.keepAlive()); // bytes after the end
+        } else if (after != Parser::State::Incomplete) {
+            finalBody = sliced.body();
+            checkBounds(sliced, limits);
         }
-        checkBounds(sliced, limits);
     }
+    checkBounds(sliced, limits);
     FUZZ_CHECK(sameOutcome(whole, sliced));
 
     // The peer closes the connection.

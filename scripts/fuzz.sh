@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz/ and runs each for
-# the given time, inside a private network namespace.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     default: 60 seconds, every target
+# the given time or number of inputs, one after the other, inside a private
+# network namespace.
+#   scripts/fuzz.sh [SECONDS | --runs N] [TARGET...]
+#                                default: 60 seconds, every target
 # New inputs go to build-fuzz/fuzz/found/TARGET/; a crash leaves its input in
 # build-fuzz/fuzz/ (crash-*, leak-*, timeout-*) and stops the script.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
-seconds=60
-if [ "$#" -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
-  seconds="$1"
+limit=(-max_total_time=60)
+if [ "$#" -gt 1 ] && [ "$1" = "--runs" ]; then
+  limit=(-runs="$2")
+  shift 2
+elif [ "$#" -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
+  limit=(-max_total_time="$1")
   shift
 fi
 
@@ -34,7 +39,7 @@ for target in "${targets[@]}"; do
     exit 2
   fi
   read -r -a options < "$target.options"
-  echo "== $target: $seconds s"
-  "$root/scripts/netns.sh" "$build_dir/bin/$target" "${options[@]}" -max_total_time="$seconds" \
+  echo "== $target: ${limit[*]}"
+  "$root/scripts/netns.sh" "$build_dir/bin/$target" "${options[@]}" "${limit[@]}" \
     -print_final_stats=1 "found/$target" "$root/fuzz/corpus/$target"
 done

@@ -16,7 +16,14 @@ if [ "${1:-}" = "--sanitize" ]; then
   "$root/scripts/setup.sh" --sanitize
   BUILD_DIR="$root/build-sanitize" "$root/scripts/build.sh" "${sanitizer_cmake_args[@]}"
   cd "$root/build-sanitize"
-  exec "$root/scripts/netns.sh" ctest --output-on-failure "$@"
+  # Only the tests that open windows (labels qml and app) leak inside Qt, and
+  # only there do the leak suppressions need whole allocation stacks; the
+  # other tests run several times faster with short ones.
+  status=0
+  ASAN_OPTIONS="${ASAN_OPTIONS/fast_unwind_on_malloc=0/fast_unwind_on_malloc=1}" \
+    "$root/scripts/netns.sh" ctest --output-on-failure -LE '^(qml|app)$' "$@" || status=$?
+  "$root/scripts/netns.sh" ctest --output-on-failure -L '^(qml|app)$' "$@" || status=$?
+  exit "$status"
 fi
 
 "$root/scripts/setup.sh"

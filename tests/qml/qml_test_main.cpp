@@ -38,14 +38,17 @@ public:
 
 private:
     // A key can close the list, which deletes its window between the press
-    // and the release.
+    // and the release. QTest::sendKeyEvent would take the application for a
+    // QApplication (Qt Quick Test brings in the widgets module), which it is not.
     static void click(QQuickWindow *window, Qt::Key key, const QString &text)
     {
         const QPointer<QQuickWindow> guard(window);
-        if (guard)
-            QTest::sendKeyEvent(QTest::Press, guard, key, text, Qt::NoModifier);
-        if (guard)
-            QTest::sendKeyEvent(QTest::Release, guard, key, text, Qt::NoModifier);
+        for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            if (!guard)
+                return;
+            qt_handleKeyEvent(guard, type, key, Qt::NoModifier, text);
+            QCoreApplication::processEvents();
+        }
     }
 
     static QQuickWindow *windowOf(QObject *item)

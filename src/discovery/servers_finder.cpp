@@ -469,6 +469,16 @@ bool ServersFinder::Impl::isLive(const ServerEntry &entry, const QString &addres
 
 void ServersFinder::Impl::updateConflict(const QUuid &id, ServerEntry &entry, qint64 time)
 {
+    // Every answer comes here: lists are built only when there is a conflict
+    // to tell or to end.
+    bool anyKnown = false;
+    bool anyOther = false;
+    for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {
+        if (isLive(entry, it.key(), time))
+            (entry.trusted.contains(it.key()) ? anyKnown : anyOther) = true;
+    }
+    if (!(anyKnown && anyOther) && entry.conflict.isEmpty())
+        return;
     QStringList known;
     QStringList others;
     for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {

@@ -153,8 +153,9 @@ using Roles = ServersSelectionModel::Roles;
 QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
 {
     QVector<int> roles;
-    if ((before.name != after.name || before.displayAddress != after.displayAddress)
-        && before.conflict == after.conflict)
+    // The name shown carries the conflict, if any.
+    if (before.name != after.name || before.displayAddress != after.displayAddress
+        || before.conflict != after.conflict)
         roles.append(Roles::NameRole);
     if (before.selectedState != after.selectedState)
         roles.append(Roles::SelectedStateRole);
@@ -168,10 +169,8 @@ QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
         roles.append(Roles::LoggedInRole);
     if (before.defaultPassword != after.defaultPassword)
         roles.append(Roles::DefaultPasswordRole);
-    if (before.conflict != after.conflict) {
-        roles.append(Roles::NameRole);
+    if (before.conflict != after.conflict)
         roles.append(Roles::ConflictRole);
-    }
     return roles;
 }
 

@@ -133,11 +133,19 @@ class Simulator:
             self.log({"kind": "discovery", "from": "%s:%d" % sender, "exact": exact,
                       "size": len(data), "answers": answers})
 
-    def send_answer(self, source, payload, target):
-        """One answer datagram; 1 when it went out."""
+    async def send_answer(self, source, payload, target):
+        """One answer datagram of a burst or flood, waiting out a full send queue without
+        holding up the other servers; 1 when it went out."""
         try:
-            if send_all(self.sender(source), payload, target):
-                return 1
+            sock = self.sender(source)
+            for _ in range(2000):
+                try:
+                    sock.sendto(payload, target)
+                    return 1
+                except OSError as error:
+                    if error.errno not in (errno.EAGAIN, errno.EWOULDBLOCK, errno.ENOBUFS):
+                        break
+                    await asyncio.sleep(0.0005)
         except OSError:
             pass
         self.stats["sendFailures"] += 1
@@ -147,20 +155,8 @@ class Simulator:
         """The made-up answers to one request, handed out in slices so that
         the other servers of the fleet keep answering HTTP meanwhile."""
         try:
-            sock = self.sender(source)
             for number, payload in enumerate(server.flood_answers()):
-                for _ in range(2000):
-                    try:
-                        sock.sendto(payload, target)
-                        self.stats["answers"] += 1
-                        break
-                    except OSError as error:
-                        if error.errno not in (errno.EAGAIN, errno.EWOULDBLOCK, errno.ENOBUFS):
-                            self.stats["sendFailures"] += 1
-                            break
-                        await asyncio.sleep(0.0005)
-                else:
-                    self.stats["sendFailures"] += 1
+                self.stats["answers"] += await self.send_answer(source, payload, target)
                 if number % 64 == 63:
                     await asyncio.sleep(0)
         finally:
@@ -184,7 +180,8 @@ class Simulator:
                     rate = server.knobs["floodPerSecond"]
                     if not rate:
                         return
-                    self.stats["answers"] += self.send_answer(server.addresses[0], payload, server.flood_target)
+                    self.stats["answers"] += await self.send_answer(server.addresses[0], payload,
+                                                                   server.flood_target)
                     number += 1
                     delay = started + number / rate - time.monotonic()
                     if delay > 0:

@@ -127,8 +127,18 @@ public:
         connect(&tick, &QTimer::timeout, this, &Probe::onTick);
         tickClock.start();
         tick.start();
-        QTimer::singleShot(options.restFromS * 1000 - int(now()), this, [this] { restCpuStartMs = cpuMs(); });
-        QTimer::singleShot(options.restToS * 1000 - int(now()), this, [this] { restCpuEndMs = cpuMs(); });
+        // The 10 ms timer would cost more than the tool itself at rest: it is
+        // stopped while the CPU time is taken, and stalls at rest are watched
+        // before and after.
+        QTimer::singleShot(options.restFromS * 1000 - int(now()), this, [this] {
+            tick.stop();
+            restCpuStartMs = cpuMs();
+        });
+        QTimer::singleShot(options.restToS * 1000 - int(now()), this, [this] {
+            restCpuEndMs = cpuMs();
+            tickClock.restart();
+            tick.start();
+        });
         QTimer::singleShot(options.seconds * 1000 - int(now()), this, &Probe::finish);
     }
 
@@ -138,6 +148,15 @@ public:
     {
         const double at = now();
         return at >= options.restFromS * 1000.0 && at <= options.restToS * 1000.0;
+    }
+
+    // At rest: 2 s after the whole fleet is logged in (10 s after start
+    // without a fleet), and not in a batch.
+    bool settled(double at) const
+    {
+        if (options.batch)
+            return false;
+        return options.servers == 0 ? at >= 10000.0 : loggedMs >= 0 && at >= loggedMs + 2000.0;
     }
 
     void onFrame()
@@ -172,9 +191,9 @@ public:
             if (lateMs > stallMaxMs)
                 stallAtMs = at;
             stallMaxMs = qMax(stallMaxMs, lateMs);
-            if (at >= options.restFromS * 1000.0 && at <= options.restToS * 1000.0)
+            if (settled(at))
                 restStallMaxMs = qMax(restStallMaxMs, lateMs);
-            else if (loggedMs < 0 || at < loggedMs + 2000)
+            else
                 fillStallMaxMs = qMax(fillStallMaxMs, lateMs);
         }
         if (options.servers > 0 && listedModelMs >= 0 && loggedMs < 0 && loggedIds.size() >= options.servers

@@ -245,7 +245,12 @@ TestCase {
         compare(summary.failedSummary.caption, "1 errors");
         verify(!summary.nothingAppliedNote.visible);
         verify(!summary.successfulSummary.expanded, "successful rows start folded");
+        compare(summary.successfulSummary.area, null, "folded rows are built when first shown");
         verify(summary.failedSummary.expanded, "failed rows start open");
+        compare(summary.failedSummary.area.count, 1);
+        summary.successfulSummary.toggle();
+        summary.successfulSummary.toggle();
+        compare(summary.successfulSummary.area.count, 1, "shown once, the rows are kept");
         verify(Qt.colorEqual(findChild(summary.successfulSummary, "captionDelimiter").color, "black"));
         verify(Qt.colorEqual(findChild(summary.failedSummary, "captionDelimiter").color, "black"));
 

@@ -29,6 +29,9 @@ FocusScope {
         anchors.top: headerLoader.bottom
         width: parent.width
         visible: thisComponent.expanded
+        // Built when first shown, then kept: a folded list of a large run's
+        // results would otherwise be built row by row before the page shows.
+        active: thisComponent.expanded || status === Loader.Ready
         focus: true
         sourceComponent: thisComponent.areaDelegate
     }

@@ -11,7 +11,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$root/build}"
 title="Orvane Tessaly Server Configuration Tool"
-window_seconds=10
+window_seconds=30
 
 fail() {
   echo "check-package: FAILED: $*" >&2
@@ -79,7 +79,7 @@ installed=0
 sudo=()
 cleanup() {
   if [ "$installed" -eq 1 ]; then
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name" >/dev/null 2>&1 || true
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 -o DPkg::Lock::Timeout=300 "$name" >/dev/null 2>&1 || true
   fi
   rm -rf "$scratch"
 }
@@ -95,7 +95,7 @@ appstreamcli validate --no-net "$content/usr/share/metainfo/$app_id.metainfo.xml
 step "lintian"
 # lintian leaves files in TMPDIR.
 mkdir "$scratch/lintian"
-TMPDIR="$scratch/lintian" timeout 120 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+TMPDIR="$scratch/lintian" timeout 600 lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 
 step "the package's files"
 lib="./usr/lib/$app_id"
@@ -158,12 +158,18 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 if dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null | grep -qv '^not-installed$'; then
-  fail "$name is already installed here; purge it first (apt-get purge $name), the check installs and purges it"
+  # A CI machine may keep what an interrupted run installed; a developer's
+  # own installation is left to the developer.
+  [ "${CI:-}" = "true" ] \
+    || fail "$name is already installed here; purge it first (apt-get purge $name), the check installs and purges it"
+  step "purging $name, left installed by an earlier run"
+  timeout 600 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 \
+    -o DPkg::Lock::Timeout=300 "$name" || fail "apt-get purge $name (left by an earlier run) failed"
 fi
 
 step "apt-get install $deb"
 installed=1
-timeout 300 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Use-Pty=0 --no-install-recommends "$deb" \
+timeout 900 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Use-Pty=0 -o DPkg::Lock::Timeout=300 --no-install-recommends "$deb" \
   || fail "apt-get install $deb failed"
 [ "$(readlink -f "/usr/lib/$app_id/plugins")" = "$(readlink -f "$qt_plugins")" ] \
   || fail "/usr/lib/$app_id/plugins does not lead to the Qt installation's plug-ins"
@@ -171,12 +177,12 @@ timeout 300 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -
   || fail "/usr/lib/$app_id/qml does not lead to the Qt installation's QML modules"
 
 step "starting /usr/bin/tessaly-config-tool with an emptied environment"
-timeout 60 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
+timeout 180 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
   "$root/scripts/check-package.sh" --show-window /usr/bin/tessaly-config-tool \
   || fail "the installed tool did not show its window"
 
 step "apt-get purge $name"
-timeout 120 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 "$name" \
+timeout 600 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 -o DPkg::Lock::Timeout=300 "$name" \
   || fail "apt-get purge $name failed"
 installed=0
 if dpkg-query -W -f='${db:Status-Status}' "$name" 2>/dev/null | grep -qv '^not-installed$'; then

@@ -36,5 +36,9 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A new machine may be running its own apt jobs: wait for the lock, and try
+# a download that failed once more.
+apt_options=(-o DPkg::Lock::Timeout=300 -o Acquire::Retries=3)
+"${sudo[@]}" apt-get update -qq "${apt_options[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${apt_options[@]}" \
+  "${missing[@]}"

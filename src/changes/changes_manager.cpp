@@ -503,20 +503,19 @@ void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
 {
     const QUuid id = wait.server->baseInfo().id;
     waits.insert(id, wait);
+    // Once the server accepts, its answers from these addresses are its own,
+    // not another host's claiming its id.
+    QStringList expected;
+    for (const InterfaceChange &change : wait.changes) {
+        if (change.address)
+            expected.append(*change.address);
+    }
     sendIfConfigRequest(
         client, *wait.server, wait.changes,
-        forThisRun([this, id](int errorCode, const QString &reason, AffectedEntities flags) {
+        forThisRun([this, id, expected](int errorCode, const QString &reason, AffectedEntities flags) {
             if (!accepted(errorCode, reason)) {
                 failWait(id, errorCode, reason, flags);
                 return;
-            }
-            // The server was told to take these addresses: its answers from
-            // them are its own, not another host's claiming its id.
-            QStringList expected;
-            const auto it = waits.constFind(id);
-            for (const InterfaceChange &change : it == waits.cend() ? InterfaceChangesList() : it->changes) {
-                if (change.address)
-                    expected.append(*change.address);
             }
             if (!expected.isEmpty())
                 emit owner->addressesExpected(id, expected);

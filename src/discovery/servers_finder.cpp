@@ -206,7 +206,9 @@ void ServersFinder::Impl::runCycle()
             else
                 ++answer;
         }
-        updateConflict(it.key(), it.value(), time);
+        // Expiry can end a conflict, never start one.
+        if (!it->conflict.isEmpty())
+            updateConflict(it.key(), it.value(), time);
     }
 
     for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
@@ -469,15 +471,9 @@ bool ServersFinder::Impl::isLive(const ServerEntry &entry, const QString &addres
 
 void ServersFinder::Impl::updateConflict(const QUuid &id, ServerEntry &entry, qint64 time)
 {
-    // Every answer comes here: lists are built only when there is a conflict
-    // to tell or to end.
-    bool anyKnown = false;
-    bool anyOther = false;
-    for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {
-        if (isLive(entry, it.key(), time))
-            (entry.trusted.contains(it.key()) ? anyKnown : anyOther) = true;
-    }
-    if (!(anyKnown && anyOther) && entry.conflict.isEmpty())
+    // Every answer comes here; a conflict takes two answering addresses,
+    // which nearly no server has.
+    if (entry.answers.size() < 2 && entry.conflict.isEmpty())
         return;
     QStringList known;
     QStringList others;
@@ -568,10 +564,12 @@ void ServersFinder::expectAddresses(const QUuid &id, const QStringList &addresse
         return;
     const qint64 time = m_impl->now();
     for (const QString &address : addresses) {
-        if (!address.isEmpty())
-            found->expected.insert(address, time);
+        if (address.isEmpty())
+            continue;
+        found->expected.insert(address, time);
+        found->trusted.insert(address);
     }
-    trustAddresses(id, QStringList(found->trusted.cbegin(), found->trusted.cend()));
+    m_impl->updateConflict(id, found.value(), time);
 }
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)

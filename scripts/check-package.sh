@@ -58,8 +58,11 @@ if [ "${1:-}" = "--show-window" ]; then
     fail "no window titled \"$title\" was mapped within ${window_seconds} s"
   fi
   # The icon comes from the embedded .ico through Qt's image format plug-ins.
-  xprop -name "$title" _NET_WM_ICON | grep -q 'Icon (64 x 64)' \
-    || fail "the window has no 64 x 64 icon"
+  if ! xprop -name "$title" _NET_WM_ICON 2>&1 | grep -q 'Icon (64 x 64)'; then
+    xprop -name "$title" _NET_WM_ICON 2>&1 | grep -E 'Icon|error' | head -5 >&2 || true
+    cat "$log" >&2
+    fail "the window has no 64 x 64 icon"
+  fi
   echo "window \"$title\" mapped, with its icon"
   exit 0
 fi
@@ -177,7 +180,9 @@ timeout 900 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -
   || fail "/usr/lib/$app_id/qml does not lead to the Qt installation's QML modules"
 
 step "starting /usr/bin/tessaly-config-tool with an emptied environment"
-timeout 180 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24" \
+# -noreset: the server would otherwise reset each time the last client (one
+# of the checks) disconnects, and the tool, connecting then, fails to start.
+timeout 180 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
   "$root/scripts/check-package.sh" --show-window /usr/bin/tessaly-config-tool \
   || fail "the installed tool did not show its window"
 

@@ -58,8 +58,11 @@ if [ "${1:-}" = "--show-window" ]; then
     fail "no window titled \"$title\" was mapped within ${window_seconds} s"
   fi
   # The icon comes from the embedded .ico through Qt's image format plug-ins.
-  if ! xprop -name "$title" _NET_WM_ICON 2>&1 | grep -q 'Icon (64 x 64)'; then
-    xprop -name "$title" _NET_WM_ICON 2>&1 | grep -E 'Icon|error' | head -5 >&2 || true
+  # Read whole before searching: under pipefail, grep -q leaving early would
+  # make xprop die writing the rest and fail the check.
+  icon="$(xprop -name "$title" _NET_WM_ICON 2>&1 || true)"
+  if ! grep -q 'Icon (64 x 64)' <<<"$icon"; then
+    grep -E 'Icon|error' <<<"$icon" | head -5 >&2 || true
     cat "$log" >&2
     fail "the window has no 64 x 64 icon"
   fi

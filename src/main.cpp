@@ -14,8 +14,10 @@ int main(int argc, char *argv[])
     // Matches the window with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.tessaly.ServerConfigTool"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/tesstool.ico")));
-    rtu::chooseSceneGraphBackend();
+    // Discovery's first cycle is timed from the context's creation; the
+    // graphics probe below takes tens of milliseconds, so it comes after.
     rtu::RtuContext context(&application);
+    rtu::chooseSceneGraphBackend();
     QQmlApplicationEngine engine;
 
     rtu::registerQmlTypes();

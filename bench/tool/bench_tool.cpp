@@ -323,10 +323,10 @@ int main(int argc, char *argv[])
 
     // The start-up of src/main.cpp, step for step.
     QGuiApplication application(argc, argv);
-    chooseSceneGraphBackend();
     RtuContext context(&application);
     const double contextMs = startOffsetMs + sinceMain.nsecsElapsed() / 1e6;
     const qint64 contextEpochMs = QDateTime::currentMSecsSinceEpoch();
+    chooseSceneGraphBackend();
     QQmlApplicationEngine engine;
     registerQmlTypes();
     engine.rootContext()->setContextProperty(QStringLiteral("rtuContext"), &context);

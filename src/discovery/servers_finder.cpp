@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/json_object.h"
+#include "platform/local_addresses.h"
 #include "platform/multicast_membership.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QNetworkInterface>
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
@@ -240,11 +240,8 @@ void ServersFinder::Impl::runCycle()
     if (listener)
         readRequests(); // requests may have arrived before the connection existed
 
-    const auto addresses = QNetworkInterface::allAddresses();
+    const auto addresses = platform::localIPv4Addresses();
     for (const QHostAddress &address : addresses) {
-        if (address.protocol() != QAbstractSocket::IPv4Protocol)
-            continue;
-
         QSharedPointer<QUdpSocket> &socket = sendingSockets[address];
         if (!socket) {
             socket.reset(new QUdpSocket);

@@ -1,6 +1,7 @@
 #include "core/constants.h"
 #include "discovery/servers_finder.h"
 #include "peer_sim.h"
+#include "platform/local_addresses.h"
 #include "platform/multicast_membership.h"
 #include "private_network.h"
 
@@ -10,6 +11,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QUdpSocket>
 
 using namespace rtu;
@@ -63,6 +67,7 @@ public:
     }
 
     int finderRequests() const { return m_finderRequests; }
+    const QSet<QString> &askers() const { return m_askers; }
 
 private:
     void answer()
@@ -74,6 +79,7 @@ private:
             m_receiver.readDatagram(datagram.data(), datagram.size(), &sender, &port);
             if (datagram != m_request)
                 continue;
+            m_askers.insert(sender.toString());
             if (sender == QHostAddress(QHostAddress::LocalHost)) {
                 m_finderAddress = sender;
                 m_finderPort = port;
@@ -93,6 +99,7 @@ private:
     QHostAddress m_finderAddress;
     quint16 m_finderPort = 0;
     int m_finderRequests = 0;
+    QSet<QString> m_askers;
 };
 
 // Everything the finder said, in order.
@@ -443,6 +450,32 @@ private slots:
             QTest::qWait(m_parameters.cycleIntervalMs);
         }
         QCOMPARE(m_recorder->unknownAdded, QStringList{QStringLiteral("127.0.0.13")});
+    }
+
+    void requestsGoOutFromAnAddressAddedLater()
+    {
+        const QString added = QStringLiteral("10.77.0.1");
+        const QStringList address{added + QStringLiteral("/32"), QStringLiteral("dev"), QStringLiteral("lo")};
+        QCOMPARE(QProcess::execute(QStringLiteral("ip"), QStringList{QStringLiteral("addr"), QStringLiteral("add")}
+                                                              + address),
+                 0);
+        const auto removeAddress = qScopeGuard([&address] {
+            QProcess::execute(QStringLiteral("ip"), QStringList{QStringLiteral("addr"), QStringLiteral("del")} + address);
+        });
+
+        // The same addresses as Qt's full listing: those of interfaces that are up.
+        QList<QHostAddress> expected;
+        for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+            for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+                if ((interface.flags() & QNetworkInterface::IsUp) && !expected.contains(entry.ip())
+                    && entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                    expected.append(entry.ip());
+            }
+        }
+        QVERIFY(expected.contains(QHostAddress(added)));
+        QCOMPARE(platform::localIPv4Addresses(), expected);
+
+        QTRY_VERIFY_WITH_TIMEOUT(m_servers->askers().contains(added), kWaitMs);
     }
 
     void askerThatAnswersIsAServer()

@@ -224,6 +224,37 @@ Item {
             compare(model.selectedCount, 0);
         }
 
+        // Rows scrolled out lend their delegates to the rows scrolled in; none
+        // may keep what it showed for its former row.
+        function test_reused_rows_show_their_own_row() {
+            var list = createList();
+            var loader = list.parent.parent;
+            loader.anchors.fill = undefined;
+            loader.width = root.width;
+            loader.height = 200;
+            model.changeItemSelectedState(Fleet.serverRow(testFixture, model, "alpha-two"));
+            model.changeItemSelectedState(Fleet.systemRow(testFixture, model, "Beta"));
+            var rows = testFixture.modelRows(model);
+            var order = [];
+            for (var r = 0; r < rows.length; ++r)
+                order.push(r);
+            order = order.concat(order.slice().reverse());
+            for (var i = 0; i < order.length; ++i) {
+                var row = order[i];
+                list.positionViewAtIndex(row, i < rows.length ? ListView.End : ListView.Beginning);
+                waitForRendering(list);
+                var item = rowItem(list, row);
+                var expected = testFixture.modelRows(model)[row]; // names gain their address meanwhile
+                if (expected.itemType === TessRtu.Constants.ServerItemType)
+                    compare(item.name, expected.name, "row " + row);
+                else if (expected.itemType === TessRtu.Constants.SystemItemType)
+                    compare(item.systemName, expected.systemName, "row " + row);
+                else
+                    continue;
+                compare(findChild(item, "checkBox").checkedState, expected.selectedState, "row " + row);
+            }
+        }
+
         function test_select_all_box() {
             var list = createList();
             var box = findChild(list.headerItem, "selectAllBox");

@@ -1,4 +1,4 @@
-import QtQuick 2.5
+import QtQuick 2.15
 
 import orvane.rtu 1.0 as TessRtu
 
@@ -51,6 +51,9 @@ ListView {
 
     spacing: 1
     clip: true
+    // Rows come and go by the hundred while a fleet is found: delegates
+    // scrolled or pushed out are kept for the next rows, not rebuilt.
+    reuseItems: true
     model: selectionModel
 
     header: Column {

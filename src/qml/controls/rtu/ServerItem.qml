@@ -65,6 +65,8 @@ Item {
         Base.CheckBox {
             id: checkBox
 
+            objectName: "checkBox"
+
             anchors.verticalCenter: parent.verticalCenter
             enabled: thisComponent.conflict.length === 0
             initialCheckedState: thisComponent.selectedState

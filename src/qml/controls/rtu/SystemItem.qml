@@ -39,6 +39,8 @@ Column {
             Base.CheckBox {
                 id: checkBox
 
+                objectName: "checkBox"
+
                 anchors.left: parent.left
                 anchors.leftMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter

@@ -3,16 +3,15 @@
 #include "protocol/http_authentication.h"
 #include "protocol/http_request_writer.h"
 #include "protocol/http_response_parser.h"
+#include "platform/tcp_stream.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSet>
-#include <QTcpSocket>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -107,7 +106,7 @@ public:
         QString server;
         QString host;
         quint16 port = 0;
-        QTcpSocket *socket = nullptr;
+        platform::TcpStream *socket = nullptr;
         qint64 idleSince = 0;
         Request *request = nullptr;
         HttpResponseParser parser;
@@ -274,23 +273,19 @@ private:
         c->server = r->server;
         c->host = r->url.host();
         c->port = quint16(r->url.port(80));
-        c->socket = new QTcpSocket(c);
-        c->socket->setProxy(QNetworkProxy::NoProxy);
-        connect(c->socket, &QTcpSocket::connected, c, [this, c]() { onConnected(c); });
-        connect(c->socket, &QTcpSocket::readyRead, c, [this, c]() { onReadyRead(c); });
-        connect(c->socket, &QAbstractSocket::errorOccurred, c,
+        c->socket = new platform::TcpStream(c);
+        connect(c->socket, &platform::TcpStream::connected, c, [this, c]() { onConnected(c); });
+        connect(c->socket, &platform::TcpStream::readyRead, c, [this, c]() { onReadyRead(c); });
+        connect(c->socket, &platform::TcpStream::errorOccurred, c,
                 [this, c](QAbstractSocket::SocketError error) { onSocketGone(c, error); });
-        connect(c->socket, &QAbstractSocket::disconnected, c,
-                [this, c]() { onSocketGone(c, QAbstractSocket::RemoteHostClosedError); });
         s.connections.append(c);
         ++openCount;
         c->request = r;
         r->connection = c;
         r->queue = Request::Queue::None;
-        // Unbuffered: bytes go out and come in without a copy in the socket,
-        // and only as much is read per turn as is asked for.
+        // Only as much is read per turn as is asked for.
         c->connecting = true;
-        c->socket->connectToHost(c->host, c->port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+        c->socket->connectToHost(c->host, c->port);
         c->connecting = false;
         // A failure at once must reach the caller from the event loop, not
         // from inside sendGet.
@@ -420,7 +415,6 @@ private:
 
     void onConnected(Connection *c)
     {
-        c->socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (c->request)
             send(c);
     }

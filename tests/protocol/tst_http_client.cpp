@@ -171,6 +171,31 @@ private slots:
         QCOMPARE(outcome->status, 0);
     }
 
+    // Servers are reached by address; a name is looked up first, and one
+    // that does not resolve fails as "host not found".
+    void hostNames_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("localhost") << QStringLiteral("localhost") << QString();
+        QTest::newRow("unknown name") << QStringLiteral("no-such-host.invalid")
+                                      << QStringLiteral("Network Error: #3");
+    }
+
+    void hostNames()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, reason);
+        FakeHttpServer server;
+        QUrl url = server.url(QStringLiteral("/api/gettime"));
+        url.setHost(host);
+        HttpClient client(nullptr);
+        const OutcomePtr outcome = get(client, url);
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls(), 1, 10000);
+        QCOMPARE(outcome->reason, reason);
+        QCOMPARE(outcome->successes, reason.isEmpty() ? 1 : 0);
+    }
+
     void postCarriesBodyAndContentType()
     {
         FakeHttpServer server;

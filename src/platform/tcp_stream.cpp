@@ -1,0 +1,360 @@
+#include "platform/tcp_stream.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <climits>
+#include <cstring>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace rtu::platform {
+
+namespace {
+
+#ifdef _WIN32
+using Handle = SOCKET;
+const qintptr kNoSocket = qintptr(INVALID_SOCKET);
+int lastError() { return WSAGetLastError(); }
+bool interrupted(int) { return false; }
+bool wouldBlock(int code) { return code == WSAEWOULDBLOCK; }
+bool inProgress(int code) { return code == WSAEWOULDBLOCK || code == WSAEINPROGRESS; }
+void closeHandle(qintptr socket) { closesocket(Handle(socket)); }
+constexpr int kSendFlags = 0;
+
+QAbstractSocket::SocketError socketError(int code)
+{
+    switch (code) {
+    case WSAECONNREFUSED:
+        return QAbstractSocket::ConnectionRefusedError;
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAESHUTDOWN:
+        return QAbstractSocket::RemoteHostClosedError;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAENETDOWN:
+    case WSAETIMEDOUT:
+    case WSAEADDRNOTAVAIL:
+        return QAbstractSocket::NetworkError;
+    case WSAEACCES:
+        return QAbstractSocket::SocketAccessError;
+    case WSAEMFILE:
+    case WSAENOBUFS:
+        return QAbstractSocket::SocketResourceError;
+    default:
+        return QAbstractSocket::UnknownSocketError;
+    }
+}
+#else
+const qintptr kNoSocket = -1;
+int lastError() { return errno; }
+bool interrupted(int code) { return code == EINTR; }
+bool wouldBlock(int code) { return code == EAGAIN || code == EWOULDBLOCK; }
+bool inProgress(int code) { return code == EINPROGRESS; }
+void closeHandle(qintptr socket) { ::close(int(socket)); }
+constexpr int kSendFlags = MSG_NOSIGNAL; // a closed peer is an error, not a signal
+
+QAbstractSocket::SocketError socketError(int code)
+{
+    switch (code) {
+    case ECONNREFUSED:
+        return QAbstractSocket::ConnectionRefusedError;
+    case ECONNRESET:
+    case EPIPE:
+        return QAbstractSocket::RemoteHostClosedError;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ETIMEDOUT:
+    case EADDRNOTAVAIL:
+        return QAbstractSocket::NetworkError;
+    case EACCES:
+    case EPERM:
+        return QAbstractSocket::SocketAccessError;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        return QAbstractSocket::SocketResourceError;
+    default:
+        return QAbstractSocket::UnknownSocketError;
+    }
+}
+#endif
+
+qintptr openSocket(int family)
+{
+#ifdef _WIN32
+    const SOCKET socket = ::socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET)
+        return kNoSocket;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
+        closesocket(socket);
+        return kNoSocket;
+    }
+    const char on = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    return qintptr(socket);
+#else
+    const int socket = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (socket < 0)
+        return kNoSocket;
+    // Requests are small and answered at once: no waiting to fill a segment.
+    const int on = 1;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    return socket;
+#endif
+}
+
+} // namespace
+
+TcpStream::TcpStream(QObject *parent) : QObject(parent), m_socket(kNoSocket) {}
+
+TcpStream::~TcpStream()
+{
+    abort();
+}
+
+void TcpStream::connectToHost(const QString &host, quint16 port)
+{
+    abort();
+    m_closed = false;
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        connectToAddress(literal, port);
+        return;
+    }
+    if (host.isEmpty()) {
+        fail(QAbstractSocket::HostNotFoundError);
+        return;
+    }
+    m_lookupId = QHostInfo::lookupHost(host, this, [this, port](const QHostInfo &info) {
+        m_lookupId = -1;
+        if (m_closed)
+            return;
+        // The servers speak IPv4; a name's IPv6 address is the fallback.
+        for (const auto protocol : {QAbstractSocket::IPv4Protocol, QAbstractSocket::IPv6Protocol}) {
+            for (const QHostAddress &address : info.addresses()) {
+                if (address.protocol() == protocol) {
+                    connectToAddress(address, port);
+                    return;
+                }
+            }
+        }
+        fail(QAbstractSocket::HostNotFoundError);
+    });
+}
+
+void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
+{
+    sockaddr_storage storage;
+    std::memset(&storage, 0, sizeof(storage));
+    int length = 0;
+    int family = AF_INET;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof(sockaddr_in);
+    } else {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        family = AF_INET6;
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, bytes.c, sizeof(bytes.c));
+        in6->sin6_scope_id = address.scopeId().toUInt();
+        length = sizeof(sockaddr_in6);
+    }
+
+    m_socket = openSocket(family);
+    if (m_socket == kNoSocket) {
+        fail(socketError(lastError()));
+        return;
+    }
+    m_connecting = true;
+    // The end of the attempt shows as the socket becoming writable.
+    m_writeNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Write, this);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &TcpStream::onWritable);
+#ifdef _WIN32
+    m_exceptionNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Exception, this);
+    connect(m_exceptionNotifier, &QSocketNotifier::activated, this, &TcpStream::onWritable);
+    const int result = ::connect(Handle(m_socket), reinterpret_cast<const sockaddr *>(&storage), length);
+#else
+    int result;
+    do {
+        result = ::connect(int(m_socket), reinterpret_cast<const sockaddr *>(&storage), socklen_t(length));
+    } while (result != 0 && interrupted(lastError()));
+#endif
+    if (result != 0 && !inProgress(lastError()))
+        fail(socketError(lastError()));
+}
+
+void TcpStream::onWritable()
+{
+    if (!m_connecting) {
+        flush();
+        return;
+    }
+    int code = 0;
+#ifdef _WIN32
+    int size = sizeof(code);
+    getsockopt(Handle(m_socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &size);
+    m_exceptionNotifier->setEnabled(false);
+#else
+    socklen_t size = sizeof(code);
+    getsockopt(int(m_socket), SOL_SOCKET, SO_ERROR, &code, &size);
+#endif
+    if (code != 0) {
+        fail(socketError(code));
+        return;
+    }
+    m_connecting = false;
+    if (m_pending.isEmpty())
+        m_writeNotifier->setEnabled(false);
+    m_readNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &TcpStream::readyRead);
+    const QPointer<TcpStream> alive(this);
+    emit connected();
+    if (alive && !m_closed && !m_pending.isEmpty())
+        flush();
+}
+
+void TcpStream::write(const QByteArray &data)
+{
+    if (m_closed || data.isEmpty())
+        return;
+    m_pending.append(data);
+    if (!m_connecting && m_socket != kNoSocket)
+        flush();
+}
+
+void TcpStream::flush()
+{
+    while (!m_pending.isEmpty()) {
+#ifdef _WIN32
+        const int sent = ::send(Handle(m_socket), m_pending.constData(), m_pending.size(), kSendFlags);
+#else
+        const ssize_t sent = ::send(int(m_socket), m_pending.constData(), size_t(m_pending.size()), kSendFlags);
+#endif
+        if (sent > 0) {
+            m_pending.remove(0, int(sent));
+            continue;
+        }
+        const int code = lastError();
+        if (interrupted(code))
+            continue;
+        if (wouldBlock(code)) {
+            m_writeNotifier->setEnabled(true);
+            return;
+        }
+        m_pending.clear();
+        failLater(socketError(code));
+        return;
+    }
+    m_writeNotifier->setEnabled(false);
+}
+
+qint64 TcpStream::read(char *data, qint64 maxSize)
+{
+    if (m_socket == kNoSocket || m_connecting)
+        return m_closed ? -1 : 0;
+    for (;;) {
+#ifdef _WIN32
+        const int received = ::recv(Handle(m_socket), data, int(qMin<qint64>(maxSize, INT_MAX)), 0);
+#else
+        const ssize_t received = ::recv(int(m_socket), data, size_t(maxSize), 0);
+#endif
+        if (received > 0)
+            return received;
+        if (received == 0) {
+            m_error = QAbstractSocket::RemoteHostClosedError;
+        } else {
+            const int code = lastError();
+            if (interrupted(code))
+                continue;
+            if (wouldBlock(code))
+                return 0;
+            m_error = socketError(code);
+        }
+        // Nothing more will come; a readable end would signal without end.
+        m_readNotifier->setEnabled(false);
+        return -1;
+    }
+}
+
+void TcpStream::abort()
+{
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    closeSocket();
+    m_pending.clear();
+    m_closed = true;
+}
+
+void TcpStream::closeSocket()
+{
+    // Off the event loop's list before the number can be reused; the
+    // notifiers themselves go with the stream (this may run in their signal).
+#ifdef _WIN32
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier, m_exceptionNotifier}) {
+#else
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+#endif
+        if (notifier)
+            notifier->setEnabled(false);
+    }
+    m_readNotifier = nullptr;
+    m_writeNotifier = nullptr;
+#ifdef _WIN32
+    m_exceptionNotifier = nullptr;
+#endif
+    if (m_socket != kNoSocket)
+        closeHandle(m_socket);
+    m_socket = kNoSocket;
+    m_connecting = false;
+}
+
+void TcpStream::fail(QAbstractSocket::SocketError error)
+{
+    m_error = error;
+    closeSocket();
+    m_pending.clear();
+    m_closed = true;
+    emit errorOccurred(error);
+}
+
+void TcpStream::failLater(QAbstractSocket::SocketError error)
+{
+    // Closed now, reported from the event loop; an abort meanwhile wins.
+    m_error = error;
+    closeSocket();
+    QMetaObject::invokeMethod(
+        this,
+        [this, error]() {
+            if (!m_closed) {
+                m_closed = true;
+                emit errorOccurred(error);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace rtu::platform

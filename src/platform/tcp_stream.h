@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QHostAddress;
+class QSocketNotifier;
+
+namespace rtu::platform {
+
+// One TCP connection on a non-blocking socket of the calling thread. It has
+// QTcpSocket's signals and errors but no engine, buffer or proxy behind them:
+// a fleet's refreshes open dozens of connections a second, and each
+// QTcpSocket cost several extra objects and system calls.
+class TcpStream : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TcpStream(QObject *parent = nullptr);
+    ~TcpStream() override;
+
+    // An address text connects at once, a name after its lookup. A failure
+    // found at once is signalled before this returns.
+    void connectToHost(const QString &host, quint16 port);
+    // Sends what the system takes now and the rest as it can. A failure is
+    // signalled from the event loop, never from inside this call.
+    void write(const QByteArray &data);
+    // Up to maxSize bytes; 0 when none have arrived yet; -1 at the end of the
+    // stream or on a failure, then error() says which.
+    qint64 read(char *data, qint64 maxSize);
+    // Closes at once and drops what is unsent; no signal follows.
+    void abort();
+    QAbstractSocket::SocketError error() const { return m_error; }
+
+signals:
+    void connected();
+    // Bytes or the end of the stream can be read.
+    void readyRead();
+    void errorOccurred(QAbstractSocket::SocketError error);
+
+private:
+    void connectToAddress(const QHostAddress &address, quint16 port);
+    void onWritable();
+    void onReadable();
+    void flush();
+    void fail(QAbstractSocket::SocketError error);
+    void failLater(QAbstractSocket::SocketError error);
+    void closeSocket();
+
+    qintptr m_socket = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+#ifdef _WIN32
+    // Winsock reports a failed connection attempt as an exception.
+    QSocketNotifier *m_exceptionNotifier = nullptr;
+#endif
+    QByteArray m_pending;
+    int m_lookupId = -1;
+    bool m_connecting = false;
+    // Aborted, failed or never connected: nothing is sent or signalled.
+    bool m_closed = true;
+    QAbstractSocket::SocketError m_error = QAbstractSocket::UnknownSocketError;
+};
+
+} // namespace rtu::platform

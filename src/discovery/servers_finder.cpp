@@ -2,6 +2,7 @@
 
 #include "core/constants.h"
 #include "core/json_object.h"
+#include "platform/datagram_reader.h"
 #include "platform/local_addresses.h"
 #include "platform/multicast_membership.h"
 
@@ -56,28 +57,19 @@ struct Datagram
 class Inbox
 {
 public:
+    explicit Inbox(int maxDatagramBytes = 0) : m_reader(maxDatagramBytes) {}
+
     // Moves what the socket holds into memory, up to the read-ahead limit.
     // A datagram larger than the limit is dropped without being read into a
     // buffer of its size. Stops when the socket cannot be read for now.
     void fill(QUdpSocket &socket, const ServersFinderParameters &parameters)
     {
-        // One byte more than allowed tells an oversized datagram; the
-        // system discards what does not fit.
-        const int limit = parameters.maxDatagramBytes;
-        if (m_buffer.size() != limit + 1)
-            m_buffer = QByteArray(limit + 1, '\0');
-        while (m_queue.size() < parameters.readAheadDatagrams && socket.state() == QAbstractSocket::BoundState
-               && socket.hasPendingDatagrams()) {
-            Datagram datagram;
-            const qint64 read =
-                socket.readDatagram(m_buffer.data(), limit + 1, &datagram.sender, &datagram.senderPort);
-            if (read < 0)
-                return;
-            if (read > limit)
-                continue;
-            datagram.data = QByteArray(m_buffer.constData(), int(read));
-            m_queue.enqueue(std::move(datagram));
-        }
+        const int room = parameters.readAheadDatagrams - m_queue.size();
+        if (room <= 0 || socket.state() != QAbstractSocket::BoundState)
+            return;
+        m_reader.read(socket, room, [this](const char *data, int size, const QHostAddress &sender, quint16 port) {
+            m_queue.enqueue({QByteArray(data, size), sender, port});
+        });
     }
 
     bool isEmpty() const { return m_queue.isEmpty(); }
@@ -88,7 +80,7 @@ public:
 
 private:
     QQueue<Datagram> m_queue;
-    QByteArray m_buffer;
+    platform::DatagramReader m_reader;
 };
 
 int portFromJson(const QJsonValue &value)
@@ -305,7 +297,10 @@ bool ServersFinder::Impl::isOwnRequest(const QHostAddress &sender, quint16 port)
 template <typename Handler>
 void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle)
 {
-    Inbox &inbox = inboxes[socket];
+    auto found = inboxes.find(socket);
+    if (found == inboxes.end())
+        found = inboxes.insert(socket, Inbox(parameters.maxDatagramBytes));
+    Inbox &inbox = found.value();
     inbox.fill(*socket, parameters);
     for (int handled = 0; handled < parameters.datagramsPerTurn && !inbox.isEmpty(); ++handled)
         handle(inbox.take());

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 namespace rtu {
 
@@ -183,6 +184,9 @@ public:
         }
         servers.clear();
         idleConnections.clear();
+        // The client may be going inside a signal of one of them.
+        for (Connection *c : std::exchange(closedConnections, {}))
+            c->deleteLater();
     }
 
 private:
@@ -336,14 +340,18 @@ private:
     }
 
     // Stops the connection's signals and lets the socket go later: this may
-    // run inside one of its own signals.
-    static void detach(Connection *c)
+    // run inside one of its own signals. It goes with the next idle check,
+    // which runs from a timer: a deferred delete per connection would wake
+    // the event loop once more for each.
+    void detach(Connection *c)
     {
         c->closed = true;
         QObject::disconnect(c->socket, nullptr, c, nullptr);
         c->socket->abort();
         c->setParent(nullptr);
-        c->deleteLater();
+        closedConnections.append(c);
+        if (!idleTimer.isActive())
+            idleTimer.start(limits.idleCloseMs);
     }
 
     void close(Connection *c)
@@ -530,6 +538,7 @@ private:
     // Closes the connections idle for long enough, the longest idle first.
     void onIdleTimeout()
     {
+        qDeleteAll(std::exchange(closedConnections, {}));
         const qint64 now = clock.elapsed();
         QSet<QString> freed;
         while (!idleConnections.isEmpty() && now - idleConnections.first()->idleSince >= limits.idleCloseMs) {
@@ -538,6 +547,8 @@ private:
         }
         if (!idleConnections.isEmpty())
             idleTimer.start(int(idleConnections.first()->idleSince + limits.idleCloseMs - now));
+        else if (!closedConnections.isEmpty())
+            idleTimer.start(limits.idleCloseMs);
         for (const QString &server : qAsConst(freed))
             pump(server);
     }
@@ -617,6 +628,7 @@ private:
     std::unordered_map<QString, Server, KeyHash> servers;
     std::deque<quint64> globalQueue;
     QList<Connection *> idleConnections; // the longest idle first
+    QList<Connection *> closedConnections; // to be deleted
     int openCount = 0;
     QHash<QString, HttpDigest> digests;  // by server and credentials
     QSet<QString> digestServers;

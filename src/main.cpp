@@ -11,12 +11,13 @@
 int main(int argc, char *argv[])
 {
     QGuiApplication application(argc, argv);
+    // Discovery's first cycle is timed from the context's creation; the
+    // graphics probe takes tens of milliseconds and reading the icon some
+    // more, so they come after.
+    rtu::RtuContext context(&application);
     // Matches the window with the installed desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.tessaly.ServerConfigTool"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/tesstool.ico")));
-    // Discovery's first cycle is timed from the context's creation; the
-    // graphics probe below takes tens of milliseconds, so it comes after.
-    rtu::RtuContext context(&application);
     rtu::chooseSceneGraphBackend();
     QQmlApplicationEngine engine;
 

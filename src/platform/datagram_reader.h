@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QVector>
 
 #include <functional>
 

@@ -139,7 +139,7 @@ void TcpStream::connectToHost(const QString &host, quint16 port)
         return;
     }
     if (host.isEmpty()) {
-        fail(QAbstractSocket::HostNotFoundError);
+        failLater(QAbstractSocket::HostNotFoundError);
         return;
     }
     m_lookupId = QHostInfo::lookupHost(host, this, [this, port](const QHostInfo &info) {
@@ -184,7 +184,7 @@ void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
 
     m_socket = openSocket(family);
     if (m_socket == kNoSocket) {
-        fail(socketError(lastError()));
+        failLater(socketError(lastError()));
         return;
     }
     m_connecting = true;
@@ -202,7 +202,7 @@ void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
     } while (result != 0 && interrupted(lastError()));
 #endif
     if (result != 0 && !inProgress(lastError()))
-        fail(socketError(lastError()));
+        failLater(socketError(lastError()));
 }
 
 void TcpStream::onWritable()
@@ -346,6 +346,7 @@ void TcpStream::failLater(QAbstractSocket::SocketError error)
     // Closed now, reported from the event loop; an abort meanwhile wins.
     m_error = error;
     closeSocket();
+    m_pending.clear();
     QMetaObject::invokeMethod(
         this,
         [this, error]() {

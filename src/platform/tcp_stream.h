@@ -22,8 +22,8 @@ public:
     explicit TcpStream(QObject *parent = nullptr);
     ~TcpStream() override;
 
-    // An address text connects at once, a name after its lookup. A failure
-    // found at once is signalled before this returns.
+    // An address text connects at once, a name after its lookup. Any failure
+    // is signalled from the event loop, never from inside this call.
     void connectToHost(const QString &host, quint16 port);
     // Sends what the system takes now and the rest as it can. A failure is
     // signalled from the event loop, never from inside this call.

@@ -20,7 +20,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -114,8 +113,6 @@ public:
         int served = 0;
         bool idle = false;
         bool closed = false;
-        bool connecting = false;
-        std::optional<QAbstractSocket::SocketError> earlyError;
     };
 
     struct Server
@@ -287,16 +284,9 @@ private:
         c->request = r;
         r->connection = c;
         r->queue = Request::Queue::None;
-        // Only as much is read per turn as is asked for.
-        c->connecting = true;
+        // A failure reaches the caller from the event loop, never from
+        // inside sendGet: the stream signals none from connectToHost.
         c->socket->connectToHost(c->host, c->port);
-        c->connecting = false;
-        // A failure at once must reach the caller from the event loop, not
-        // from inside sendGet.
-        if (c->earlyError) {
-            const QAbstractSocket::SocketError error = *c->earlyError;
-            QMetaObject::invokeMethod(c, [this, c, error]() { onSocketGone(c, error); }, Qt::QueuedConnection);
-        }
     }
 
     void assign(Connection *c, Request *r)
@@ -449,11 +439,6 @@ private:
 
     void onSocketGone(Connection *c, QAbstractSocket::SocketError error)
     {
-        if (c->connecting) {
-            if (!c->earlyError)
-                c->earlyError = error;
-            return;
-        }
         if (c->closed)
             return;
         const QString server = c->server;

@@ -1,9 +1,10 @@
 #include "platform/tcp_stream.h"
 
+#include "platform/socket_watch.h"
+
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
-#include <QSocketNotifier>
 
 #include <climits>
 #include <cstring>
@@ -189,11 +190,11 @@ void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
     }
     m_connecting = true;
     // The end of the attempt shows as the socket becoming writable.
-    m_writeNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Write, this);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &TcpStream::onWritable);
+    m_watch = new SocketWatch(m_socket, this);
+    connect(m_watch, &SocketWatch::writable, this, &TcpStream::onWritable);
+    connect(m_watch, &SocketWatch::readable, this, &TcpStream::readyRead);
+    m_watch->setWriteEnabled(true);
 #ifdef _WIN32
-    m_exceptionNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Exception, this);
-    connect(m_exceptionNotifier, &QSocketNotifier::activated, this, &TcpStream::onWritable);
     const int result = ::connect(Handle(m_socket), reinterpret_cast<const sockaddr *>(&storage), length);
 #else
     int result;
@@ -215,7 +216,6 @@ void TcpStream::onWritable()
 #ifdef _WIN32
     int size = sizeof(code);
     getsockopt(Handle(m_socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &size);
-    m_exceptionNotifier->setEnabled(false);
 #else
     socklen_t size = sizeof(code);
     getsockopt(int(m_socket), SOL_SOCKET, SO_ERROR, &code, &size);
@@ -225,10 +225,8 @@ void TcpStream::onWritable()
         return;
     }
     m_connecting = false;
-    if (m_pending.isEmpty())
-        m_writeNotifier->setEnabled(false);
-    m_readNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &TcpStream::readyRead);
+    m_watch->setWriteEnabled(!m_pending.isEmpty());
+    m_watch->setReadEnabled(true);
     const QPointer<TcpStream> alive(this);
     emit connected();
     if (alive && !m_closed && !m_pending.isEmpty())
@@ -260,14 +258,14 @@ void TcpStream::flush()
         if (interrupted(code))
             continue;
         if (wouldBlock(code)) {
-            m_writeNotifier->setEnabled(true);
+            m_watch->setWriteEnabled(true);
             return;
         }
         m_pending.clear();
         failLater(socketError(code));
         return;
     }
-    m_writeNotifier->setEnabled(false);
+    m_watch->setWriteEnabled(false);
 }
 
 qint64 TcpStream::read(char *data, qint64 maxSize)
@@ -293,7 +291,7 @@ qint64 TcpStream::read(char *data, qint64 maxSize)
             m_error = socketError(code);
         }
         // Nothing more will come; a readable end would signal without end.
-        m_readNotifier->setEnabled(false);
+        m_watch->setReadEnabled(false);
         return -1;
     }
 }
@@ -311,21 +309,13 @@ void TcpStream::abort()
 
 void TcpStream::closeSocket()
 {
-    // Off the event loop's list before the number can be reused; the
-    // notifiers themselves go with the stream (this may run in their signal).
-#ifdef _WIN32
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier, m_exceptionNotifier}) {
-#else
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
-#endif
-        if (notifier)
-            notifier->setEnabled(false);
+    // Unwatched before the number can be reused; the watch itself goes with
+    // the stream (this may run in its signal).
+    if (m_watch) {
+        m_watch->setReadEnabled(false);
+        m_watch->setWriteEnabled(false);
+        m_watch = nullptr;
     }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
-#ifdef _WIN32
-    m_exceptionNotifier = nullptr;
-#endif
     if (m_socket != kNoSocket)
         closeHandle(m_socket);
     m_socket = kNoSocket;

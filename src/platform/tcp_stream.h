@@ -6,9 +6,10 @@
 #include <QString>
 
 class QHostAddress;
-class QSocketNotifier;
 
 namespace rtu::platform {
+
+class SocketWatch;
 
 // One TCP connection on a non-blocking socket of the calling thread. It has
 // QTcpSocket's signals and errors but no engine, buffer or proxy behind them:
@@ -51,12 +52,7 @@ private:
     void closeSocket();
 
     qintptr m_socket = -1;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
-#ifdef _WIN32
-    // Winsock reports a failed connection attempt as an exception.
-    QSocketNotifier *m_exceptionNotifier = nullptr;
-#endif
+    SocketWatch *m_watch = nullptr;
     QByteArray m_pending;
     int m_lookupId = -1;
     bool m_connecting = false;

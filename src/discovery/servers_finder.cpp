@@ -77,6 +77,9 @@ public:
 
     // Set while a turn to go on with the queue is already scheduled.
     bool continuationPosted = false;
+    // When the socket was last read, and whether a paced read is due.
+    qint64 lastReadMs = -1;
+    bool readScheduled = false;
 
 private:
     QQueue<Datagram> m_queue;
@@ -115,6 +118,8 @@ public:
     void readRequests();
     void readRequestsOf(QUdpSocket *socket);
     void readAnswers(QUdpSocket *socket);
+    void answersArrived(QUdpSocket *socket);
+    Inbox &inboxOf(QUdpSocket *socket);
     const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
     void processAnswer(BaseServerInfo record, const QString &sender);
     bool isLive(const ServerEntry &entry, const QString &address, qint64 time) const;
@@ -238,7 +243,7 @@ void ServersFinder::Impl::runCycle()
         if (!socket) {
             socket.reset(new QUdpSocket);
             QUdpSocket *const raw = socket.data();
-            connect(raw, &QUdpSocket::readyRead, this, [this, raw] { readAnswers(raw); });
+            connect(raw, &QUdpSocket::readyRead, this, [this, raw] { answersArrived(raw); });
         }
         joinGroup(address);
 
@@ -297,10 +302,7 @@ bool ServersFinder::Impl::isOwnRequest(const QHostAddress &sender, quint16 port)
 template <typename Handler>
 void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(QUdpSocket *), Handler handle)
 {
-    auto found = inboxes.find(socket);
-    if (found == inboxes.end())
-        found = inboxes.insert(socket, Inbox(parameters.maxDatagramBytes));
-    Inbox &inbox = found.value();
+    Inbox &inbox = inboxOf(socket);
     inbox.fill(*socket, parameters);
     for (int handled = 0; handled < parameters.datagramsPerTurn && !inbox.isEmpty(); ++handled)
         handle(inbox.take());
@@ -315,6 +317,39 @@ void ServersFinder::Impl::handlePending(QUdpSocket *socket, void (Impl::*again)(
     continuations.append({QPointer<QUdpSocket>(socket), again});
     if (continuations.size() == 1)
         QCoreApplication::postEvent(this, new QEvent(kContinueEvent), Qt::HighEventPriority);
+}
+
+Inbox &ServersFinder::Impl::inboxOf(QUdpSocket *socket)
+{
+    auto found = inboxes.find(socket);
+    if (found == inboxes.end())
+        found = inboxes.insert(socket, Inbox(parameters.maxDatagramBytes));
+    return found.value();
+}
+
+void ServersFinder::Impl::answersArrived(QUdpSocket *socket)
+{
+    // The socket signals again only after it was read, so until the paced
+    // read the event loop is not woken for it. The cycle's own read does not
+    // count: the first answers to a request are read at once.
+    Inbox &inbox = inboxOf(socket);
+    const qint64 wait = inbox.lastReadMs < 0 ? 0 : inbox.lastReadMs + parameters.answerReadGapMs - now();
+    if (wait <= 0) {
+        inbox.lastReadMs = now();
+        readAnswers(socket);
+        return;
+    }
+    if (inbox.readScheduled)
+        return;
+    inbox.readScheduled = true;
+    QTimer::singleShot(int(wait), Qt::PreciseTimer, this, [this, socket = QPointer<QUdpSocket>(socket)]() {
+        const auto found = inboxes.find(socket.data());
+        if (!socket || found == inboxes.end() || !found->readScheduled)
+            return;
+        found->readScheduled = false;
+        found->lastReadMs = now();
+        readAnswers(socket.data());
+    });
 }
 
 bool ServersFinder::Impl::event(QEvent *event)

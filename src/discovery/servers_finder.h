@@ -34,6 +34,10 @@ struct ServersFinderParameters
     // Datagrams handled per socket in one turn of the event loop; the rest
     // wait for the next turn, so that a flood cannot stall the window.
     int datagramsPerTurn = 128;
+    // Answers are read at most this often per socket. A fleet's answers
+    // trickle in all the time, and waking for each one or two cost more than
+    // handling them; what comes meanwhile waits in the system's buffer.
+    int answerReadGapMs = 20;
     // Datagrams read ahead into memory per socket, so that the system's
     // buffer does not overflow while earlier answers are handled.
     int readAheadDatagrams = 8192;

@@ -200,6 +200,14 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(m_recorder->discoveredById.value(id) >= target, kWaitMs);
     }
 
+    // A fresh finder and fake servers on other parameters.
+    void restartWith(const ServersFinderParameters &parameters)
+    {
+        m_servers.reset(new FakeServers(parameters));
+        m_finder = ServersFinder::create(parameters);
+        m_recorder.reset(new Recorder(m_finder.data()));
+    }
+
     void sendRequestFrom(QUdpSocket &asker)
     {
         QCOMPARE(asker.writeDatagram(m_parameters.request, QHostAddress(m_parameters.multicastGroup),
@@ -545,6 +553,34 @@ private slots:
         QVERIFY(m_recorder->discovered.size() >= size);
     }
 
+    // Answers that come soon after a read wait for the next paced read, and
+    // that read does come without a new request.
+    void answersAreReadAtAPace()
+    {
+        cleanup();
+        ServersFinderParameters parameters = m_parameters;
+        parameters.cycleIntervalMs = 3000;
+        parameters.serverTimeoutMs = 30000;
+        parameters.answeringAddressTimeoutMs = 30000;
+        parameters.answerReadGapMs = 400;
+        restartWith(parameters);
+        QElapsedTimer clock;
+        QHash<QUuid, qint64> seenAt;
+        connect(m_finder.data(), &ServersFinder::serverAdded, this,
+                [&](const BaseServerInfo &info) { seenAt.insert(info.id, clock.elapsed()); });
+
+        const QUuid first = QUuid::createUuid();
+        const QUuid second = QUuid::createUuid();
+        m_servers->setAnswer(QStringLiteral("127.0.0.2"), answerText(first, QStringLiteral("First")));
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(seenAt.contains(first), kWaitMs);
+        m_servers->sendToFinder(QStringLiteral("127.0.0.3"), answerText(second, QStringLiteral("Second")));
+        QTRY_VERIFY_WITH_TIMEOUT(seenAt.contains(second), kWaitMs);
+        const qint64 apart = seenAt.value(second) - seenAt.value(first);
+        QVERIFY2(apart >= 300 && apart < 2500, qPrintable(QString::number(apart)));
+        QCOMPARE(m_servers->finderRequests(), 1);
+    }
+
     void badDatagramsAreDroppedHarmlessly()
     {
         const QString address = QStringLiteral("127.0.0.11");
@@ -594,9 +630,7 @@ private slots:
         parameters.maxServers = 6;
         parameters.maxServersPerAddress = 4;
         parameters.serverTimeoutMs = 30000;
-        m_servers.reset(new FakeServers(parameters));
-        m_finder = ServersFinder::create(parameters);
-        m_recorder.reset(new Recorder(m_finder.data()));
+        restartWith(parameters);
         const QString address = QStringLiteral("127.0.0.13");
         QTRY_VERIFY_WITH_TIMEOUT(m_servers->finderRequests() >= 1, kWaitMs);
 

@@ -62,14 +62,14 @@ Item {
         width: parent.width - 2 * Common.SizeManager.spacing.medium
         spacing: Common.SizeManager.spacing.base
 
-        Base.CheckBox {
+        Base.CheckMark {
             id: checkBox
 
             objectName: "checkBox"
 
             anchors.verticalCenter: parent.verticalCenter
             enabled: thisComponent.conflict.length === 0
-            initialCheckedState: thisComponent.selectedState
+            checkedState: thisComponent.selectedState
         }
 
         Column {

@@ -36,7 +36,7 @@ Column {
             enabled: thisComponent.loggedState !== TessRtu.Constants.NotLogged
             opacity: enabled ? 1 : 0.6
 
-            Base.CheckBox {
+            Base.CheckMark {
                 id: checkBox
 
                 objectName: "checkBox"
@@ -44,7 +44,7 @@ Column {
                 anchors.left: parent.left
                 anchors.leftMargin: Common.SizeManager.spacing.base
                 anchors.verticalCenter: parent.verticalCenter
-                initialCheckedState: thisComponent.selectedState
+                checkedState: thisComponent.selectedState
             }
 
             Base.Text {

@@ -393,12 +393,15 @@ void ChangesManager::Impl::pump()
 void ChangesManager::Impl::completeEntry(int weight)
 {
     appliedChanges += weight;
-    emit owner->appliedChangesCountChanged();
     ++completedCount;
     if (completedCount != queue.size()) {
+        // The next request goes out first: the progress page's bindings then
+        // run while the server works on it, not ahead of it.
         pump();
+        emit owner->appliedChangesCountChanged();
         return;
     }
+    emit owner->appliedChangesCountChanged();
     finishRun();
 }
 

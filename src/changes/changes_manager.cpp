@@ -145,15 +145,21 @@ public:
     void buildPortRequests();
     void buildInterfaceRequests();
     void enqueue(bool exclusive, int weight, std::function<void()> action);
-    // One exclusive request per target for a setting with a single row;
-    // writeBack runs when that row succeeded.
+    // One exclusive request per target for a setting with a single row.
+    // When that row succeeded, writeBack updates the run's copy of the server
+    // at once (the next request to it depends on it) and publish the list
+    // once the next request is out.
     using SettingSender = std::function<void(ServerInfo *server, const OperationCallback &callback)>;
     using SettingWriter = std::function<void(ServerInfo *server)>;
+    // By id: an answer given at once to the next request may end the run
+    // and free the copies.
+    using SettingPublisher = std::function<void(const QUuid &id)>;
     void enqueueSettingRequests(const QString &rowName, const QString &value, AffectedEntity rowFlag,
-                                const SettingSender &send, const SettingWriter &writeBack);
+                                const SettingSender &send, const SettingWriter &writeBack,
+                                const SettingPublisher &publish);
 
     void pump();
-    void completeEntry(int weight);
+    void completeEntry(int weight, const std::function<void()> &afterNextRequest = {});
     void finishRun();
 
     bool addRow(const ServerInfo &server, const QString &name, const QString &value, int errorCode,
@@ -285,10 +291,8 @@ void ChangesManager::Impl::buildSystemNameRequests()
         [this, systemName](ServerInfo *server, const OperationCallback &callback) {
             sendChangeSystemNameRequest(client, *server, systemName, callback);
         },
-        [this, systemName](ServerInfo *server) {
-            server->writableBaseInfo().systemName = systemName;
-            selectionModel->updateSystemNameInfo(server->baseInfo().id, systemName);
-        });
+        [systemName](ServerInfo *server) { server->writableBaseInfo().systemName = systemName; },
+        [this, systemName](const QUuid &id) { selectionModel->updateSystemNameInfo(id, systemName); });
 }
 
 void ChangesManager::Impl::buildPasswordRequests()
@@ -310,22 +314,24 @@ void ChangesManager::Impl::buildPortRequests()
         [this, port](ServerInfo *server, const OperationCallback &callback) {
             sendChangePortRequest(client, *server, port, callback);
         },
-        [this, port](ServerInfo *server) {
-            server->writableBaseInfo().port = port;
-            selectionModel->updatePortInfo(server->baseInfo().id, port);
-        });
+        [port](ServerInfo *server) { server->writableBaseInfo().port = port; },
+        [this, port](const QUuid &id) { selectionModel->updatePortInfo(id, port); });
 }
 
 void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const QString &value,
                                                   AffectedEntity rowFlag, const SettingSender &send,
-                                                  const SettingWriter &writeBack)
+                                                  const SettingWriter &writeBack, const SettingPublisher &publish)
 {
     for (ServerInfo *server : qAsConst(targets)) {
         enqueue(true, 1, [=] {
             send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
-                     if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag))
-                         writeBack(server);
-                     completeEntry(1);
+                     if (!addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
+                         completeEntry(1);
+                         return;
+                     }
+                     writeBack(server);
+                     const QUuid id = server->baseInfo().id;
+                     completeEntry(1, [publish, id] { publish(id); });
                  }));
         });
     }
@@ -390,19 +396,20 @@ void ChangesManager::Impl::pump()
     pumping = false;
 }
 
-void ChangesManager::Impl::completeEntry(int weight)
+void ChangesManager::Impl::completeEntry(int weight, const std::function<void()> &afterNextRequest)
 {
     appliedChanges += weight;
     ++completedCount;
-    if (completedCount != queue.size()) {
-        // The next request goes out first: the progress page's bindings then
-        // run while the server works on it, not ahead of it.
+    const bool last = completedCount == queue.size();
+    // The next request goes out first: the list and the progress page then
+    // update while the server works on it, not ahead of it.
+    if (!last)
         pump();
-        emit owner->appliedChangesCountChanged();
-        return;
-    }
+    if (afterNextRequest)
+        afterNextRequest();
     emit owner->appliedChangesCountChanged();
-    finishRun();
+    if (last)
+        finishRun();
 }
 
 void ChangesManager::Impl::finishRun()

@@ -210,6 +210,23 @@ QStringList namesOf(const QVector<Row> &rows)
     return names;
 }
 
+// The real client, counting the configure requests it was given.
+class CountingClient : public HttpClient
+{
+public:
+    using HttpClient::HttpClient;
+
+    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
+                 qint64 timeoutMs) override
+    {
+        if (url.path().endsWith(QLatin1String("/configure")))
+            ++configureRequests;
+        HttpClient::sendGet(url, success, failure, timeoutMs);
+    }
+
+    int configureRequests = 0;
+};
+
 } // namespace
 
 class TestChangesManager : public QObject
@@ -285,7 +302,7 @@ private:
         }
 
         RtuContext context;
-        HttpClient client;
+        CountingClient client;
         ServersSelectionModel model;
         std::unique_ptr<ChangesManager> manager;
         const ChangesManager *managerPtr = nullptr;
@@ -310,6 +327,11 @@ private slots:
         QVERIFY(f.selectAll());
         QSignalSpy pages(&f.context, &RtuContext::currentPageChanged);
         QSignalSpy applied(f.manager.get(), &ChangesManager::appliedChangesCountChanged);
+        // Each answer's progress is announced once the next request is out.
+        QVector<QPair<int, int>> announced; // applied count, requests sent by then
+        connect(f.manager.get(), &ChangesManager::appliedChangesCountChanged, this, [&] {
+            announced.append({f.manager->appliedChangesCount(), f.client.configureRequests});
+        });
 
         f.manager->addPortChange(7020);
         f.manager->addSystemChange(QStringLiteral("renamed"));
@@ -336,6 +358,8 @@ private slots:
         }
         QCOMPARE(f.manager->appliedChangesCount(), 4);
         QCOMPARE(applied.count(), 1 + 4); // reset at the start, then one per answer
+        const QVector<QPair<int, int>> expected{{1, 2}, {2, 3}, {3, 4}, {4, 4}};
+        QCOMPARE(announced.mid(1), expected);
         QCOMPARE(pages.count(), 2);
 
         QCOMPARE(rowsOf(f.manager->successfulResultsModel()).size(), 4);

@@ -325,13 +325,12 @@ void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const 
     for (ServerInfo *server : qAsConst(targets)) {
         enqueue(true, 1, [=] {
             send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
-                     if (!addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
-                         completeEntry(1);
-                         return;
+                     std::function<void()> show;
+                     if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
+                         writeBack(server);
+                         show = [publish, id = server->baseInfo().id] { publish(id); };
                      }
-                     writeBack(server);
-                     const QUuid id = server->baseInfo().id;
-                     completeEntry(1, [publish, id] { publish(id); });
+                     completeEntry(1, show);
                  }));
         });
     }

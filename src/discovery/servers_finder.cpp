@@ -344,7 +344,7 @@ void ServersFinder::Impl::answersArrived(QUdpSocket *socket)
     inbox.readScheduled = true;
     QTimer::singleShot(int(wait), Qt::PreciseTimer, this, [this, socket = QPointer<QUdpSocket>(socket)]() {
         const auto found = inboxes.find(socket.data());
-        if (!socket || found == inboxes.end() || !found->readScheduled)
+        if (!socket || found == inboxes.end())
             return;
         found->readScheduled = false;
         found->lastReadMs = now();

@@ -17,10 +17,6 @@ namespace rtu::platform {
 
 #ifdef _WIN32
 
-SocketWatch::SocketWatch(qintptr socket, QObject *parent) : QObject(parent), m_socket(socket) {}
-
-SocketWatch::~SocketWatch() = default;
-
 void SocketWatch::update()
 {
     if (m_read && !m_readNotifier) {
@@ -131,31 +127,30 @@ private:
     QHash<quint64, SocketWatch *> m_watches;
 };
 
-SocketWatch::SocketWatch(qintptr socket, QObject *parent) : QObject(parent), m_socket(socket) {}
-
-SocketWatch::~SocketWatch()
-{
-    if (m_token)
-        if (EpollSet *set = EpollSet::existing())
-            set->unwatch(this);
-}
-
 void SocketWatch::update()
 {
     // With no interest the socket leaves the set: a failed or closed socket
     // would otherwise be reported on every turn.
     const uint32_t events = (m_read ? EPOLLIN : 0u) | (m_write ? EPOLLOUT : 0u);
     if (events == 0) {
-        if (m_token)
-            if (EpollSet *set = EpollSet::existing())
-                set->unwatch(this);
-        m_token = 0;
+        if (EpollSet *set = EpollSet::existing(); set && m_token)
+            set->unwatch(this);
         return;
     }
     EpollSet::forThisThread()->watch(this, events);
 }
 
 #endif
+
+SocketWatch::SocketWatch(qintptr socket, QObject *parent) : QObject(parent), m_socket(socket) {}
+
+SocketWatch::~SocketWatch()
+{
+    // Out of the thread's set, or its notifiers off, before the socket closes.
+    m_read = false;
+    m_write = false;
+    update();
+}
 
 void SocketWatch::setReadEnabled(bool enabled)
 {

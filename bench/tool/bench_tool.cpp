@@ -62,6 +62,15 @@ double cpuMs()
         + usage.ru_stime.tv_usec / 1e3;
 }
 
+// CPU time of the calling thread alone: what a stall of the GUI thread spent
+// working, as against waiting for a core.
+double threadCpuMs()
+{
+    timespec spent {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &spent);
+    return spent.tv_sec * 1e3 + spent.tv_nsec / 1e6;
+}
+
 qint64 statusKiB(const char *key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -137,6 +146,7 @@ public:
         QTimer::singleShot(options.restToS * 1000 - int(now()), this, [this] {
             restCpuEndMs = cpuMs();
             tickClock.restart();
+            tickThreadMs = -1;
             tick.start();
         });
         QTimer::singleShot(options.seconds * 1000 - int(now()), this, &Probe::finish);
@@ -184,12 +194,17 @@ public:
     {
         const double gapMs = tickClock.nsecsElapsed() / 1e6;
         tickClock.restart();
+        const double threadMs = threadCpuMs();
+        const double workedMs = tickThreadMs < 0 ? 0 : threadMs - tickThreadMs;
+        tickThreadMs = threadMs;
         const double lateMs = gapMs - tick.interval();
         const double at = now();
         // Loading the documents and the first frame are start-up, not stalls.
         if (firstFrameMs >= 0) {
-            if (lateMs > stallMaxMs)
+            if (lateMs > stallMaxMs) {
                 stallAtMs = at;
+                stallWorkedMs = workedMs;
+            }
             stallMaxMs = qMax(stallMaxMs, lateMs);
             if (settled(at))
                 restStallMaxMs = qMax(restStallMaxMs, lateMs);
@@ -255,6 +270,7 @@ public:
             {QStringLiteral("rows"), model->rowCount()},
             {QStringLiteral("stallMaxMs"), stallMaxMs},
             {QStringLiteral("stallEndedAtMs"), stallAtMs},
+            {QStringLiteral("stallWorkedMs"), stallWorkedMs},
             {QStringLiteral("fillStallMaxMs"), fillStallMaxMs},
             {QStringLiteral("restStallMaxMs"), restStallMaxMs},
             {QStringLiteral("restCpuPercent"),
@@ -299,6 +315,8 @@ public:
     double loggedMs = -1;
     double stallMaxMs = 0;
     double stallAtMs = -1;
+    double stallWorkedMs = 0;
+    double tickThreadMs = -1;
     double fillStallMaxMs = 0;
     double restStallMaxMs = 0;
     double restCpuStartMs = -1;

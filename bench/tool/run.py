@@ -133,6 +133,7 @@ def fleet_run(options, work, number):
         "base_hwm_mib": baseline["vmHwmKiB"] / 1024,
         "growth_mib": (result["vmHwmKiB"] - baseline["vmHwmKiB"]) / 1024,
         "stall_ms": result["stallMaxMs"],
+        "stall_worked_ms": result["stallWorkedMs"],
         "fill_stall_ms": result["fillStallMaxMs"],
         "rest_stall_ms": result["restStallMaxMs"],
         "base_rest_cpu_pct": baseline["restCpuPercent"],

@@ -139,6 +139,7 @@ public:
     }
 
     void applyChanges();
+    void showProgress();
     void buildDateTimeRequests();
     void buildSystemNameRequests();
     void buildPasswordRequests();
@@ -197,6 +198,7 @@ public:
     const ChangesManagerTiming timing;
     bool running = false;
     bool pumping = false;
+    bool progressShown = false;
     int runId = 0;
     qint64 runStartMs = 0;
 };
@@ -244,8 +246,7 @@ void ChangesManager::Impl::applyChanges()
 
     nextIndex = 0;
     completedCount = 0;
-    if (context)
-        context->setCurrentPage(Constants::ProgressPage);
+    progressShown = false;
 
     // Nothing to send (no logged-in target, or nothing left to change on
     // them): no answer would ever end the run, so it ends here.
@@ -253,7 +254,18 @@ void ChangesManager::Impl::applyChanges()
         finishRun();
         return;
     }
+    // The first request goes out before the progress page is built, which
+    // then happens while the server works on it.
     pump();
+    if (running)
+        showProgress();
+}
+
+void ChangesManager::Impl::showProgress()
+{
+    progressShown = true;
+    if (context)
+        context->setCurrentPage(Constants::ProgressPage);
 }
 
 void ChangesManager::Impl::enqueue(bool exclusive, int weight, std::function<void()> action)
@@ -421,6 +433,10 @@ void ChangesManager::Impl::finishRun()
     nextIndex = 0;
     completedCount = 0;
     running = false;
+    // A run every request of which was refused at once still passes
+    // through the progress page, as any other run.
+    if (!progressShown)
+        showProgress();
     if (context)
         context->setCurrentPage(Constants::SummaryPage);
 }

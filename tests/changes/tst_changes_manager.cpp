@@ -332,6 +332,12 @@ private slots:
         connect(f.manager.get(), &ChangesManager::appliedChangesCountChanged, this, [&] {
             announced.append({f.manager->appliedChangesCount(), f.client.configureRequests});
         });
+        // The progress page is built while the first request is out.
+        int sentWhenShown = -1;
+        connect(&f.context, &RtuContext::currentPageChanged, this, [&] {
+            if (f.context.currentPage() == Constants::ProgressPage)
+                sentWhenShown = f.client.configureRequests;
+        });
 
         f.manager->addPortChange(7020);
         f.manager->addSystemChange(QStringLiteral("renamed"));
@@ -361,6 +367,7 @@ private slots:
         const QVector<QPair<int, int>> expected{{1, 2}, {2, 3}, {3, 4}, {4, 4}};
         QCOMPARE(announced.mid(1), expected);
         QCOMPARE(pages.count(), 2);
+        QCOMPARE(sentWhenShown, 1);
 
         QCOMPARE(rowsOf(f.manager->successfulResultsModel()).size(), 4);
         QVERIFY(rowsOf(f.manager->failedResultsModel()).isEmpty());

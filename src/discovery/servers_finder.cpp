@@ -347,8 +347,7 @@ void ServersFinder::Impl::answersArrived(QUdpSocket *socket)
         if (!socket || found == inboxes.end())
             return;
         found->readScheduled = false;
-        found->lastReadMs = now();
-        readAnswers(socket.data());
+        answersArrived(socket.data());
     });
 }
 

@@ -23,8 +23,6 @@ public:
 
     void setReadEnabled(bool enabled);
     void setWriteEnabled(bool enabled);
-    bool isReadEnabled() const { return m_read; }
-    bool isWriteEnabled() const { return m_write; }
 
 signals:
     // Also when the socket has failed or its peer has gone.

@@ -42,8 +42,15 @@ void chooseSceneGraphBackend()
     // The operator's own choice stands.
     if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QMLSCENE_DEVICE"))
         return;
-    if (openGlIsSoftware())
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    if (!openGlIsSoftware())
+        return;
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    // Nothing paces the software renderer to the display: a window asks for
+    // its next frame 5 ms after the last one, so every answer of a batch or
+    // every animation step drew up to 200 frames a second on the GUI thread.
+    // One frame per refresh of a 60 Hz display is all anyone sees.
+    if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"))
+        qputenv("QT_QPA_UPDATE_IDLE_TIME", QByteArray::number(kSoftwareFrameIntervalMs));
 }
 
 } // namespace rtu

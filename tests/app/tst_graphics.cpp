@@ -28,18 +28,26 @@ private slots:
     }
 
     // Runs before any window: an operator's backend stands, and without one
-    // the offscreen platform, which has no hardware GL, gets the software one.
+    // the offscreen platform, which has no hardware GL, gets the software one,
+    // paced to the display's refresh unless the operator paced it.
     void backendChoice()
     {
+        qunsetenv("QT_QPA_UPDATE_IDLE_TIME");
         QVERIFY(QQuickWindow::sceneGraphBackend().isEmpty());
         qputenv("QT_QUICK_BACKEND", "openvg");
         rtu::chooseSceneGraphBackend();
         QVERIFY(QQuickWindow::sceneGraphBackend().isEmpty());
+        QVERIFY(!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"));
 
         qunsetenv("QT_QUICK_BACKEND");
         qunsetenv("QMLSCENE_DEVICE");
         rtu::chooseSceneGraphBackend();
         QCOMPARE(QQuickWindow::sceneGraphBackend(), QStringLiteral("software"));
+        QCOMPARE(qgetenv("QT_QPA_UPDATE_IDLE_TIME"), QByteArray("16"));
+
+        qputenv("QT_QPA_UPDATE_IDLE_TIME", "8");
+        rtu::chooseSceneGraphBackend();
+        QCOMPARE(qgetenv("QT_QPA_UPDATE_IDLE_TIME"), QByteArray("8"));
     }
 };
 

@@ -6,10 +6,13 @@
 #include <QPointer>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQmlError>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
 #include <QtQuickTest>
+
+#include <utility>
 
 // A TestCase types into its own window; an open drop-down list is a window
 // of its own, so keys for it go through here.
@@ -58,6 +61,27 @@ private:
     }
 };
 
+// What the engine warned about, for tests that must run without warnings.
+class QmlWarnings : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE QStringList take() { return std::exchange(m_warnings, {}); }
+
+public slots:
+    void add(const QList<QQmlError> &warnings)
+    {
+        for (const QQmlError &warning : warnings)
+            m_warnings.append(warning.toString());
+    }
+
+private:
+    QStringList m_warnings;
+};
+
 // Every Qt Quick test sees what the tool's documents see: the module
 // "orvane.rtu" 1.0 and a real application context as "rtuContext". Tests that
 // need servers also get "testFixture" (simulated fleet, model rows).
@@ -79,12 +103,17 @@ public slots:
         if (!m_keys)
             m_keys = new WindowKeys(QCoreApplication::instance());
         engine->rootContext()->setContextProperty(QStringLiteral("windowKeys"), m_keys);
+        if (!m_warnings)
+            m_warnings = new QmlWarnings(QCoreApplication::instance());
+        QObject::connect(engine, &QQmlEngine::warnings, m_warnings, &QmlWarnings::add);
+        engine->rootContext()->setContextProperty(QStringLiteral("qmlWarnings"), m_warnings);
     }
 
 private:
     rtu::RtuContext *m_context = nullptr;
     rtu::test::QmlTestFixture *m_fixture = nullptr;
     WindowKeys *m_keys = nullptr;
+    QmlWarnings *m_warnings = nullptr;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tessaly, QmlTestSetup)

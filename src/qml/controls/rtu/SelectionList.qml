@@ -129,12 +129,15 @@ ListView {
             }
         }
 
+        // A reused delegate may have served a row of another kind: until the
+        // loader swaps its item, that item sees the new row, which lacks some
+        // of its roles. The defaults keep those bindings quiet meanwhile.
         Component {
             id: systemRow
 
             SystemItem {
                 systemName: model.systemName
-                loggedState: model.loggedState
+                loggedState: model.loggedState ?? TessRtu.Constants.LoggedToAllServers
                 selectedState: model.selectedState
                 rowIndex: rowLoader.row
                 onClicked: thisComponent.toggleRow(rowIndex)
@@ -146,10 +149,10 @@ ListView {
             id: serverRow
 
             ServerItem {
-                loggedIn: model.loggedIn
-                conflict: model.conflict
+                loggedIn: model.loggedIn ?? false
+                conflict: model.conflict ?? ""
                 name: model.name
-                macAddress: model.macAddress
+                macAddress: model.macAddress ?? ""
                 selectedState: model.selectedState
                 rowIndex: rowLoader.row
                 onSingleClicked: thisComponent.toggleRow(rowIndex)
@@ -161,7 +164,7 @@ ListView {
             id: unknownGroupRow
 
             UnknownGroupItem {
-                caption: model.name
+                caption: model.name ?? ""
             }
         }
 
@@ -169,7 +172,7 @@ ListView {
             id: unknownAddressRow
 
             UnknownItem {
-                address: model.ipAddress
+                address: model.ipAddress ?? ""
             }
         }
     }

@@ -33,7 +33,7 @@ struct ServersFinderParameters
     int maxDatagramBytes = 8 * 1024;
     // Datagrams handled per socket in one turn of the event loop; the rest
     // wait for the next turn, so that a flood cannot stall the window.
-    int datagramsPerTurn = 128;
+    int datagramsPerTurn = 64;
     // Answers are read at most this often per socket. A fleet's answers
     // trickle in all the time, and waking for each one or two cost more than
     // handling them; what comes meanwhile waits in the system's buffer.

@@ -102,12 +102,14 @@ private:
 
     // Level-triggered like the notifiers: what is left is reported on the
     // next turn, so one batch per turn keeps the loop's other work going.
+    // Each event can be a whole reply handled and the next request sent.
+    static constexpr int kEventsPerTurn = 32;
     void dispatch()
     {
-        epoll_event events[64];
+        epoll_event events[kEventsPerTurn];
         int count;
         do {
-            count = epoll_wait(m_epoll, events, 64, 0);
+            count = epoll_wait(m_epoll, events, kEventsPerTurn, 0);
         } while (count < 0 && errno == EINTR);
         for (int i = 0; i < count; ++i) {
             const quint64 token = events[i].data.u64;

@@ -126,6 +126,8 @@ def fleet_run(options, work, number):
     row = {
         "first_request_s": first_request_s,
         "listed_s": result["listedMs"] / 1000 if result["listedMs"] >= 0 else None,
+        # The model held them all; "listed" waits for the frame that shows them.
+        "model_listed_s": result["listedModelMs"] / 1000 if result["listedModelMs"] >= 0 else None,
         "logged_s": result["loggedMs"] / 1000 if result["loggedMs"] >= 0 else None,
         "heard": heard,
         "cycles": expected,

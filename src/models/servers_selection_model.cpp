@@ -9,10 +9,12 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace rtu {
@@ -234,6 +236,7 @@ public:
     SystemEntry *createSystem(const QString &name);
     void dropSystem(SystemEntry &system);
     void add(const BaseServerInfo &baseInfo);
+    void startHeldLogins();
     void removeAll(const IDsVector &ids);
     void change(const BaseServerInfo &baseInfo, bool markOutdated);
     void moveServer(ServerEntry &server, SystemEntry &target);
@@ -286,6 +289,10 @@ public:
     // than all due in one turn.
     qint64 lastRefreshSlot = std::numeric_limits<qint64>::min();
     bool layoutPending = false;
+    // New servers whose automatic login waits for the end of their burst.
+    QVector<QUuid> heldLogins;
+    qint64 heldSinceMs = 0;
+    QTimer loginTimer;
 };
 
 // Gathers newly selected servers and refreshes them all with one request
@@ -355,6 +362,9 @@ ServersSelectionModel::Impl::Impl(ServersSelectionModel *owner, ModelChangeHelpe
       failedHandler([this](const QUuid &id, int errorCode) { onLoginFailed(id, errorCode); }), timing(timing)
 {
     clock.start();
+    loginTimer.setSingleShot(true);
+    loginTimer.setTimerType(Qt::PreciseTimer);
+    connect(&loginTimer, &QTimer::timeout, this, &Impl::startHeldLogins);
     connect(owner, &ServersSelectionModel::selectionChanged, this, [this]() {
         selectionOutdated = false;
         emit this->owner->selectionOutdatedChanged();
@@ -459,8 +469,23 @@ void ServersSelectionModel::Impl::add(const BaseServerInfo &baseInfo)
     }
     announce(*system);
 
-    manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
+    const qint64 now = clock.elapsed();
+    if (heldLogins.isEmpty())
+        heldSinceMs = now;
+    heldLogins.append(baseInfo.id);
+    loginTimer.start(int(qBound<qint64>(0, heldSinceMs + timing.loginHoldMaxMs - now, timing.loginQuietMs)));
     emit owner->serversCountChanged();
+}
+
+void ServersSelectionModel::Impl::startHeldLogins()
+{
+    // With what each server reports now: it may have moved meanwhile, been
+    // logged in by the operator's password, or gone.
+    for (const QUuid &id : std::exchange(heldLogins, {})) {
+        const ServerEntry *server = byId.value(id);
+        if (server && !server->info.hasExtraInfo())
+            manager->loginWithKnownPasswords(server->info.baseInfo(), successHandler, failedHandler);
+    }
 }
 
 void ServersSelectionModel::Impl::removeAll(const IDsVector &ids)
@@ -580,7 +605,8 @@ void ServersSelectionModel::Impl::change(const BaseServerInfo &baseInfo, bool ou
     }
     announce(*target);
     announce(*server);
-    if (!server->info.hasExtraInfo())
+    // A held login starts later with the new address anyway.
+    if (!server->info.hasExtraInfo() && !heldLogins.contains(baseInfo.id))
         manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
 }
 

@@ -17,6 +17,12 @@ struct ServersSelectionTiming
     // Far above any real fleet; ids beyond it (a flood of fake answers) are
     // not listed, and the list says so.
     int maxServers = 10000;
+    // New servers are logged in once no other new server came for
+    // loginQuietMs, or loginHoldMaxMs after the first of them: each login
+    // opens a connection, and its replies would hold up the listing of the
+    // rest of a fleet that answers at once.
+    int loginQuietMs = 20;
+    int loginHoldMaxMs = 250;
 };
 
 // The flat list behind the server list: every system row followed by its

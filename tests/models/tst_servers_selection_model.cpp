@@ -879,6 +879,29 @@ private slots:
         QTRY_COMPARE(second.answered(QStringLiteral("gettime")), 2);
     }
 
+    // A fleet that answers at once is listed before its logins start; new
+    // servers that keep coming without a pause still get them started.
+    void loginsWaitForTheEndOfABurst()
+    {
+        test::FakeMediaServer first(QStringLiteral("morvy"));
+        ServersSelectionTiming timing;
+        timing.loginQuietMs = 500;
+        timing.loginHoldMaxMs = 1500;
+        Model model(nullptr, timing);
+        model.addServer(makeServer(QStringLiteral("first"), QStringLiteral("North"), first));
+        QElapsedTimer sinceFirst;
+        sinceFirst.start();
+        int answeredWhileHeld = -1;
+        while (sinceFirst.elapsed() < 2500) {
+            QTest::qWait(100);
+            if (answeredWhileHeld < 0 && sinceFirst.elapsed() >= 1000)
+                answeredWhileHeld = first.answered(QStringLiteral("gettime"));
+            model.addServer(makeServer(QStringLiteral("next"), QStringLiteral("South")));
+        }
+        QCOMPARE(answeredWhileHeld, 0);
+        QCOMPARE(first.answered(QStringLiteral("gettime")), 1);
+    }
+
     void loginWithPassword()
     {
         test::FakeMediaServer first(QStringLiteral("pw-east-1"));

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -480,11 +481,15 @@ void ServersSelectionModel::Impl::add(const BaseServerInfo &baseInfo)
 void ServersSelectionModel::Impl::startHeldLogins()
 {
     // With what each server reports now: it may have moved meanwhile, been
-    // logged in by the operator's password, or gone.
+    // logged in by the operator's password, or gone (and come back, which
+    // holds it twice).
+    QSet<QUuid> started;
     for (const QUuid &id : std::exchange(heldLogins, {})) {
         const ServerEntry *server = byId.value(id);
-        if (server && !server->info.hasExtraInfo())
+        if (server && !server->info.hasExtraInfo() && !started.contains(id)) {
+            started.insert(id);
             manager->loginWithKnownPasswords(server->info.baseInfo(), successHandler, failedHandler);
+        }
     }
 }
 

@@ -880,7 +880,8 @@ private slots:
     }
 
     // A fleet that answers at once is listed before its logins start; new
-    // servers that keep coming without a pause still get them started.
+    // servers that keep coming without a pause still get them started, and
+    // a server that went and came back meanwhile is logged in once.
     void loginsWaitForTheEndOfABurst()
     {
         test::FakeMediaServer first(QStringLiteral("morvy"));
@@ -888,7 +889,10 @@ private slots:
         timing.loginQuietMs = 500;
         timing.loginHoldMaxMs = 1500;
         Model model(nullptr, timing);
-        model.addServer(makeServer(QStringLiteral("first"), QStringLiteral("North"), first));
+        const BaseServerInfo firstInfo = makeServer(QStringLiteral("first"), QStringLiteral("North"), first);
+        model.addServer(firstInfo);
+        model.removeServers({firstInfo.id});
+        model.addServer(firstInfo);
         QElapsedTimer sinceFirst;
         sinceFirst.start();
         int answeredWhileHeld = -1;

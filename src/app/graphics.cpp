@@ -50,7 +50,7 @@ void chooseSceneGraphBackend()
     // every animation step drew up to 200 frames a second on the GUI thread.
     // One frame per refresh of a 60 Hz display is all anyone sees.
     if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"))
-        qputenv("QT_QPA_UPDATE_IDLE_TIME", QByteArray::number(kSoftwareFrameIntervalMs));
+        qputenv("QT_QPA_UPDATE_IDLE_TIME", "16");
 }
 
 } // namespace rtu

@@ -9,11 +9,9 @@ namespace rtu {
 // what changed, on the GUI thread, instead of redrawing the whole window
 // through a rasteriser that competes for the same processor. A backend the
 // operator set in the environment is left alone. With the software renderer
-// the window draws at most one frame per kSoftwareFrameIntervalMs unless the
-// operator set QT_QPA_UPDATE_IDLE_TIME.
+// the window draws at most one frame per 16 ms unless the operator set
+// QT_QPA_UPDATE_IDLE_TIME.
 void chooseSceneGraphBackend();
-
-constexpr int kSoftwareFrameIntervalMs = 16;
 
 // Whether the OpenGL the platform offers is a software rasteriser (or none).
 bool openGlIsSoftware();

@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -65,6 +64,8 @@ struct ServerEntry
     ServerShown shown;
     // The addresses of hosts answering with its id, while there are two.
     QStringList conflict;
+    // Found in a burst whose logins have not started yet.
+    bool loginHeld = false;
 
     bool selected() const { return selectedState == Qt::Checked; }
     // Changes go only where the server is known to answer alone.
@@ -290,7 +291,8 @@ public:
     // than all due in one turn.
     qint64 lastRefreshSlot = std::numeric_limits<qint64>::min();
     bool layoutPending = false;
-    // New servers whose automatic login waits for the end of their burst.
+    // New servers whose automatic login waits for the end of their burst,
+    // in the order they were found.
     QVector<QUuid> heldLogins;
     qint64 heldSinceMs = 0;
     QTimer loginTimer;
@@ -458,6 +460,7 @@ void ServersSelectionModel::Impl::add(const BaseServerInfo &baseInfo)
     server->info = ServerInfo(baseInfo);
     server->system = system;
     server->index = int(system->servers.size());
+    server->loginHeld = true;
     ServerEntry *const added = server.get();
     {
         const int row = rowOf(*system) + system->span();
@@ -482,14 +485,14 @@ void ServersSelectionModel::Impl::startHeldLogins()
 {
     // With what each server reports now: it may have moved meanwhile, been
     // logged in by the operator's password, or gone (and come back, which
-    // holds it twice).
-    QSet<QUuid> started;
+    // lists its id twice).
     for (const QUuid &id : std::exchange(heldLogins, {})) {
-        const ServerEntry *server = byId.value(id);
-        if (server && !server->info.hasExtraInfo() && !started.contains(id)) {
-            started.insert(id);
+        ServerEntry *const server = byId.value(id);
+        if (!server || !server->loginHeld)
+            continue;
+        server->loginHeld = false;
+        if (!server->info.hasExtraInfo())
             manager->loginWithKnownPasswords(server->info.baseInfo(), successHandler, failedHandler);
-        }
     }
 }
 
@@ -611,7 +614,7 @@ void ServersSelectionModel::Impl::change(const BaseServerInfo &baseInfo, bool ou
     announce(*target);
     announce(*server);
     // A held login starts later with the new address anyway.
-    if (!server->info.hasExtraInfo() && !heldLogins.contains(baseInfo.id))
+    if (!server->info.hasExtraInfo() && !server->loginHeld)
         manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
 }
 

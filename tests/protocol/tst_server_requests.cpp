@@ -393,6 +393,12 @@ private slots:
         QTest::newRow("refused without a text") << FakeReply::json("{\"error\":\"2\"}") << -1 << QString();
         QTest::newRow("refused with a code past the int range")
             << FakeReply::json("{\"error\":\"4294967296\",\"errorString\":\"Busy\"}") << -1 << "Busy";
+        QTest::newRow("refused, code padded and signed")
+            << FakeReply::json("{\"error\":\" +007\\t\",\"errorString\":\"Busy\"}") << -1 << "Busy";
+        QTest::newRow("zero padded and signed is none") << FakeReply::json("{\"error\":\" -000 \"}") << 0 << QString();
+        QTest::newRow("digits with more after them are none")
+            << FakeReply::json("{\"error\":\"1 2\",\"errorString\":\"x\"}") << 0 << QString();
+        QTest::newRow("a sign alone is none") << FakeReply::json("{\"error\":\"-\"}") << 0 << QString();
         QTest::newRow("server error") << FakeReply::json("{}", 503, "Service Unavailable") << 503
                                       << "Service Unavailable";
     }

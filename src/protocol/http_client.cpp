@@ -530,8 +530,12 @@ private:
             freed.insert(idleConnections.first()->server);
             close(idleConnections.first());
         }
+        // Closed in batches: during a fleet's refreshes a connection goes idle
+        // every few milliseconds, and a turn of the loop for each would cost
+        // more than the socket held a little longer.
         if (!idleConnections.isEmpty())
-            idleTimer.start(int(idleConnections.first()->idleSince + limits.idleCloseMs - now));
+            idleTimer.start(int(std::max<qint64>(idleConnections.first()->idleSince + limits.idleCloseMs - now,
+                                                 limits.idleCloseMs / 4)));
         else if (!closedConnections.isEmpty())
             idleTimer.start(limits.idleCloseMs);
         for (const QString &server : qAsConst(freed))

@@ -156,17 +156,20 @@ SocketWatch::~SocketWatch()
 
 void SocketWatch::setReadEnabled(bool enabled)
 {
-    if (m_read == enabled)
-        return;
-    m_read = enabled;
-    update();
+    setInterest(enabled, m_write);
 }
 
 void SocketWatch::setWriteEnabled(bool enabled)
 {
-    if (m_write == enabled)
+    setInterest(m_read, enabled);
+}
+
+void SocketWatch::setInterest(bool read, bool write)
+{
+    if (m_read == read && m_write == write)
         return;
-    m_write = enabled;
+    m_read = read;
+    m_write = write;
     update();
 }
 

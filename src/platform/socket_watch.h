@@ -23,6 +23,8 @@ public:
 
     void setReadEnabled(bool enabled);
     void setWriteEnabled(bool enabled);
+    // Both at once: one change of the set instead of two.
+    void setInterest(bool read, bool write);
 
 signals:
     // Also when the socket has failed or its peer has gone.

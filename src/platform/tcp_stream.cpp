@@ -225,8 +225,7 @@ void TcpStream::onWritable()
         return;
     }
     m_connecting = false;
-    m_watch->setWriteEnabled(!m_pending.isEmpty());
-    m_watch->setReadEnabled(true);
+    m_watch->setInterest(true, !m_pending.isEmpty());
     const QPointer<TcpStream> alive(this);
     emit connected();
     if (alive && !m_closed && !m_pending.isEmpty())
@@ -312,8 +311,7 @@ void TcpStream::closeSocket()
     // Unwatched before the number can be reused; the watch itself goes with
     // the stream (this may run in its signal).
     if (m_watch) {
-        m_watch->setReadEnabled(false);
-        m_watch->setWriteEnabled(false);
+        m_watch->setInterest(false, false);
         m_watch = nullptr;
     }
     if (m_socket != kNoSocket)

@@ -139,17 +139,21 @@ public:
         // The 10 ms timer would cost more than the tool itself at rest: it is
         // stopped while the CPU time is taken, and stalls at rest are watched
         // before and after.
-        QTimer::singleShot(options.restFromS * 1000 - int(now()), this, [this] {
+        // Precise: Qt rounds a coarse timer of 20 s or more to whole seconds,
+        // which moved the end of a run past the next discovery cycle.
+        QTimer::singleShot(options.restFromS * 1000 - int(now()), Qt::PreciseTimer, this, [this] {
             tick.stop();
             restCpuStartMs = cpuMs();
+            restWallStartMs = now();
         });
-        QTimer::singleShot(options.restToS * 1000 - int(now()), this, [this] {
+        QTimer::singleShot(options.restToS * 1000 - int(now()), Qt::PreciseTimer, this, [this] {
             restCpuEndMs = cpuMs();
+            restWallEndMs = now();
             tickClock.restart();
             tickThreadMs = -1;
             tick.start();
         });
-        QTimer::singleShot(options.seconds * 1000 - int(now()), this, &Probe::finish);
+        QTimer::singleShot(options.seconds * 1000 - int(now()), Qt::PreciseTimer, this, &Probe::finish);
     }
 
     double now() const { return startOffsetMs + sinceMain.nsecsElapsed() / 1e6; }
@@ -251,7 +255,6 @@ public:
         if (finished)
             return;
         finished = true;
-        const double restSeconds = options.restToS - options.restFromS;
         QJsonObject result{
             {QStringLiteral("servers"), options.servers},
             {QStringLiteral("sceneGraph"), QQuickWindow::sceneGraphBackend().isEmpty()
@@ -274,7 +277,8 @@ public:
             {QStringLiteral("fillStallMaxMs"), fillStallMaxMs},
             {QStringLiteral("restStallMaxMs"), restStallMaxMs},
             {QStringLiteral("restCpuPercent"),
-             restCpuEndMs >= 0 && restCpuStartMs >= 0 ? (restCpuEndMs - restCpuStartMs) / (restSeconds * 10.0) : -1},
+             restCpuEndMs >= 0 && restCpuStartMs >= 0
+                 ? 100.0 * (restCpuEndMs - restCpuStartMs) / (restWallEndMs - restWallStartMs) : -1},
             {QStringLiteral("restFrames"), restFrames},
             {QStringLiteral("restRowsChanged"), restRowsChanged},
             {QStringLiteral("vmHwmKiB"), double(statusKiB("VmHWM"))},
@@ -321,6 +325,8 @@ public:
     double restStallMaxMs = 0;
     double restCpuStartMs = -1;
     double restCpuEndMs = -1;
+    double restWallStartMs = -1;
+    double restWallEndMs = -1;
     int selected = 0;
     QElapsedTimer batchClock;
     double batchMs = -1;

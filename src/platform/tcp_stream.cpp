@@ -4,7 +4,6 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QPointer>
 
 #include <climits>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -121,6 +121,42 @@ qintptr openSocket(int family)
 #endif
 }
 
+// The outcome of a connection attempt that has ended: 0 or its error.
+int connectError(qintptr socket)
+{
+    int code = 0;
+#ifdef _WIN32
+    int size = sizeof(code);
+    getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &size);
+#else
+    socklen_t size = sizeof(code);
+    getsockopt(int(socket), SOL_SOCKET, SO_ERROR, &code, &size);
+#endif
+    return code;
+}
+
+// Whether a connection attempt has ended by now, without waiting.
+bool connectEnded(qintptr socket)
+{
+#ifdef _WIN32
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(Handle(socket), &writable);
+    FD_SET(Handle(socket), &failed);
+    timeval now{0, 0};
+    return select(0, nullptr, &writable, &failed, &now) > 0;
+#else
+    pollfd entry{int(socket), POLLOUT, 0};
+    int result;
+    do {
+        result = ::poll(&entry, 1, 0);
+    } while (result < 0 && interrupted(lastError()));
+    return result > 0;
+#endif
+}
+
 } // namespace
 
 TcpStream::TcpStream(QObject *parent) : QObject(parent), m_socket(kNoSocket) {}
@@ -189,11 +225,9 @@ void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
         return;
     }
     m_connecting = true;
-    // The end of the attempt shows as the socket becoming writable.
     m_watch = new SocketWatch(m_socket, this);
     connect(m_watch, &SocketWatch::writable, this, &TcpStream::onWritable);
     connect(m_watch, &SocketWatch::readable, this, &TcpStream::readyRead);
-    m_watch->setWriteEnabled(true);
 #ifdef _WIN32
     const int result = ::connect(Handle(m_socket), reinterpret_cast<const sockaddr *>(&storage), length);
 #else
@@ -202,34 +236,45 @@ void TcpStream::connectToAddress(const QHostAddress &address, quint16 port)
         result = ::connect(int(m_socket), reinterpret_cast<const sockaddr *>(&storage), socklen_t(length));
     } while (result != 0 && interrupted(lastError()));
 #endif
-    if (result != 0 && !inProgress(lastError()))
+    if (result != 0 && !inProgress(lastError())) {
         failLater(socketError(lastError()));
+        return;
+    }
+    // On loopback and on a near host the handshake is often over by now:
+    // what is written then goes out at once, not a turn of the event loop
+    // later, after whatever else that turn holds.
+    if (result == 0 || connectEnded(m_socket)) {
+        const int code = endConnect();
+        if (code != 0)
+            failLater(socketError(code));
+        else if (!m_pending.isEmpty())
+            flush();
+        return;
+    }
+    // Otherwise its end shows as the socket becoming writable.
+    m_watch->setWriteEnabled(true);
+}
+
+int TcpStream::endConnect()
+{
+    const int code = connectError(m_socket);
+    if (code == 0) {
+        m_connecting = false;
+        m_watch->setInterest(true, false);
+    }
+    return code;
 }
 
 void TcpStream::onWritable()
 {
-    if (!m_connecting) {
-        flush();
-        return;
+    if (m_connecting) {
+        const int code = endConnect();
+        if (code != 0) {
+            fail(socketError(code));
+            return;
+        }
     }
-    int code = 0;
-#ifdef _WIN32
-    int size = sizeof(code);
-    getsockopt(Handle(m_socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &size);
-#else
-    socklen_t size = sizeof(code);
-    getsockopt(int(m_socket), SOL_SOCKET, SO_ERROR, &code, &size);
-#endif
-    if (code != 0) {
-        fail(socketError(code));
-        return;
-    }
-    m_connecting = false;
-    m_watch->setInterest(true, !m_pending.isEmpty());
-    const QPointer<TcpStream> alive(this);
-    emit connected();
-    if (alive && !m_closed && !m_pending.isEmpty())
-        flush();
+    flush();
 }
 
 void TcpStream::write(const QByteArray &data)

@@ -26,8 +26,9 @@ public:
     // An address text connects at once, a name after its lookup. Any failure
     // is signalled from the event loop, never from inside this call.
     void connectToHost(const QString &host, quint16 port);
-    // Sends what the system takes now and the rest as it can. A failure is
-    // signalled from the event loop, never from inside this call.
+    // Sends what the system takes now and the rest as it can, from the
+    // moment the connection is made. A failure is signalled from the event
+    // loop, never from inside this call.
     void write(const QByteArray &data);
     // Up to maxSize bytes; 0 when none have arrived yet; -1 at the end of the
     // stream or on a failure, then error() says which.
@@ -37,7 +38,6 @@ public:
     QAbstractSocket::SocketError error() const { return m_error; }
 
 signals:
-    void connected();
     // Bytes or the end of the stream can be read.
     void readyRead();
     void errorOccurred(QAbstractSocket::SocketError error);
@@ -45,6 +45,8 @@ signals:
 private:
     void connectToAddress(const QHostAddress &address, quint16 port);
     void onWritable();
+    // The attempt has ended: 0 when connected, else its error.
+    int endConnect();
     void onReadable();
     void flush();
     void fail(QAbstractSocket::SocketError error);

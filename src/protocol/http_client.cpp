@@ -275,7 +275,6 @@ private:
         c->host = r->url.host();
         c->port = quint16(r->url.port(80));
         c->socket = new platform::TcpStream(c);
-        connect(c->socket, &platform::TcpStream::connected, c, [this, c]() { onConnected(c); });
         connect(c->socket, &platform::TcpStream::readyRead, c, [this, c]() { onReadyRead(c); });
         connect(c->socket, &platform::TcpStream::errorOccurred, c,
                 [this, c](QAbstractSocket::SocketError error) { onSocketGone(c, error); });
@@ -287,6 +286,8 @@ private:
         // A failure reaches the caller from the event loop, never from
         // inside sendGet: the stream signals none from connectToHost.
         c->socket->connectToHost(c->host, c->port);
+        // The stream holds the request until it is connected.
+        send(c);
     }
 
     void assign(Connection *c, Request *r)
@@ -409,12 +410,6 @@ private:
     static QByteArray clientNonce()
     {
         return QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
-    }
-
-    void onConnected(Connection *c)
-    {
-        if (c->request)
-            send(c);
     }
 
     void onReadyRead(Connection *c)

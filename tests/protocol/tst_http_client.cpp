@@ -3,6 +3,8 @@
 #include "fake_http_server.h"
 
 #include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <algorithm>
@@ -165,10 +167,28 @@ private slots:
         }
         HttpClient client(nullptr);
         const OutcomePtr outcome = get(client, url);
+        QCOMPARE(outcome->calls(), 0); // from the event loop, not from inside sendGet
         QTRY_COMPARE(outcome->calls(), 1);
         QCOMPARE(outcome->failures, 1);
         QCOMPARE(outcome->reason, QStringLiteral("Network Error: #1"));
         QCOMPARE(outcome->status, 0);
+    }
+
+    // On loopback the handshake is over when connect returns: the request
+    // leaves inside sendGet, not after the caller's turn of the event loop.
+    void requestLeavesBeforeTheNextTurn()
+    {
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        HttpClient client(nullptr);
+        const OutcomePtr outcome =
+            get(client, QUrl(QStringLiteral("http://127.0.0.1:%1/api/gettime").arg(listener.serverPort())));
+        // Both waits poll only the listener's side; the client's loop stays still.
+        QVERIFY(listener.waitForNewConnection(5000));
+        QTcpSocket *accepted = listener.nextPendingConnection();
+        QVERIFY(accepted->waitForReadyRead(5000));
+        QVERIFY(accepted->readAll().startsWith("GET /api/gettime HTTP/1.1\r\n"));
+        QCOMPARE(outcome->calls(), 0);
     }
 
     // Servers are reached by address; a name is looked up first, and one

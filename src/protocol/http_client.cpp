@@ -334,18 +334,20 @@ private:
     // run inside one of its own signals. It goes with the next idle check,
     // which runs from a timer: a deferred delete per connection would wake
     // the event loop once more for each.
-    void detach(Connection *c)
+    // Without closeSocket the caller closes the socket itself soon after.
+    void detach(Connection *c, bool closeSocket = true)
     {
         c->closed = true;
         QObject::disconnect(c->socket, nullptr, c, nullptr);
-        c->socket->abort();
+        if (closeSocket)
+            c->socket->abort();
         c->setParent(nullptr);
         closedConnections.append(c);
         if (!idleTimer.isActive())
             idleTimer.start(limits.idleCloseMs);
     }
 
-    void close(Connection *c)
+    void close(Connection *c, bool closeSocket = true)
     {
         if (c->closed)
             return;
@@ -357,7 +359,7 @@ private:
             c->request->connection = nullptr;
             c->request = nullptr;
         }
-        detach(c);
+        detach(c, closeSocket);
     }
 
     QByteArray authorization(Request *r)
@@ -499,10 +501,13 @@ private:
         const QByteArray phrase = response.reasonPhrase();
         c->request = nullptr;
         r->connection = nullptr;
+        // A spent connection is closed in the system only after the caller
+        // has had the answer: on loopback the close does the peer's part of
+        // the shutdown too, and the caller's next request need not wait for it.
         if (reusable)
             makeIdle(c);
         else
-            close(c);
+            close(c, false);
         bool alive;
         if (status >= 200 && status <= 299)
             alive = finish(r, [&](const Request &done) {
@@ -511,8 +516,11 @@ private:
             });
         else
             alive = fail(r, phrase.isEmpty() ? networkError(QString()) : phraseText(phrase), status);
-        if (alive)
-            pump(server);
+        if (!alive)
+            return;
+        if (!reusable)
+            c->socket->abort();
+        pump(server);
     }
 
     // Closes the connections idle for long enough, the longest idle first.

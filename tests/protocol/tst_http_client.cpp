@@ -77,8 +77,9 @@ QByteArrayList headerNames(const ReceivedRequest &request)
 }
 
 // Connections to these ports as the system sees them on the client's side,
-// where a close takes effect at once (the server notices later).
-int clientConnectionsTo(const QSet<quint16> &ports)
+// where a close takes effect at once (the server notices later): established
+// or connecting, and with closedByPeer also those only the server has closed.
+int clientConnectionsTo(const QSet<quint16> &ports, bool closedByPeer = false)
 {
     QFile table(QStringLiteral("/proc/net/tcp"));
     if (!table.open(QIODevice::ReadOnly))
@@ -90,8 +91,8 @@ int clientConnectionsTo(const QSet<quint16> &ports)
         if (fields.size() < 4)
             continue;
         const quint16 remotePort = fields.at(2).split(':').value(1).toUShort(nullptr, 16);
-        const QByteArray state = fields.at(3); // 01 established, 02 connecting
-        if (ports.contains(remotePort) && (state == "01" || state == "02"))
+        const QByteArray state = fields.at(3); // 01 established, 02 connecting, 08 close wait
+        if (ports.contains(remotePort) && (state == "01" || state == "02" || (closedByPeer && state == "08")))
             ++count;
     }
     return count;
@@ -556,6 +557,9 @@ private slots:
             const OutcomePtr outcome = get(client, server.url(path));
             QTRY_COMPARE(outcome->calls(), 1);
             QCOMPARE(outcome->successes, 1);
+            // The connection the server gave up is closed with its answer.
+            if (path == QLatin1String("/closing"))
+                QCOMPARE(clientConnectionsTo({server.port()}, true), 0);
         }
         QCOMPARE(server.connectionCount(), 2);
         QCOMPARE(server.openConnections(), 1);

@@ -12,6 +12,10 @@ Item {
     readonly property var changesManager: rtuContext.changesManager()
     readonly property int totalCount: changesManager.totalChangesCount
     readonly property int appliedCount: changesManager.appliedChangesCount
+    // The caption and the bar follow the counter once a frame, not once an
+    // answer: a batch has hundreds of answers a second, and each new caption
+    // is laid out and shaped anew.
+    property int shownCount: 0
     property alias caption: captionText.text
     property alias patienceNote: patienceText
 
@@ -29,7 +33,7 @@ Item {
             font.pixelSize: Common.SizeManager.fontSizes.large
             text: thisComponent.totalCount === 0
                   ? qsTr("Applying changes...")
-                  : qsTr("Applying changes (%1/%2)").arg(thisComponent.appliedCount).arg(thisComponent.totalCount)
+                  : qsTr("Applying changes (%1/%2)").arg(thisComponent.shownCount).arg(thisComponent.totalCount)
         }
 
         Base.LineDelimiter {
@@ -46,7 +50,7 @@ Item {
             ProgressBar {
                 objectName: "progressBar"
                 height: parent.height
-                width: parent.width * (thisComponent.appliedCount + 1) / (thisComponent.totalCount + 1)
+                width: parent.width * (thisComponent.shownCount + 1) / (thisComponent.totalCount + 1)
                 indeterminate: true
             }
         }
@@ -60,6 +64,14 @@ Item {
             font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Please be patient, the operation can take up to several minutes")
         }
+    }
+
+    Timer {
+        interval: 16
+        repeat: true
+        running: true
+        triggeredOnStart: true
+        onTriggered: thisComponent.shownCount = thisComponent.appliedCount
     }
 
     Timer {

@@ -237,6 +237,7 @@ public:
         changes->addPortChange(7002);
         batchStartEpochMs = QDateTime::currentMSecsSinceEpoch();
         batchClock.start();
+        batchThreadStartMs = threadCpuMs();
         changes->applyChanges();
     }
 
@@ -245,6 +246,7 @@ public:
         if (!batchClock.isValid() || context->currentPage() != Constants::SummaryPage || batchMs >= 0)
             return;
         batchMs = batchClock.nsecsElapsed() / 1e6;
+        batchThreadMs = threadCpuMs() - batchThreadStartMs;
         batchEndEpochMs = QDateTime::currentMSecsSinceEpoch();
         applied = changes->appliedChangesCount();
         QTimer::singleShot(2000, this, &Probe::finish);
@@ -288,6 +290,7 @@ public:
         if (options.batch) {
             result.insert(QStringLiteral("selected"), selected);
             result.insert(QStringLiteral("batchMs"), batchMs);
+            result.insert(QStringLiteral("batchThreadMs"), batchThreadMs);
             result.insert(QStringLiteral("batchStartEpochMs"), double(batchStartEpochMs));
             result.insert(QStringLiteral("batchEndEpochMs"), double(batchEndEpochMs));
             result.insert(QStringLiteral("appliedChanges"), applied);
@@ -330,6 +333,8 @@ public:
     int selected = 0;
     QElapsedTimer batchClock;
     double batchMs = -1;
+    double batchThreadStartMs = 0;
+    double batchThreadMs = -1; // CPU of the GUI thread during the batch
     qint64 batchStartEpochMs = 0;
     qint64 batchEndEpochMs = 0;
     int applied = 0;

@@ -162,6 +162,9 @@ def batch_run(options, work, number):
         stop(fleet)
     if result.get("batchMs", -1) < 0:
         raise RuntimeError("the batch did not finish; see %s" % err)
+    if options.keep:
+        with open(os.path.join(work, "batch-result-%d.json" % number), "w") as handle:
+            json.dump(result, handle, indent=1)
     # The floor moves by a third from one replay to the next on this shared
     # machine: the median of a few, each against a fresh fleet (the replayed
     # port changes move the servers), is the reference.
@@ -188,6 +191,8 @@ def batch_run(options, work, number):
         "floor_min_s": min(floor["seconds"] for floor in floors),
         "floor_max_s": max(floor["seconds"] for floor in floors),
         "ratio": result["batchMs"] / 1000 / floor_s,
+        # How busy the GUI thread was: less moved by the machine's speed than the wall time.
+        "gui_cpu_s": result["batchThreadMs"] / 1000,
         "requests_replayed": floors[0]["requests"],
         "requests_sent": sent,
         "selected": result["selected"],

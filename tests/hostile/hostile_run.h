@@ -182,11 +182,14 @@ public:
     void checkMemory() const
     {
         qint64 limitKb = 128 * 1024;
+        // Under AddressSanitizer freed memory waits in its quarantine (256 MiB),
+        // with shadow and allocator caches on top: fast runs of the 10,000-id
+        // flood grew by 400-442 MiB there, against 6 MiB without it.
 #if defined(__SANITIZE_ADDRESS__)
-        limitKb += 256 * 1024; // freed memory waits in AddressSanitizer's quarantine
+        limitKb += 512 * 1024;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-        limitKb += 256 * 1024;
+        limitKb += 512 * 1024;
 #endif
 #endif
         QVERIFY2(peakRss - startRss < limitKb,

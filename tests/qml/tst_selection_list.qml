@@ -96,6 +96,15 @@ Item {
             compare(locked.opacity, 0.3);
         }
 
+        // A current row would drag the view's highlight after it, frame after
+        // frame, each time moves carry it away.
+        function test_no_row_is_current() {
+            var list = createList();
+            verify(list.count > 0);
+            compare(list.currentIndex, -1);
+            compare(list.currentItem, null);
+        }
+
         function test_unknown_group_row() {
             var component = Qt.createComponent("qrc:/src/qml/controls/rtu/UnknownGroupItem.qml");
             compare(component.status, Component.Ready, component.errorString());

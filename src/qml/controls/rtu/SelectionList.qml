@@ -51,6 +51,11 @@ ListView {
 
     spacing: 1
     clip: true
+    // No current row: nothing here shows or uses one, and the view's own
+    // invisible highlight chased a current row that moves pushed far away,
+    // drawing frame after frame for seconds (after a renamed system, the
+    // whole time a summary was read).
+    currentIndex: -1
     // Rows come and go by the hundred while a fleet is found: delegates
     // scrolled or pushed out are kept for the next rows, not rebuilt.
     reuseItems: true

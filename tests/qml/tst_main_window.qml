@@ -205,6 +205,10 @@ TestCase {
         compare(page().caption, "Applying changes...");
         var bar = findChild(page(), "progressBar");
         fuzzyCompare(bar.width, bar.parent.width, 0.5);
+        // Indeterminate: its stripes keep moving.
+        var stripes = findChild(bar, "stripes");
+        var x = stripes.x;
+        tryVerify(function() { return stripes.x !== x; }, 1000);
     }
 
     function test_progress_caption_and_bar_follow_the_counters() {

@@ -1,6 +1,4 @@
 import QtQuick 2.5
-import QtQuick.Controls 1.4
-
 import "../controls/base" as Base
 import "../common" as Common
 
@@ -47,7 +45,7 @@ Item {
             height: Common.SizeManager.clickableSizes.base
             border.color: "grey"
 
-            ProgressBar {
+            Base.ProgressBar {
                 objectName: "progressBar"
                 height: parent.height
                 width: parent.width * (thisComponent.shownCount + 1) / (thisComponent.totalCount + 1)

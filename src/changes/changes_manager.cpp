@@ -5,6 +5,7 @@
 #include "core/date_time_helpers.h"
 #include "core/page_navigator.h"
 #include "models/servers_selection_model.h"
+#include "protocol/http_client.h"
 #include "protocol/server_requests.h"
 
 #include <QDateTime>
@@ -56,6 +57,7 @@ struct ChangeSet
 struct QueuedRequest
 {
     bool exclusive = true;
+    const ServerInfo *server = nullptr; // the run's copy of the addressee
     std::function<void()> action;
 };
 
@@ -145,7 +147,7 @@ public:
     void buildPasswordRequests();
     void buildPortRequests();
     void buildInterfaceRequests();
-    void enqueue(bool exclusive, int weight, std::function<void()> action);
+    void enqueue(const ServerInfo *server, bool exclusive, int weight, std::function<void()> action);
     // One exclusive request per target for a setting with a single row.
     // When that row succeeded, writeBack updates the run's copy of the server
     // at once (the next request to it depends on it) and publish the list
@@ -268,9 +270,10 @@ void ChangesManager::Impl::showProgress()
         context->setCurrentPage(Constants::ProgressPage);
 }
 
-void ChangesManager::Impl::enqueue(bool exclusive, int weight, std::function<void()> action)
+void ChangesManager::Impl::enqueue(const ServerInfo *server, bool exclusive, int weight,
+                                   std::function<void()> action)
 {
-    queue.append(QueuedRequest{exclusive, std::move(action)});
+    queue.append(QueuedRequest{exclusive, server, std::move(action)});
     totalChanges += weight;
 }
 
@@ -280,7 +283,7 @@ void ChangesManager::Impl::buildDateTimeRequests()
         return;
     const DateTimeChange change = *changeSet->dateTime;
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(true, 2, [this, server, change] {
+        enqueue(server, true, 2, [this, server, change] {
             // The server sets its clock about when it gets the request.
             const qint64 sentAtMs = monotonicNowMs();
             const DateTimeChange sent{change.valueAt(sentAtMs), change.timeZoneId};
@@ -313,7 +316,7 @@ void ChangesManager::Impl::buildPasswordRequests()
         return;
     const QString password = *changeSet->password;
     for (ServerInfo *server : qAsConst(targets))
-        enqueue(true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
+        enqueue(server, true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
 }
 
 void ChangesManager::Impl::buildPortRequests()
@@ -335,7 +338,7 @@ void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const 
                                                   const SettingWriter &writeBack, const SettingPublisher &publish)
 {
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(true, 1, [=] {
+        enqueue(server, true, 1, [=] {
             send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
                      std::function<void()> show;
                      if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
@@ -360,7 +363,7 @@ void ChangesManager::Impl::buildInterfaceRequests()
         wait.changes = changes;
         for (const InterfaceChange &change : changes)
             wait.changesCount += setMembersCount(change);
-        enqueue(false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
+        enqueue(server, false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
     };
 
     if (targets.size() == 1) {
@@ -405,6 +408,12 @@ void ChangesManager::Impl::pump()
         action();
     }
     pumping = false;
+    // The next request waits for an answer: its connection can be opened
+    // meanwhile, so that it leaves the moment the answer is in.
+    if (running && client && nextIndex < queue.size()) {
+        if (const ServerInfo *next = queue.at(nextIndex).server)
+            client->preconnect(next->baseInfo().hostAddress, quint16(next->baseInfo().port));
+    }
 }
 
 void ChangesManager::Impl::completeEntry(int weight, const std::function<void()> &afterNextRequest)

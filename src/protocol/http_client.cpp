@@ -107,10 +107,13 @@ public:
         QString host;
         quint16 port = 0;
         platform::TcpStream *socket = nullptr;
-        qint64 idleSince = 0;
+        qint64 idleSince = 0; // counts as idle from then on
         Request *request = nullptr;
         HttpResponseParser parser;
         int served = 0;
+        // Opened before any request of its own; the server may have given up
+        // on it by the time one comes.
+        bool openedAhead = false;
         bool idle = false;
         bool closed = false;
     };
@@ -269,27 +272,48 @@ private:
 
     void open(Request *r, Server &s)
     {
+        Connection *c = connectTo(s, r->server, r->url.host(), quint16(r->url.port(80)));
+        c->request = r;
+        r->connection = c;
+        r->queue = Request::Queue::None;
+        // The stream holds the request until it is connected.
+        send(c);
+    }
+
+    // A failure reaches the caller from the event loop, never from inside
+    // sendGet: the stream signals none from connectToHost.
+    Connection *connectTo(Server &s, const QString &server, const QString &host, quint16 port)
+    {
         auto *c = new Connection(parserLimits);
         c->setParent(this);
-        c->server = r->server;
-        c->host = r->url.host();
-        c->port = quint16(r->url.port(80));
+        c->server = server;
+        c->host = host;
+        c->port = port;
         c->socket = new platform::TcpStream(c);
         connect(c->socket, &platform::TcpStream::readyRead, c, [this, c]() { onReadyRead(c); });
         connect(c->socket, &platform::TcpStream::errorOccurred, c,
                 [this, c](QAbstractSocket::SocketError error) { onSocketGone(c, error); });
         s.connections.append(c);
         ++openCount;
-        c->request = r;
-        r->connection = c;
-        r->queue = Request::Queue::None;
-        // A failure reaches the caller from the event loop, never from
-        // inside sendGet: the stream signals none from connectToHost.
         c->socket->connectToHost(c->host, c->port);
-        // The stream holds the request until it is connected.
-        send(c);
+        return c;
     }
 
+public:
+    void preconnect(const QString &host, quint16 port)
+    {
+        if (host.isEmpty() || openCount >= limits.openConnections)
+            return;
+        const QString server = host.toLower() + QLatin1Char(':') + QString::number(port);
+        Server &s = servers[server];
+        if (!s.connections.isEmpty())
+            return;
+        Connection *c = connectTo(s, server, host, port);
+        c->openedAhead = true;
+        makeIdle(c, std::max(limits.idleCloseMs, limits.openedAheadHoldMs));
+    }
+
+private:
     void assign(Connection *c, Request *r)
     {
         c->idle = false;
@@ -307,14 +331,22 @@ private:
         c->socket->write(HttpRequestWriter::write(r->method, r->target, r->host, authorization(r), r->body));
     }
 
-    void makeIdle(Connection *c)
+    // holdMs: how long it may stay unused; idleConnections stays ordered by
+    // the time each is due to close.
+    void makeIdle(Connection *c, qint64 holdMs)
     {
         c->idle = true;
-        c->idleSince = clock.elapsed();
-        idleConnections.append(c);
-        if (!idleTimer.isActive())
-            idleTimer.start(limits.idleCloseMs);
+        c->idleSince = clock.elapsed() + holdMs - limits.idleCloseMs;
+        const auto later = std::upper_bound(idleConnections.begin(), idleConnections.end(), c->idleSince,
+                                            [](qint64 since, const Connection *other) {
+                                                return since < other->idleSince;
+                                            });
+        idleConnections.insert(later, c);
+        if (!idleTimer.isActive() || idleTimer.remainingTime() > holdMs)
+            idleTimer.start(int(holdMs));
     }
+
+    void makeIdle(Connection *c) { makeIdle(c, limits.idleCloseMs); }
 
     // Makes room by closing the connection idle for the longest; it belongs
     // to another server than the one that needs the room.
@@ -449,10 +481,11 @@ private:
             onParsed(c, HttpResponseParser::State::Complete);
             return;
         }
-        // A kept-alive connection the server closed just as the request went
-        // out: a GET is tried once more on a fresh one, as browsers do. A POST
-        // may have been carried out, so it is never sent twice.
-        if (!c->parser.started() && c->served > 0 && r->method == "GET" && !r->retried) {
+        // A kept-alive or opened-ahead connection the server closed just as
+        // the request went out: a GET is tried once more on a fresh one, as
+        // browsers do. A POST may have been carried out, so it is never sent
+        // twice.
+        if (!c->parser.started() && (c->served > 0 || c->openedAhead) && r->method == "GET" && !r->retried) {
             r->retried = true;
             close(c);
             open(r, servers[server]);
@@ -633,6 +666,11 @@ HttpClient::HttpClient(QObject *parent, const Limits &limits) : QObject(parent),
 HttpClient::~HttpClient()
 {
     m_impl->shutdown();
+}
+
+void HttpClient::preconnect(const QString &host, quint16 port)
+{
+    m_impl->preconnect(host, port);
 }
 
 void HttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,

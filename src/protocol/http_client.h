@@ -43,6 +43,9 @@ public:
         // A connection without a request is closed after this long, so the
         // tool holds few sockets between refreshes.
         int idleCloseMs = 300;
+        // A connection opened ahead of its request waits this long for it,
+        // about as long as the request before it may take.
+        int openedAheadHoldMs = 10000;
         // Read per socket and event-loop turn, so that one fast peer cannot
         // starve timers and other connections.
         int readChunkBytes = 64 * 1024;
@@ -57,6 +60,11 @@ public:
                          qint64 timeoutMs);
     virtual void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
                           const OnErrorReply &failure, qint64 timeoutMs);
+
+    // Opens a connection to a server that has none, for a request that is
+    // about to follow, so that the handshake is over by then. Unused, it is
+    // closed as any idle connection.
+    void preconnect(const QString &host, quint16 port);
 
 private:
     class Impl;

@@ -387,6 +387,36 @@ private slots:
         }
     }
 
+    // While one server works on its request, the connection to the next is
+    // opened, so that the next request leaves with the answer.
+    void nextConnectionOpensWhileAnAnswerIsAwaited()
+    {
+        Fixture f;
+        SimServer &first = f.addServer(QStringLiteral("one"));
+        SimServer &second = f.addServer(QStringLiteral("two"));
+        QVERIFY(f.selectAll());
+        first.override = [](const QString &command, const ReceivedRequest &) -> std::optional<FakeReply> {
+            if (command != QLatin1String("configure"))
+                return std::nullopt;
+            FakeReply slow = FakeReply::json(QByteArrayLiteral("{\"error\":\"0\"}"));
+            slow.delayMs = 1000;
+            return slow;
+        };
+        // The logins' connections have gone idle and closed.
+        QTRY_COMPARE(second.http.openConnections(), 0);
+        const int connections = second.http.connectionCount();
+
+        f.manager->addSystemChange(QStringLiteral("renamed"));
+        f.manager->applyChanges();
+        QTRY_COMPARE(first.seen(QStringLiteral("configure")).size(), 1);
+        QTRY_COMPARE(second.http.connectionCount(), connections + 1);
+        QVERIFY(second.seen(QStringLiteral("configure")).isEmpty());
+        QVERIFY(f.waitForPage(Constants::SummaryPage));
+        QCOMPARE(second.seen(QStringLiteral("configure")).size(), 1);
+        QCOMPARE(second.http.connectionCount(), connections + 1);
+        QCOMPARE(rowsOf(f.manager->successfulResultsModel()).size(), 2);
+    }
+
     void dateTimeRowsPerServer()
     {
         Fixture f;

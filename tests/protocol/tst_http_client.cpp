@@ -571,6 +571,40 @@ private slots:
         QCOMPARE(server.connectionCount(), 3);
     }
 
+    // A connection opened ahead carries the next request to its server; one
+    // is opened only to a server without any, and closes unused like any
+    // idle connection.
+    void opensAConnectionAhead()
+    {
+        FakeHttpServer server;
+        HttpClient::Limits limits;
+        limits.idleCloseMs = 100;
+        limits.openedAheadHoldMs = 600;
+        HttpClient client(nullptr, limits);
+        client.preconnect(server.host(), server.port());
+        client.preconnect(server.host(), server.port());
+        QTRY_COMPARE(server.connectionCount(), 1);
+        QVERIFY(server.requests().isEmpty());
+
+        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/gettime")));
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->successes, 1);
+        client.preconnect(server.host(), server.port());
+        settle(50);
+        QCOMPARE(server.connectionCount(), 1);
+
+        // Unused, it outlasts an idle connection, then closes too.
+        QTRY_COMPARE(server.openConnections(), 0);
+        QElapsedTimer held;
+        held.start();
+        client.preconnect(server.host(), server.port());
+        QTRY_COMPARE(server.openConnections(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 2000);
+        QVERIFY2(held.elapsed() >= 400, qPrintable(QString::number(held.elapsed())));
+        QCOMPARE(server.connectionCount(), 2);
+        QCOMPARE(server.requests().size(), 1);
+    }
+
     // Parallel requests share a few connections per server and no more than
     // the overall limit; the rest wait their turn.
     void boundsConnections()
@@ -635,30 +669,36 @@ private slots:
         QCOMPARE(next->successes, 1);
     }
 
-    // A server may close a kept-alive connection just as the next request
-    // goes out: a GET goes once more on a fresh connection, a POST never.
+    // A server may close a kept-alive connection, or one opened ahead of its
+    // request, just as the request goes out: a GET goes once more on a fresh
+    // connection, a POST never.
     void closedKeptAliveConnection_data()
     {
-        QTest::addColumn<bool>("reused");
+        QTest::addColumn<QString>("connection"); // reused, ahead or fresh
         QTest::addColumn<bool>("post");
         QTest::addColumn<bool>("succeeds");
         QTest::addColumn<int>("received"); // requests the server saw
-        QTest::newRow("GET on a reused connection") << true << false << true << 3;
-        QTest::newRow("POST on a reused connection") << true << true << false << 2;
-        QTest::newRow("GET on a fresh connection") << false << false << false << 1;
+        QTest::newRow("GET on a reused connection") << "reused" << false << true << 3;
+        QTest::newRow("POST on a reused connection") << "reused" << true << false << 2;
+        QTest::newRow("GET on a connection opened ahead") << "ahead" << false << true << 2;
+        QTest::newRow("POST on a connection opened ahead") << "ahead" << true << false << 1;
+        QTest::newRow("GET on a fresh connection") << "fresh" << false << false << 1;
     }
 
     void closedKeptAliveConnection()
     {
-        QFETCH(bool, reused);
+        QFETCH(QString, connection);
         QFETCH(bool, post);
         QFETCH(bool, succeeds);
         QFETCH(int, received);
         FakeHttpServer server;
         HttpClient client(nullptr);
-        if (reused) {
+        if (connection == QLatin1String("reused")) {
             const OutcomePtr first = get(client, server.url(QStringLiteral("/api/gettime")));
             QTRY_COMPARE(first->calls(), 1);
+        } else if (connection == QLatin1String("ahead")) {
+            client.preconnect(server.host(), server.port());
+            QTRY_COMPARE(server.openConnections(), 1);
         }
         FakeReply drop;
         drop.drop = true;

@@ -15,8 +15,8 @@ tool over 60-120 s (at rest), VmHWM growth over the 0-server run, and the
 worst lateness of a 10 ms timer on the GUI thread. Batch mode changes the
 system name and the port of all servers with the window loaded, then replays
 the same configure requests one at a time on kept-alive connections against a
-fresh fleet (bench/tool/replay.py), three times, and reports the ratio to the
-median of those floors.
+fresh fleet that logs as the tool's did (bench/tool/replay.py), three times, and
+reports the ratio to the median of those floors.
 """
 
 import argparse
@@ -169,8 +169,9 @@ def batch_run(options, work, number):
     # machine: the median of a few, each against a fresh fleet (the replayed
     # port changes move the servers), is the reference.
     floors = []
-    for _ in range(options.replays):
-        fresh = start_fleet(options.servers, work, None)
+    for replay in range(options.replays):
+        # Logging as the tool's fleet did: the same work per request on the server side.
+        fresh = start_fleet(options.servers, work, os.path.join(work, "replay-%d-%d.log" % (number, replay)))
         try:
             floors.append(json.loads(subprocess.run(
                 [sys.executable, os.path.join(HERE, "replay.py"), log, "--from", str(result["batchStartEpochMs"]),

@@ -342,8 +342,14 @@ private:
                                                 return since < other->idleSince;
                                             });
         idleConnections.insert(later, c);
-        if (!idleTimer.isActive() || idleTimer.remainingTime() > holdMs)
-            idleTimer.start(int(holdMs));
+        armIdleTimer(holdMs);
+    }
+
+    // Runs the idle check after ms at the latest.
+    void armIdleTimer(qint64 ms)
+    {
+        if (!idleTimer.isActive() || idleTimer.remainingTime() > ms)
+            idleTimer.start(int(ms));
     }
 
     void makeIdle(Connection *c) { makeIdle(c, limits.idleCloseMs); }
@@ -375,8 +381,7 @@ private:
             c->socket->abort();
         c->setParent(nullptr);
         closedConnections.append(c);
-        if (!idleTimer.isActive())
-            idleTimer.start(limits.idleCloseMs);
+        armIdleTimer(limits.idleCloseMs);
     }
 
     void close(Connection *c, bool closeSocket = true)

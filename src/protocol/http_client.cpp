@@ -173,6 +173,7 @@ public:
     // running any more.
     void shutdown()
     {
+        shutDown = true;
         deadlineTimer.stop();
         idleTimer.stop();
         requests.clear();
@@ -348,6 +349,9 @@ private:
     // Runs the idle check after ms at the latest.
     void armIdleTimer(qint64 ms)
     {
+        // At exit the thread may have no event dispatcher left to ask.
+        if (shutDown)
+            return;
         if (!idleTimer.isActive() || idleTimer.remainingTime() > ms)
             idleTimer.start(int(ms));
     }
@@ -660,6 +664,7 @@ private:
     QList<Connection *> idleConnections; // the longest idle first
     QList<Connection *> closedConnections; // to be deleted
     int openCount = 0;
+    bool shutDown = false;
     QHash<QString, HttpDigest> digests;  // by server and credentials
     QSet<QString> digestServers;
 };

@@ -358,8 +358,9 @@ private:
 
     void makeIdle(Connection *c) { makeIdle(c, limits.idleCloseMs); }
 
-    // Makes room by closing the connection idle for the longest; it belongs
-    // to another server than the one that needs the room.
+    // Makes room by closing the idle connection due to close first: the one
+    // idle for the longest, and one opened ahead only when no other is left.
+    // It belongs to another server than the one that needs the room.
     bool evictIdle()
     {
         if (idleConnections.isEmpty())

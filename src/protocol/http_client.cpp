@@ -107,7 +107,7 @@ public:
         QString host;
         quint16 port = 0;
         platform::TcpStream *socket = nullptr;
-        qint64 idleSince = 0; // counts as idle from then on
+        qint64 closeAtMs = 0; // unused until then, it is closed
         Request *request = nullptr;
         HttpResponseParser parser;
         int served = 0;
@@ -167,6 +167,19 @@ public:
             failSoon(r->id, QNetworkReply::HostNotFoundError);
         else
             place(r, false);
+    }
+
+    void preconnect(const QString &host, quint16 port)
+    {
+        if (host.isEmpty() || openCount >= limits.openConnections)
+            return;
+        const QString server = host.toLower() + QLatin1Char(':') + QString::number(port);
+        Server &s = servers[server];
+        if (!s.connections.isEmpty())
+            return;
+        Connection *c = connectTo(s, server, host, port);
+        c->openedAhead = true;
+        makeIdle(c, std::max(limits.idleCloseMs, limits.openedAheadHoldMs));
     }
 
     // Pending callbacks are dropped; sockets go once no signal of theirs is
@@ -300,21 +313,6 @@ private:
         return c;
     }
 
-public:
-    void preconnect(const QString &host, quint16 port)
-    {
-        if (host.isEmpty() || openCount >= limits.openConnections)
-            return;
-        const QString server = host.toLower() + QLatin1Char(':') + QString::number(port);
-        Server &s = servers[server];
-        if (!s.connections.isEmpty())
-            return;
-        Connection *c = connectTo(s, server, host, port);
-        c->openedAhead = true;
-        makeIdle(c, std::max(limits.idleCloseMs, limits.openedAheadHoldMs));
-    }
-
-private:
     void assign(Connection *c, Request *r)
     {
         c->idle = false;
@@ -337,10 +335,10 @@ private:
     void makeIdle(Connection *c, qint64 holdMs)
     {
         c->idle = true;
-        c->idleSince = clock.elapsed() + holdMs - limits.idleCloseMs;
-        const auto later = std::upper_bound(idleConnections.begin(), idleConnections.end(), c->idleSince,
-                                            [](qint64 since, const Connection *other) {
-                                                return since < other->idleSince;
+        c->closeAtMs = clock.elapsed() + holdMs;
+        const auto later = std::upper_bound(idleConnections.begin(), idleConnections.end(), c->closeAtMs,
+                                            [](qint64 closeAtMs, const Connection *other) {
+                                                return closeAtMs < other->closeAtMs;
                                             });
         idleConnections.insert(later, c);
         armIdleTimer(holdMs);
@@ -566,13 +564,13 @@ private:
         pump(server);
     }
 
-    // Closes the connections idle for long enough, the longest idle first.
+    // Closes the connections idle for long enough, the first due first.
     void onIdleTimeout()
     {
         qDeleteAll(std::exchange(closedConnections, {}));
         const qint64 now = clock.elapsed();
         QSet<QString> freed;
-        while (!idleConnections.isEmpty() && now - idleConnections.first()->idleSince >= limits.idleCloseMs) {
+        while (!idleConnections.isEmpty() && idleConnections.first()->closeAtMs <= now) {
             freed.insert(idleConnections.first()->server);
             close(idleConnections.first());
         }
@@ -580,7 +578,7 @@ private:
         // every few milliseconds, and a turn of the loop for each would cost
         // more than the socket held a little longer.
         if (!idleConnections.isEmpty())
-            idleTimer.start(int(std::max<qint64>(idleConnections.first()->idleSince + limits.idleCloseMs - now,
+            idleTimer.start(int(std::max<qint64>(idleConnections.first()->closeAtMs - now,
                                                  limits.idleCloseMs / 4)));
         else if (!closedConnections.isEmpty())
             idleTimer.start(limits.idleCloseMs);
@@ -662,7 +660,7 @@ private:
     std::multimap<qint64, quint64> deadlines;
     std::unordered_map<QString, Server, KeyHash> servers;
     std::deque<quint64> globalQueue;
-    QList<Connection *> idleConnections; // the longest idle first
+    QList<Connection *> idleConnections; // the first due to close first
     QList<Connection *> closedConnections; // to be deleted
     int openCount = 0;
     bool shutDown = false;

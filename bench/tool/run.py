@@ -18,9 +18,9 @@ the same configure requests one at a time on kept-alive connections against a
 fresh fleet that logs as the tool's did (bench/tool/replay.py), three times, and
 reports the ratio to the median of those floors. In batch mode every fleet
 runs ahead of other load (nice -10, when run as root), as servers on machines
-of their own would; the tool and the replay keep the normal priority. --busy K keeps K busy-looping
-processes running through the whole series, to see how the figures hold when
-other work competes for the cores.
+of their own would; the tool and the replay keep the normal priority. --busy K
+keeps K busy-looping processes running through the whole series, to see how
+the figures hold when other work competes for the cores.
 """
 
 import argparse

@@ -45,6 +45,12 @@ int transportError(QAbstractSocket::SocketError error)
     }
 }
 
+// Requests to one server share its connections and queue.
+QString serverKey(const QString &host, int port)
+{
+    return host.toLower() + QLatin1Char(':') + QString::number(port);
+}
+
 QString networkError(const QString &text)
 {
     return QStringLiteral("Network Error: %1").arg(text);
@@ -147,7 +153,7 @@ public:
         r->body = body;
         r->success = success;
         r->failure = failure;
-        r->server = url.host().toLower() + QLatin1Char(':') + QString::number(url.port(80));
+        r->server = serverKey(url.host(), url.port(80));
         r->user = url.userName();
         r->password = url.password();
         r->target = HttpRequestWriter::target(url);
@@ -173,7 +179,7 @@ public:
     {
         if (host.isEmpty() || openCount >= limits.openConnections)
             return;
-        const QString server = host.toLower() + QLatin1Char(':') + QString::number(port);
+        const QString server = serverKey(host, port);
         Server &s = servers[server];
         if (!s.connections.isEmpty())
             return;
@@ -356,9 +362,10 @@ private:
 
     void makeIdle(Connection *c) { makeIdle(c, limits.idleCloseMs); }
 
-    // Makes room by closing the idle connection due to close first: the one
-    // idle for the longest, and one opened ahead only when no other is left.
-    // It belongs to another server than the one that needs the room.
+    // Makes room by closing the idle connection due to close first; one
+    // opened ahead is held longer, so it mostly goes after those that went
+    // idle about when it opened. It belongs to another server than the one
+    // that needs the room.
     bool evictIdle()
     {
         if (idleConnections.isEmpty())

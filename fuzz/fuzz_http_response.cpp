@@ -7,7 +7,10 @@
 //
 // Whatever the pieces, the parser ends where it ends read at once, never
 // leaves a final state, holds no part beyond its limit, and the challenges
-// of a 401 yield only answers that cannot break out of their header.
+// of a 401 yield only answers that cannot break out of their header. One
+// response per request: once a response is complete, no byte that follows,
+// at once or later, can be read as the next one, and framing that two
+// readers could take differently never keeps the connection.
 #include "fuzz_support.h"
 
 #include "protocol/http_authentication.h"
@@ -154,5 +157,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (sliced.headComplete())
         checkChallenges(sliced.header("WWW-Authenticate"));
+
+    // What a connection would be kept for: a complete response of agreed
+    // framing, and nothing after it.
+    Parser kept(limits);
+    kept.feed(bytes, length);
+    if (kept.keepAlive()) {
+        FUZZ_CHECK(kept.header("Transfer-Encoding").isEmpty() || kept.header("Content-Length").isEmpty());
+        const QByteArray body = kept.body();
+        FUZZ_CHECK(kept.feed("H", 1) == Parser::State::Complete);
+        FUZZ_CHECK(!kept.keepAlive() && kept.body() == body);
+    }
     return 0;
 }

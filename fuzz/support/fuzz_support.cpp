@@ -71,14 +71,15 @@ Reply parseReply(const QByteArray &section)
 
 FakeHttpClient::FakeHttpClient(QObject *parent) : HttpClient(parent) {}
 
-void FakeHttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64)
+void FakeHttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64,
+                             Kind)
 {
     ++m_sent;
     m_pending.push_back(Request{url, QByteArray(), false, success, failure});
 }
 
 void FakeHttpClient::sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                              const OnErrorReply &failure, qint64)
+                              const OnErrorReply &failure, qint64, Kind)
 {
     ++m_sent;
     m_pending.push_back(Request{url, body, true, success, failure});

@@ -62,10 +62,10 @@ public:
 
     explicit FakeHttpClient(QObject *parent = nullptr);
 
-    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
-                 qint64 timeoutMs) override;
+    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64 timeoutMs,
+                 Kind kind) override;
     void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                  const OnErrorReply &failure, qint64 timeoutMs) override;
+                  const OnErrorReply &failure, qint64 timeoutMs, Kind kind) override;
 
     bool hasPending() const { return !m_pending.empty(); }
     int pendingCount() const { return int(m_pending.size()); }

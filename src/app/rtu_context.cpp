@@ -18,12 +18,25 @@
 
 namespace rtu {
 
+namespace {
+
+// Discovery answers sent before a confirmed port change may arrive for up to
+// about two cycles after it.
+ServersSelectionTiming selectionTiming(const ServersFinderParameters &discovery)
+{
+    ServersSelectionTiming timing;
+    timing.announcedPortSettleMs = 2 * qint64(discovery.cycleIntervalMs) + discovery.answerReadGapMs;
+    return timing;
+}
+
+} // namespace
+
 class RtuContext::Impl : public QObject
 {
 public:
     Impl(RtuContext *owner, const ServersFinderParameters &discovery)
         : QObject(owner), owner(owner), httpClient(new HttpClient(this)),
-          selectionModel(new ServersSelectionModel(this)),
+          selectionModel(new ServersSelectionModel(this, selectionTiming(discovery))),
           changesManager(new ChangesManager(owner, httpClient, selectionModel, this)),
           serversFinder(ServersFinder::create(discovery))
     {

@@ -175,6 +175,8 @@ public:
     void sendPasswordRequest(ServerInfo *server, const QString &password, bool useNewPasswordAsOld);
     void onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode, const QString &reason,
                           AffectedEntities flags);
+    void checkPassword(ServerInfo *server, const QString &password, int errorCode, const QString &reason,
+                       AffectedEntities flags);
     void sendInterfaceRequest(const InterfaceWait &wait);
     void onInterfaceCheckAnswer(const QUuid &id, const BaseServerInfo &info, bool succeeded,
                                 const InterfaceInfoList &interfaces);
@@ -514,13 +516,31 @@ void ChangesManager::Impl::sendPasswordRequest(ServerInfo *server, const QString
         forThisRun([this, server, password, useNewPasswordAsOld](int errorCode, const QString &reason,
                                                                  AffectedEntities flags) {
             // A server that took the new password but whose answer was lost
-            // now only accepts the new one: one more try with it.
+            // now only accepts the new one: one more try with it. When the
+            // connection closed unanswered the change itself is not sent
+            // again; reading with the new password tells whether it took.
             if (!useNewPasswordAsOld && !accepted(errorCode, reason)) {
-                sendPasswordRequest(server, password, true);
+                if (reason == QLatin1String(HttpClient::kUnansweredChange))
+                    checkPassword(server, password, errorCode, reason, flags);
+                else
+                    sendPasswordRequest(server, password, true);
                 return;
             }
             onPasswordAnswer(server, password, errorCode, reason, flags);
         }));
+}
+
+void ChangesManager::Impl::checkPassword(ServerInfo *server, const QString &password, int errorCode,
+                                         const QString &reason, AffectedEntities flags)
+{
+    sendGetTimeRequest(
+        client, server->baseInfo(), password, forThisRun([this, server, password](const QUuid &, const ExtraServerInfo &) {
+            onPasswordAnswer(server, password, 0, QString(), PasswordAffected);
+        }),
+        forThisRun([this, server, password, errorCode, reason, flags](int, const QString &, AffectedEntities) {
+            onPasswordAnswer(server, password, errorCode, reason, flags);
+        }),
+        0);
 }
 
 void ChangesManager::Impl::onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode,

@@ -66,6 +66,10 @@ struct ServerEntry
     QStringList conflict;
     // Found in a burst whose logins have not started yet.
     bool loginHeld = false;
+    // When a change of the tool's was last confirmed (the model's change
+    // count then), and when its port: reads started earlier are stale.
+    quint64 changedAt = 0;
+    qint64 portChangedAtMs = std::numeric_limits<qint64>::min();
 
     bool selected() const { return selectedState == Qt::Checked; }
     // Changes go only where the server is known to answer alone.
@@ -260,6 +264,22 @@ public:
     void updateInterfaces(ServerEntry &server, const InterfaceInfoList &interfaces, const QString &host);
     ServerEntry *selectForUpdate(const QUuid &id);
     void markOutdated();
+    // A confirmed change of the server: what a login or refresh started
+    // before it read is older than what the model now holds.
+    void markChanged(ServerEntry &server) { server.changedAt = ++changeCount; }
+    // The handlers of a login or refresh started now: its report is dropped
+    // when a change of that server was confirmed meanwhile, since it read
+    // the server before the change (with the old password, say).
+    // With the known passwords; with the defaults alone while two hosts
+    // answer as the server, for a typed one must not reach the wrong host.
+    void loginAutomatically(ServerEntry &server);
+    ServerInfoManager::LoginSuccessCallback freshSuccess();
+    ServerInfoManager::LoginFailedCallback freshFailure();
+    bool changedSince(const QUuid &id, quint64 asked) const
+    {
+        const ServerEntry *server = find(id);
+        return server && server->changedAt > asked;
+    }
 
     // Selection
     class RefreshCollector;
@@ -281,6 +301,7 @@ public:
     bool selectionOutdated = false;
     const ServerInfoManager::LoginSuccessCallback successHandler;
     const ServerInfoManager::LoginFailedCallback failedHandler;
+    quint64 changeCount = 0;
     QStringList unknownEntities;
 
     const ServersSelectionTiming timing;
@@ -307,7 +328,7 @@ public:
     ~RefreshCollector()
     {
         if (!m_servers.isEmpty())
-            m_impl->manager->refreshExtraInfo(m_servers, m_impl->successHandler, m_impl->failedHandler);
+            m_impl->manager->refreshExtraInfo(m_servers, m_impl->freshSuccess(), m_impl->freshFailure());
     }
     RefreshCollector(const RefreshCollector &) = delete;
     RefreshCollector &operator=(const RefreshCollector &) = delete;
@@ -492,7 +513,7 @@ void ServersSelectionModel::Impl::startHeldLogins()
             continue;
         server->loginHeld = false;
         if (!server->info.hasExtraInfo())
-            manager->loginWithKnownPasswords(server->info.baseInfo(), successHandler, failedHandler);
+            loginAutomatically(*server);
     }
 }
 
@@ -615,7 +636,7 @@ void ServersSelectionModel::Impl::change(const BaseServerInfo &baseInfo, bool ou
     announce(*server);
     // A held login starts later with the new address anyway.
     if (!server->info.hasExtraInfo() && !server->loginHeld)
-        manager->loginWithKnownPasswords(baseInfo, successHandler, failedHandler);
+        loginAutomatically(*server);
 }
 
 void ServersSelectionModel::Impl::addUnknown(const QString &address)
@@ -870,6 +891,30 @@ ServerEntry *ServersSelectionModel::Impl::selectForUpdate(const QUuid &id)
         announce(*server->system);
     }
     return server;
+}
+
+void ServersSelectionModel::Impl::loginAutomatically(ServerEntry &server)
+{
+    if (server.conflict.isEmpty())
+        manager->loginWithKnownPasswords(server.info.baseInfo(), freshSuccess(), freshFailure());
+    else
+        manager->loginWithDefaultPasswords(server.info.baseInfo(), freshSuccess(), freshFailure());
+}
+
+ServerInfoManager::LoginSuccessCallback ServersSelectionModel::Impl::freshSuccess()
+{
+    return [this, asked = changeCount](const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host) {
+        if (!changedSince(id, asked))
+            successHandler(id, extraInfo, host);
+    };
+}
+
+ServerInfoManager::LoginFailedCallback ServersSelectionModel::Impl::freshFailure()
+{
+    return [this, asked = changeCount](const QUuid &id, int errorCode) {
+        if (!changedSince(id, asked))
+            failedHandler(id, errorCode);
+    };
 }
 
 void ServersSelectionModel::Impl::markOutdated()
@@ -1155,7 +1200,9 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
         for (const ServerEntryPtr &server : system->servers) {
             const BaseServerInfo &baseInfo = server->info.baseInfo();
-            if (!server->info.hasExtraInfo()
+            // While two hosts answer with its id, the typed password would
+            // go to whichever answered first.
+            if (!server->info.hasExtraInfo() && server->conflict.isEmpty()
                 && (baseInfo.systemName == primarySystem || system->name() == primarySystem))
                 candidates.append(baseInfo);
         }
@@ -1164,11 +1211,12 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     for (const BaseServerInfo &baseInfo : qAsConst(candidates)) {
         impl->manager->loginWithPassword(
             baseInfo, password,
-            [impl, holder](const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host) {
-                impl->onLoginSuccess(id, extraInfo, host);
+            [impl, holder, success = impl->freshSuccess()](const QUuid &id, const ExtraServerInfo &extraInfo,
+                                                             const QString &host) {
+                success(id, extraInfo, host);
                 holder->callback = nullptr;
             },
-            impl->failedHandler);
+            impl->freshFailure());
     }
 }
 
@@ -1207,6 +1255,19 @@ void ServersSelectionModel::serverDiscovered(const BaseServerInfo &baseInfo)
     if (!server)
         return;
     const qint64 now = m_impl->clock.elapsed();
+    // A server that accepted a port and kept serving on its old one is found
+    // where it says it is. Answers sent before a confirmed move may still be
+    // on their way for a moment after it.
+    if (baseInfo.port != server->info.baseInfo().port
+        && now - server->portChangedAtMs >= m_impl->timing.announcedPortSettleMs) {
+        BaseServerInfo announced = server->info.baseInfo();
+        announced.port = baseInfo.port;
+        m_impl->change(announced, true);
+    }
+    // The address that answers for it may not be its own: its password is
+    // not sent there until one host answers alone.
+    if (!server->conflict.isEmpty())
+        return;
     const qint64 sinceRefresh = now - server->refreshedAtMs;
     if (sinceRefresh < 0 || sinceRefresh < m_impl->timing.refreshThrottleMs)
         return;
@@ -1217,7 +1278,7 @@ void ServersSelectionModel::serverDiscovered(const BaseServerInfo &baseInfo)
     ServerInfo record(baseInfo);
     if (server->info.hasExtraInfo())
         record.setExtraInfo(server->info.extraInfo());
-    m_impl->manager->refreshExtraInfo({record}, m_impl->successHandler, m_impl->failedHandler);
+    m_impl->manager->refreshExtraInfo({record}, m_impl->freshSuccess(), m_impl->freshFailure());
 }
 
 void ServersSelectionModel::addServer(const BaseServerInfo &baseInfo)
@@ -1267,15 +1328,19 @@ void ServersSelectionModel::setServerConflict(const QUuid &id, const QStringList
 void ServersSelectionModel::updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs,
                                                const QByteArray &timeZoneId, qlonglong timestampMs)
 {
-    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+    if (ServerEntry *const server = m_impl->selectForUpdate(id)) {
+        m_impl->markChanged(*server);
         m_impl->updateTime(*server, utcDateTimeMs, timeZoneId, timestampMs);
+    }
 }
 
 void ServersSelectionModel::updateInterfacesInfo(const QUuid &id, const QString &host,
                                                  const InterfaceInfoList &interfaces)
 {
-    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+    if (ServerEntry *const server = m_impl->selectForUpdate(id)) {
+        m_impl->markChanged(*server);
         m_impl->updateInterfaces(*server, interfaces, host);
+    }
 }
 
 void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString &systemName)
@@ -1283,6 +1348,7 @@ void ServersSelectionModel::updateSystemNameInfo(const QUuid &id, const QString 
     ServerEntry *const server = m_impl->find(id);
     if (!server)
         return;
+    m_impl->markChanged(*server);
     BaseServerInfo baseInfo = server->info.baseInfo();
     ServerInfoManager::systemRenamed(baseInfo.systemName, systemName);
     baseInfo.systemName = systemName;
@@ -1295,6 +1361,8 @@ void ServersSelectionModel::updatePortInfo(const QUuid &id, int port)
     ServerEntry *const server = m_impl->find(id);
     if (!server)
         return;
+    m_impl->markChanged(*server);
+    server->portChangedAtMs = m_impl->clock.elapsed();
     BaseServerInfo baseInfo = server->info.baseInfo();
     baseInfo.port = port;
     m_impl->change(baseInfo, false);
@@ -1302,8 +1370,10 @@ void ServersSelectionModel::updatePortInfo(const QUuid &id, int port)
 
 void ServersSelectionModel::updatePasswordInfo(const QUuid &id, const QString &password)
 {
-    if (ServerEntry *const server = m_impl->selectForUpdate(id))
+    if (ServerEntry *const server = m_impl->selectForUpdate(id)) {
+        m_impl->markChanged(*server);
         m_impl->updatePassword(*server, password);
+    }
 }
 
 } // namespace rtu

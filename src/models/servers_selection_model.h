@@ -23,6 +23,10 @@ struct ServersSelectionTiming
     // rest of a fleet that answers at once.
     int loginQuietMs = 20;
     int loginHoldMaxMs = 250;
+    // After a confirmed port change, answers that announce another port are
+    // taken as the server's word only after this long: those sent before
+    // the move may still arrive for a moment.
+    qint64 announcedPortSettleMs = 4020;
 };
 
 // The flat list behind the server list: every system row followed by its

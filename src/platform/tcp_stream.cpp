@@ -340,6 +340,26 @@ qint64 TcpStream::read(char *data, qint64 maxSize)
     }
 }
 
+bool TcpStream::hasPendingInput() const
+{
+    if (m_socket == kNoSocket || m_connecting)
+        return m_closed;
+    for (;;) {
+        char byte = 0;
+#ifdef _WIN32
+        const int received = ::recv(Handle(m_socket), &byte, 1, MSG_PEEK);
+#else
+        const ssize_t received = ::recv(int(m_socket), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+#endif
+        if (received >= 0)
+            return true; // a byte, or the end of the stream
+        const int code = lastError();
+        if (interrupted(code))
+            continue;
+        return !wouldBlock(code);
+    }
+}
+
 void TcpStream::abort()
 {
     if (m_lookupId >= 0) {

@@ -33,6 +33,10 @@ public:
     // Up to maxSize bytes; 0 when none have arrived yet; -1 at the end of the
     // stream or on a failure, then error() says which.
     qint64 read(char *data, qint64 maxSize);
+    // Whether bytes, the end of the stream or a failure wait to be read,
+    // looked at without taking anything. A connection between two responses
+    // has none of these; one that has cannot carry another request.
+    bool hasPendingInput() const;
     // Closes at once and drops what is unsent; no signal follows.
     void abort();
     QAbstractSocket::SocketError error() const { return m_error; }

@@ -87,6 +87,7 @@ public:
 
         quint64 id = 0;
         QByteArray method;
+        Kind kind = Kind::Change;
         QUrl url;
         QByteArray body;
         OnSuccessReply success;
@@ -143,12 +144,13 @@ public:
     }
 
     void submit(const QByteArray &method, const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                const OnErrorReply &failure, qint64 timeoutMs)
+                const OnErrorReply &failure, qint64 timeoutMs, Kind kind)
     {
         auto owned = std::make_unique<Request>();
         Request *r = owned.get();
         r->id = ++lastId;
         r->method = method;
+        r->kind = kind;
         r->url = url;
         r->body = body;
         r->success = success;
@@ -230,11 +232,20 @@ private:
     Placed place(Request *r, bool urgent)
     {
         Server &s = servers[r->server];
-        for (Connection *c : s.connections) {
-            if (c->idle) {
-                assign(c, r);
-                return Placed::OnConnection;
+        for (int i = 0; i < s.connections.size();) {
+            Connection *c = s.connections.at(i);
+            if (!c->idle) {
+                ++i;
+                continue;
             }
+            // Bytes nobody asked for, or the server's close, not signalled
+            // yet: the next request would take them for its answer.
+            if (c->socket->hasPendingInput()) {
+                close(c);
+                continue;
+            }
+            assign(c, r);
+            return Placed::OnConnection;
         }
         if (s.connections.size() < limits.connectionsPerServer) {
             if (openCount < limits.openConnections || evictIdle()) {
@@ -497,10 +508,10 @@ private:
             return;
         }
         // A kept-alive or opened-ahead connection the server closed just as
-        // the request went out: a GET is tried once more on a fresh one, as
-        // browsers do. A POST may have been carried out, so it is never sent
-        // twice.
-        if (!c->parser.started() && (c->served > 0 || c->openedAhead) && r->method == "GET" && !r->retried) {
+        // the request went out: a read is tried once more on a fresh one, as
+        // browsers do. A change may have been carried out, so it is never
+        // sent twice; the caller hears that it may have been.
+        if (!c->parser.started() && r->kind == Kind::Read && (c->served > 0 || c->openedAhead) && !r->retried) {
             r->retried = true;
             close(c);
             open(r, servers[server]);
@@ -508,7 +519,11 @@ private:
         }
         const int status = c->parser.headComplete() ? c->parser.status() : 0;
         close(c);
-        if (fail(r, networkError(transportError(error)), status))
+        // Closed (not refused): the request reached the server.
+        const bool unanswered = !c->parser.started() && error == QAbstractSocket::RemoteHostClosedError;
+        const QString reason = unanswered && r->kind == Kind::Change ? QString::fromLatin1(kUnansweredChange)
+                                                                      : networkError(transportError(error));
+        if (fail(r, reason, status))
             pump(server);
     }
 
@@ -690,15 +705,15 @@ void HttpClient::preconnect(const QString &host, quint16 port)
 }
 
 void HttpClient::sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
-                         qint64 timeoutMs)
+                         qint64 timeoutMs, Kind kind)
 {
-    m_impl->submit("GET", url, QByteArray(), success, failure, timeoutMs);
+    m_impl->submit("GET", url, QByteArray(), success, failure, timeoutMs, kind);
 }
 
 void HttpClient::sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                          const OnErrorReply &failure, qint64 timeoutMs)
+                          const OnErrorReply &failure, qint64 timeoutMs, Kind kind)
 {
-    m_impl->submit("POST", url, body, success, failure, timeoutMs);
+    m_impl->submit("POST", url, body, success, failure, timeoutMs, kind);
 }
 
 } // namespace rtu

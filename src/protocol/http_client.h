@@ -28,6 +28,15 @@ public:
     using OnSuccessReply = std::function<void(const QByteArray &body)>;
     using OnErrorReply = std::function<void(const QString &reason, int httpStatus)>;
 
+    // What a request does to the server, said by whoever sends it. A read
+    // may go out once more on a fresh connection when a kept-alive one
+    // closes before any byte of its answer. A change never goes out twice:
+    // the server may have carried it out before it closed, so that loss is
+    // reported as kUnansweredChange.
+    enum class Kind { Change, Read };
+    static constexpr char kUnansweredChange[] =
+        "Connection closed before the server answered; the change may have been applied";
+
     // Time-out argument: negative arms none, 0 means the default.
     static constexpr qint64 kDefaultTimeoutMs = 10000;
     // Larger reply bodies, whatever their status, fail the request: a broken
@@ -57,9 +66,9 @@ public:
 
     // Virtual so that fuzzing and tests can answer requests without sockets.
     virtual void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
-                         qint64 timeoutMs);
+                         qint64 timeoutMs, Kind kind = Kind::Change);
     virtual void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
-                          const OnErrorReply &failure, qint64 timeoutMs);
+                          const OnErrorReply &failure, qint64 timeoutMs, Kind kind = Kind::Change);
 
     // Opens a connection to a server that has none, for a request that is
     // about to follow, so that the handshake is over by then. Unused, it is

@@ -64,11 +64,11 @@ QByteArray HttpResponseParser::header(const QByteArray &name) const
 
 bool HttpResponseParser::keepAlive() const
 {
-    if (m_state != State::Complete || m_extraBytes || m_stage == Stage::UntilClose)
+    if (m_state != State::Complete || m_extraBytes || m_closeAfter || m_stage == Stage::UntilClose)
         return false;
     const QList<QByteArray> connection = tokens(header("Connection"));
     if (m_minorVersion == 0)
-        return connection.contains("keep-alive");
+        return connection.contains("keep-alive") && m_framedByLength;
     return !connection.contains("close");
 }
 
@@ -252,7 +252,10 @@ bool HttpResponseParser::onHeaderLine(const QByteArray &line, bool trailer)
         return true;
     }
     const int colon = line.indexOf(':');
-    const QByteArray name = colon > 0 ? line.left(colon).trimmed() : QByteArray();
+    // A blank before the colon lets two readers see two different fields.
+    if (colon > 0 && (line.at(colon - 1) == ' ' || line.at(colon - 1) == '\t'))
+        return false;
+    const QByteArray name = colon > 0 ? line.left(colon) : QByteArray();
     if (!name.isEmpty())
         m_headers.append(qMakePair(name, line.mid(colon + 1).trimmed()));
     return true;
@@ -282,23 +285,38 @@ bool HttpResponseParser::onHeadEnd()
         if (coding != "identity")
             return false;
     }
+    bool hasTransfer = false;
+    bool hasLength = false;
+    for (const auto &field : qAsConst(m_headers)) {
+        hasTransfer |= field.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0;
+        hasLength |= field.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+    }
     QList<QByteArray> transfer = tokens(header("Transfer-Encoding"));
     transfer.removeAll("identity");
     if (!transfer.isEmpty()) {
         if (transfer != QList<QByteArray>{"chunked"})
             return false;
+        // Read by its chunks; whoever read it by the length would find the
+        // next response elsewhere, so no next one is read here.
+        m_closeAfter = hasLength || m_minorVersion == 0;
         m_stage = Stage::ChunkSize;
         return true;
     }
-    const QList<QByteArray> lengths = tokens(header("Content-Length"));
-    if (lengths.isEmpty()) {
+    m_closeAfter = hasTransfer;
+    if (!hasLength) {
         m_stage = Stage::UntilClose;
         return true;
     }
+    // Every value, of every field, the same number: "5, 5" is one length,
+    // an empty one or "5, 6" is none.
+    QList<QByteArray> lengths;
+    for (const QByteArray &part : header("Content-Length").split(','))
+        lengths.append(part.trimmed());
     for (const QByteArray &length : lengths) {
-        if (length != lengths.first())
+        if (length.isEmpty() || length != lengths.first())
             return false;
     }
+    m_framedByLength = true;
     const QByteArray &text = lengths.first();
     for (const char c : text) {
         if (!isDigit(c))

@@ -65,7 +65,9 @@ public:
     QByteArray header(const QByteArray &name) const;
     // The body of a 2xx response; other bodies are only counted.
     const QByteArray &body() const { return m_body; }
-    // Whether the connection may carry another request after this response.
+    // Whether the connection may carry another request after this response:
+    // never after bytes beyond its end, nor after framing a sender and a
+    // proxy could read differently.
     bool keepAlive() const;
 
 private:
@@ -97,6 +99,10 @@ private:
     qint64 m_bodyBytes = 0;
     qint64 m_remaining = 0; // of the Content-Length body or the current chunk
     bool m_extraBytes = false;
+    // Framing that cannot be trusted for a next response on the connection
+    // (a transfer coding beside a length, or in an HTTP/1.0 answer).
+    bool m_closeAfter = false;
+    bool m_framedByLength = false;
 };
 
 } // namespace rtu

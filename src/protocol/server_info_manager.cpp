@@ -145,23 +145,32 @@ public:
     }
 
     void loginWithKnownPasswords(const BaseServerInfo &base, int index, const LoginSuccessCallback &success,
-                                 const LoginFailedCallback &failed)
+                                 const LoginFailedCallback &failed, bool defaultsOnly = false)
     {
         // Read afresh each time: a password learnt meanwhile is tried too.
-        const QStringList passwords = knownPasswords(base.systemName);
+        const QStringList passwords = defaultsOnly ? defaultPasswords() : knownPasswords(base.systemName);
         if (index >= passwords.size()) {
             if (failed)
                 failed(base.id, 401);
             return;
         }
-        auto onFailed = [this, base, index, success, failed](int code, const QString &, AffectedEntities) {
+        auto onFailed = [this, base, index, success, failed, defaultsOnly](int code, const QString &,
+                                                                          AffectedEntities) {
             if (code == 401)
-                loginWithKnownPasswords(base, index + 1, success, failed);
+                loginWithKnownPasswords(base, index + 1, success, failed, defaultsOnly);
             else if (failed)
                 failed(base.id, -1);
         };
         requestExtraServerInfo(client, base, passwords.at(index), loggedIn(base, success), onFailed,
                                timeouts.knownPasswordsMs);
+    }
+
+    void scheduleAutomaticLogin(const BaseServerInfo &base, const LoginSuccessCallback &success,
+                                const LoginFailedCallback &failed, bool defaultsOnly)
+    {
+        schedule(automatic, [this, base, success, failed, defaultsOnly](const PlacePtr &place) {
+            loginWithKnownPasswords(base, 0, releasing(place, success), releasing(place, failed), defaultsOnly);
+        });
     }
 
     void loginWithPassword(const BaseServerInfo &base, const QString &password, const LoginSuccessCallback &success,
@@ -229,10 +238,13 @@ ServerInfoManager::~ServerInfoManager() = default;
 void ServerInfoManager::loginWithKnownPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
                                                 const LoginFailedCallback &failed)
 {
-    Impl *const impl = m_impl;
-    impl->schedule(impl->automatic, [impl, baseInfo, success, failed](const Impl::PlacePtr &place) {
-        impl->loginWithKnownPasswords(baseInfo, 0, Impl::releasing(place, success), Impl::releasing(place, failed));
-    });
+    m_impl->scheduleAutomaticLogin(baseInfo, success, failed, false);
+}
+
+void ServerInfoManager::loginWithDefaultPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
+                                                  const LoginFailedCallback &failed)
+{
+    m_impl->scheduleAutomaticLogin(baseInfo, success, failed, true);
 }
 
 void ServerInfoManager::loginWithPassword(const BaseServerInfo &baseInfo, const QString &password,

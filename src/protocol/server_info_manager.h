@@ -45,6 +45,10 @@ public:
 
     void loginWithKnownPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
                                  const LoginFailedCallback &failed);
+    // As above with the default passwords alone: for a server whose address
+    // may be another host's, so that no password the operator typed goes there.
+    void loginWithDefaultPasswords(const BaseServerInfo &baseInfo, const LoginSuccessCallback &success,
+                                   const LoginFailedCallback &failed);
     void loginWithPassword(const BaseServerInfo &baseInfo, const QString &password,
                            const LoginSuccessCallback &success, const LoginFailedCallback &failed);
     void refreshExtraInfo(const QVector<ServerInfo> &servers, const LoginSuccessCallback &success,

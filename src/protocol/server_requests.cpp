@@ -112,7 +112,7 @@ void sendReadRequest(HttpClient *client, const BaseServerInfo &base, const QUrl 
         if (success)
             success(id, record);
     };
-    client->sendGet(url, onSuccess, transportFailure(failed, affected), timeoutMs);
+    client->sendGet(url, onSuccess, transportFailure(failed, affected), timeoutMs, HttpClient::Kind::Read);
 }
 
 HttpClient::OnSuccessReply changeAccepted(const OperationCallback &callback, AffectedEntities affected)
@@ -132,7 +132,8 @@ void sendConfigure(HttpClient *client, const ServerInfo &info, const QString &pa
                    AffectedEntities affected, const OperationCallback &callback)
 {
     client->sendGet(makeUrl(info.baseInfo(), password, QStringLiteral("configure"), items),
-                    changeAccepted(callback, affected), transportFailure(callback, affected), 0);
+                    changeAccepted(callback, affected), transportFailure(callback, affected), 0,
+                    HttpClient::Kind::Change);
 }
 
 } // namespace
@@ -263,7 +264,8 @@ void sendSetTimeRequest(HttpClient *client, const ServerInfo &info, qint64 utcDa
     const QueryItems items{{QStringLiteral("datetime"), QString::number(utcDateTimeMs)},
                            {QStringLiteral("timezone"), QString::fromUtf8(timeZoneId)}};
     client->sendGet(makeUrl(info.baseInfo(), password, QStringLiteral("settime"), items),
-                    changeAccepted(callback, affected), transportFailure(callback, affected), 0);
+                    changeAccepted(callback, affected), transportFailure(callback, affected), 0,
+                    HttpClient::Kind::Change);
 }
 
 void sendChangeSystemNameRequest(HttpClient *client, const ServerInfo &info, const QString &systemName,
@@ -344,7 +346,7 @@ void sendIfConfigRequest(HttpClient *client, const ServerInfo &info, const Inter
     }
     client->sendPost(makeUrl(info.baseInfo(), info.extraInfo().password, QStringLiteral("ifconfig")),
                      QJsonDocument(body).toJson(), changeAccepted(callback, affected),
-                     transportFailure(callback, affected), 0);
+                     transportFailure(callback, affected), 0, HttpClient::Kind::Change);
 }
 
 } // namespace rtu

@@ -216,12 +216,12 @@ class CountingClient : public HttpClient
 public:
     using HttpClient::HttpClient;
 
-    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure,
-                 qint64 timeoutMs) override
+    void sendGet(const QUrl &url, const OnSuccessReply &success, const OnErrorReply &failure, qint64 timeoutMs,
+                 Kind kind) override
     {
         if (url.path().endsWith(QLatin1String("/configure")))
             ++configureRequests;
-        HttpClient::sendGet(url, success, failure, timeoutMs);
+        HttpClient::sendGet(url, success, failure, timeoutMs, kind);
     }
 
     int configureRequests = 0;

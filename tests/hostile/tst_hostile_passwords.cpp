@@ -42,6 +42,34 @@ private slots:
         QVERIFY(!offered.contains(QStringLiteral("vault-secret-1")));
         run.changeGoodServers(QStringLiteral("Renamed"));
     }
+
+    // A host answered with a locked server's id before the server itself
+    // did. While both answer, the password the operator types goes to
+    // neither, and the operator hears that the login failed.
+    void typedPasswordNotSentWhileTwoHostsAnswer()
+    {
+        HostileRun run;
+        QVERIFY2(run.start(peers(R"([
+            {"id": "{c0ffee00-0000-4000-8000-0000000000aa}", "name": "Vault", "systemName": "Vault",
+             "password": "vault-secret-2", "impostor": true, "addresses": ["127.0.0.21"]},
+            {"id": "{c0ffee00-0000-4000-8000-0000000000aa}", "name": "Vault real", "systemName": "Vault",
+             "password": "vault-secret-2", "addresses": ["127.0.0.20"], "knobs": {"discovery": false}}])")),
+                 qPrintable(run.sim.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(run.goodServersLoggedIn() && run.rowOf(QStringLiteral("Vault")) >= 0,
+                                 HostileRun::kWaitMs);
+        QVERIFY(!run.sim.setKnobs(QStringLiteral("Vault real"), {{QStringLiteral("discovery"), true}}).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!run.role(QStringLiteral("Vault"), ServersSelectionModel::ConflictRole)
+                                      .toString()
+                                      .isEmpty(),
+                                 HostileRun::kWaitMs);
+        QSignalSpy failed(run.context.get(), &RtuContext::loginOperationFailed);
+        run.context->tryLoginWith(QStringLiteral("Vault"), QStringLiteral("vault-secret-2"));
+        QTRY_COMPARE(failed.count(), 1);
+        QTest::qWait(500);
+        for (const QJsonValue &entry : run.sim.requestLog())
+            QVERIFY2(entry[QStringLiteral("auth")][QStringLiteral("password")].toString() != "vault-secret-2",
+                     qPrintable(entry[QStringLiteral("local")].toString()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostilePasswords)

@@ -130,6 +130,54 @@ class Http(HostileCase):
         self.assertEqual(reply, {"utcTime": "-9223372036854775808", "timezoneId": "../../../../proc/self/fd/0"})
 
 
+class Exchanges(HostileCase):
+    """Answers that leave bytes behind, changes carried out unanswered."""
+
+    SETTIME = "GET /api/settime?datetime=%d&timezone=Europe/Berlin HTTP/1.1\r\nHost: x\r\n" \
+              "Authorization: Basic %s\r\n\r\n"
+
+    def exchange(self, request, wait=0.3):
+        return raw(request % (int(time.time() * 1000), base64.b64encode(b"admin:738").decode("ascii")),
+                   timeout=wait)
+
+    def test_trailing_modes_leave_a_second_answer(self):
+        heads = {"lateResponse": b"HTTP/1.1 200 OK", "bodyAfter204": b"HTTP/1.1 204 No Content",
+                 "bodyAfterEmpty": b"Content-Length: 0", "chunkedWithLength": b"Transfer-Encoding: chunked",
+                 "spaceBeforeColon": b"Transfer-Encoding : chunked", "http10Chunked": b"HTTP/1.0 200 OK"}
+        for mode, head in heads.items():
+            with self.subTest(mode=mode):
+                self.fleet.knobs("Mean", replyMode=mode, faultCommands=["settime"], trailMs=50)
+                received = self.exchange(self.SETTIME)
+                self.assertIn(head, received.partition(b"\r\n\r\n")[0])
+                stray = received[received.rindex(b"HTTP/1.1 200 OK"):]
+                self.assertEqual(received.count(b"HTTP/1."), 2)
+                self.assertTrue(stray.endswith(b'{"error": "0", "errorString": "", "reply": {}}'))
+
+    def test_change_carried_out_then_closed_unanswered(self):
+        self.fleet.knobs("Mean", dropAnswer=["password"], dropHoldMs=200)
+        started = time.monotonic()
+        with self.assertRaises(ConnectionError):                     # closed without a byte
+            call(A, 7301, "/api/configure?password=new&oldPassword=738", password="738")
+        self.assertGreaterEqual(time.monotonic() - started, 0.2)
+        self.assertEqual(self.fleet.state("Mean")["password"], "new")
+        self.assertIsNone(self.fleet.log()[-1]["status"])
+        # Only the first one: the next is answered.
+        self.assertEqual(api(A, 7301, "/api/configure?password=738&oldPassword=new", "new")["error"], "0")
+
+    def test_port_answered_and_kept(self):
+        self.fleet.knobs("Mean", ignorePort=True)
+        self.assertEqual(api(A, 7301, "/api/configure?port=7399&oldPassword=738", "738")["error"], "0")
+        self.assertEqual(self.fleet.state("Mean")["port"], 7301)
+
+    def test_delay_of_some_commands(self):
+        self.fleet.knobs("Mean", delayMs=400, delayCommands=["gettime"])
+        started = time.monotonic()
+        api(A, 7301, "/api/iflist", "738")
+        self.assertLess(time.monotonic() - started, 0.3)
+        api(A, 7301, "/api/gettime", "738")
+        self.assertGreaterEqual(time.monotonic() - started, 0.4)
+
+
 class Discovery(HostileCase):
     def test_answers_a_limited_number_of_times(self):
         self.fleet.knobs("Mean", discoveryLimit=1)

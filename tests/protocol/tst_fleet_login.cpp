@@ -79,8 +79,8 @@ class TestFleetLogin : public QObject
 
 private:
     // Compares the credentialed requests one server got with the expected
-    // ones, and checks that everything else was only the open first attempt
-    // that the challenge answers.
+    // ones. Any other request went without credentials, as one does to a
+    // server known to want Digest, and was refused for its challenge.
     static void compareWireLog(const QJsonArray &log, const QString &server, const QVector<Expected> &expected)
     {
         QVector<Expected> seen;

@@ -16,6 +16,8 @@ using rtu::test::FakeHttpServer;
 using rtu::test::FakeReply;
 using rtu::test::ReceivedRequest;
 
+Q_DECLARE_METATYPE(rtu::HttpClient::Kind)
+
 namespace {
 
 // Everything the callbacks of one request saw.
@@ -670,26 +672,34 @@ private slots:
     }
 
     // A server may close a kept-alive connection, or one opened ahead of its
-    // request, just as the request goes out: a GET goes once more on a fresh
-    // connection, a POST never.
+    // request, just as the request goes out: a read goes once more on a
+    // fresh connection; a change never goes twice, whatever its method, and
+    // is reported as possibly carried out.
     void closedKeptAliveConnection_data()
     {
         QTest::addColumn<QString>("connection"); // reused, ahead or fresh
         QTest::addColumn<bool>("post");
-        QTest::addColumn<bool>("succeeds");
-        QTest::addColumn<int>("received"); // requests the server saw
-        QTest::newRow("GET on a reused connection") << "reused" << false << true << 3;
-        QTest::newRow("POST on a reused connection") << "reused" << true << false << 2;
-        QTest::newRow("GET on a connection opened ahead") << "ahead" << false << true << 2;
-        QTest::newRow("POST on a connection opened ahead") << "ahead" << true << false << 1;
-        QTest::newRow("GET on a fresh connection") << "fresh" << false << false << 1;
+        QTest::addColumn<HttpClient::Kind>("kind");
+        QTest::addColumn<QString>("reason"); // empty: succeeds
+        QTest::addColumn<int>("received");   // requests the server saw
+        const QString unanswered = QString::fromLatin1(HttpClient::kUnansweredChange);
+        const auto read = HttpClient::Kind::Read;
+        const auto change = HttpClient::Kind::Change;
+        QTest::newRow("read on a reused connection") << "reused" << false << read << QString() << 3;
+        QTest::newRow("GET change on a reused connection") << "reused" << false << change << unanswered << 2;
+        QTest::newRow("POST change on a reused connection") << "reused" << true << change << unanswered << 2;
+        QTest::newRow("read on a connection opened ahead") << "ahead" << false << read << QString() << 2;
+        QTest::newRow("change on a connection opened ahead") << "ahead" << false << change << unanswered << 1;
+        QTest::newRow("read on a fresh connection") << "fresh" << false << read << "Network Error: #2" << 1;
+        QTest::newRow("change on a fresh connection") << "fresh" << false << change << unanswered << 1;
     }
 
     void closedKeptAliveConnection()
     {
         QFETCH(QString, connection);
         QFETCH(bool, post);
-        QFETCH(bool, succeeds);
+        QFETCH(HttpClient::Kind, kind);
+        QFETCH(QString, reason);
         QFETCH(int, received);
         FakeHttpServer server;
         HttpClient client(nullptr);
@@ -705,13 +715,14 @@ private slots:
         server.enqueue(drop);
         auto outcome = std::make_shared<Outcome>();
         if (post)
-            client.sendPost(server.url(QStringLiteral("/api/ifconfig")), "[]", onSuccess(outcome), onFailure(outcome), 0);
+            client.sendPost(server.url(QStringLiteral("/api/ifconfig")), "[]", onSuccess(outcome), onFailure(outcome), 0,
+                            kind);
         else
-            client.sendGet(server.url(QStringLiteral("/api/iflist")), onSuccess(outcome), onFailure(outcome), 0);
+            client.sendGet(server.url(QStringLiteral("/api/iflist")), onSuccess(outcome), onFailure(outcome), 0, kind);
         QTRY_COMPARE(outcome->calls(), 1);
-        QCOMPARE(outcome->successes, succeeds ? 1 : 0);
-        if (!succeeds) {
-            QCOMPARE(outcome->reason, QStringLiteral("Network Error: #2"));
+        QCOMPARE(outcome->successes, reason.isEmpty() ? 1 : 0);
+        if (!reason.isEmpty()) {
+            QCOMPARE(outcome->reason, reason);
             QCOMPARE(outcome->status, 0);
         }
         settle(100);

@@ -82,9 +82,24 @@ private slots:
            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;name=x\r\nabcd\r\nA\r\n0123456789\r\n0\r\n"
            "X-Trailer: 1\r\n\r\n",
            200, "OK", "abcd0123456789", true);
-        ok("chunked wins over Content-Length",
+        // Framing two readers could take differently: read by its chunks, and
+        // the connection then goes, so that no next answer is looked for in it.
+        ok("chunked beside Content-Length, then closed",
            "HTTP/1.1 200 OK\r\nContent-Length: 99\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", 200,
-           "OK", "ok", true);
+           "OK", "ok", false);
+        ok("identity coding beside Content-Length, then closed",
+           "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 2\r\n\r\nok", 200, "OK", "ok", false);
+        ok("HTTP/1.0 chunked, kept alive, then closed",
+           "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", 200,
+           "OK", "ok", false);
+        ok("HTTP/1.0 204 without a length", "HTTP/1.0 204 No Content\r\nConnection: keep-alive\r\n\r\n", 204,
+           "No Content", "", false);
+        ok("204, then a body", "HTTP/1.1 204 No Content\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 204,
+           "No Content", "", false);
+        ok("empty body, then an answer", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", 200,
+           "OK", "", false);
+        ok("one length named twice in one field", "HTTP/1.1 200 OK\r\nContent-Length: 2, 2\r\n\r\nok", 200, "OK", "ok",
+           true);
         ok("body up to the close", "HTTP/1.1 200 OK\r\n\r\nuntil the end", 200, "OK", "until the end", false, true);
         ok("204 ignores Content-Length", "HTTP/1.1 204 No Content\r\nContent-Length: 10\r\n\r\n", 204, "No Content",
            "", true);
@@ -112,6 +127,11 @@ private slots:
         bad("lengths that disagree", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nabc",
             Failure::Malformed, 200);
         bad("length not a number", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", Failure::Malformed, 200);
+        bad("empty length", "HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n", Failure::Malformed, 200);
+        bad("empty length in a list", "HTTP/1.1 200 OK\r\nContent-Length: 2,\r\n\r\nok", Failure::Malformed, 200);
+        bad("blank before the colon", "HTTP/1.1 200 OK\r\nTransfer-Encoding : chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+            Failure::Malformed);
+        bad("tab before the colon", "HTTP/1.1 200 OK\r\nContent-Length\t: 2\r\n\r\nok", Failure::Malformed);
         bad("coding not asked for", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 1\r\n\r\n!",
             Failure::Malformed, 200);
         bad("transfer coding not asked for", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n",

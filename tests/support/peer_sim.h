@@ -29,8 +29,9 @@ namespace rtu::test {
 // "addresses", "password", "interfaces", "clockOffsetMs", "utcTimeMs",
 // "timezoneId" / "timeZoneOffset" and "knobs". A log entry holds "server",
 // "method", "path", "query" ([[key, value or null], ...] in wire order),
-// "auth" (null for the unauthenticated first attempt, else
-// {"scheme", "user", "password"}), "authorized", "status" and "body".
+// "auth" (null for a request without credentials, else
+// {"scheme", "user", "password"}), "authorized", "status" (null when the
+// server gave no answer) and "body".
 // The knobs and the description format are listed in tools/peer-sim/README.md.
 // Destruction stops the simulator.
 class PeerSim

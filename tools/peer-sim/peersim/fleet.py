@@ -12,6 +12,8 @@ import re
 import uuid
 import zoneinfo
 
+from .http import TRAILING as TRAILING_MODES
+
 FLAG_MARKERS = ("SF_timeCtrl", "SF_IfListCtrl", "SF_AutoSystemName")
 DEFAULT_FLAGS = "SF_timeCtrl SF_IfListCtrl"
 DEFAULT_PORT = 7001
@@ -24,7 +26,13 @@ CHANGE_KINDS = ("systemName", "password", "port", "settime", "ifconfig")
 # line, or a reset halfway through.
 FRAMING_MODES = ("endless", "endlessChunked", "manyHeaders", "endlessHeaderLine",
                  "endlessStatusLine", "reset")
-REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize", "garbage") + FRAMING_MODES
+# TRAILING_MODES: an answer the client can read, followed trailMs later on the
+# same kept-alive connection by a complete success answer nobody asked for:
+# after a complete response, after a 204 or an empty body, after a body framed
+# both by chunks and by length, after a chunked body named with a blank before
+# the colon, and after a chunked HTTP/1.0 answer kept alive.
+REPLY_MODES = ("normal", "nonJson", "truncated", "keyless", "oversize", "garbage") + FRAMING_MODES \
+    + TRAILING_MODES
 CHALLENGE_MODES = ("normal",) + FRAMING_MODES
 ANSWER_MODES = ("normal", "nonJson", "foreign", "oversize", "duplicateKeys", "truncated", "garbage")
 AUTH_SCHEMES = ("basic", "digest", "never")
@@ -49,6 +57,12 @@ DEFAULT_KNOBS = {
     "refuseString": "Operation is not permitted",
     "ifconfigApply": True,      # False: accept "ifconfig" and change nothing
     "ifconfigDelayMs": 500,     # until an accepted "ifconfig" takes effect
+    "delayCommands": None,      # commands delayMs applies to; None: all
+    "trailMs": 20,              # until the stray answer of a trailing reply mode
+    "dropAnswer": [],           # change kinds carried out, then the connection closed unanswered
+    "dropCount": 1,             # how many such answers are dropped; None: every one
+    "dropHoldMs": 0,            # how long the connection is held before it is closed
+    "ignorePort": False,        # True: a port change is answered as accepted and not made
     # Hostile peers.
     "http": "normal",           # "closed": nothing listens; "silent": connections are never accepted
     "challengeMode": "normal",  # how the 401 challenge goes out (a FRAMING_MODES value)
@@ -162,13 +176,14 @@ def check_knobs(path, knobs, base=None):
     result = dict(base if base is not None else DEFAULT_KNOBS)
     for key, value in knobs.items():
         where = "%s.%s" % (path, key)
-        if key in ("discovery", "alternate", "hang", "ifconfigApply"):
+        if key in ("discovery", "alternate", "hang", "ifconfigApply", "ignorePort"):
             _boolean(where, value)
-        elif key in ("delayMs", "ifconfigDelayMs", "dripMs", "flapMs", "floodIds", "floodPerSecond"):
+        elif key in ("delayMs", "ifconfigDelayMs", "dripMs", "flapMs", "floodIds", "floodPerSecond", "trailMs",
+                     "dropHoldMs"):
             check_integer(where, value, 0)
         elif key == "headerLines":
             check_integer(where, value, 1)
-        elif key == "discoveryLimit":
+        elif key in ("discoveryLimit", "dropCount"):
             if value is not None:
                 check_integer(where, value, 0)
         elif key in ("utcTime", "zoneId"):
@@ -196,13 +211,13 @@ def check_knobs(path, knobs, base=None):
                 check_string(where, value)
         elif key == "refuseString":
             check_string(where, value)
-        elif key in ("refuse", "faultCommands"):
-            if value is None and key == "faultCommands":
+        elif key in ("refuse", "faultCommands", "delayCommands", "dropAnswer"):
+            if value is None and key in ("faultCommands", "delayCommands"):
                 pass
             elif not isinstance(value, list):
                 _fail(where, "expected a list")
             else:
-                choices = CHANGE_KINDS if key == "refuse" else COMMANDS
+                choices = CHANGE_KINDS if key in ("refuse", "dropAnswer") else COMMANDS
                 for index, item in enumerate(value):
                     _choice("%s[%d]" % (where, index), item, choices)
         else:

@@ -54,6 +54,8 @@ class Response:
         self.mode = "normal"            # or one of the hostile framings (fleet.FRAMING_MODES)
         self.drip_ms = 0                # write one byte per drip_ms
         self.header_lines = 10000       # for the "manyHeaders" framing
+        self.trail_ms = 20              # until the stray answer of a trailing mode
+        self.drop = False               # carried out; the connection ends unanswered
 
     def status_line(self):
         return "HTTP/1.1 %d %s" % (self.status, REASONS.get(self.status, "Unknown"))
@@ -66,6 +68,27 @@ class Response:
         lines += ["%s: %s" % item for item in list(self.headers) + list(extra)]
         return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
 
+    def trailing_head(self):
+        if self.mode == "lateResponse":
+            return self.head(True, len(self.body))
+        if self.mode == "bodyAfter204":
+            return b"HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"
+        if self.mode == "bodyAfterEmpty":
+            return self.head(True, 0)
+        if self.mode == "chunkedWithLength":
+            return self.head(True, len(self.body), [("Transfer-Encoding", "chunked")])
+        if self.mode == "spaceBeforeColon":
+            return self.head(True, None, [("Transfer-Encoding ", "chunked")])
+        # http10Chunked
+        return self.head(True, None, [("Transfer-Encoding", "chunked")]).replace(b"HTTP/1.1", b"HTTP/1.0", 1)
+
+    def trailing_body(self):
+        if self.mode in ("bodyAfter204", "bodyAfterEmpty"):
+            return b""
+        if self.mode == "lateResponse":
+            return self.body
+        return b"%x\r\n%s\r\n0\r\n\r\n" % (len(self.body), self.body) if self.body else b"0\r\n\r\n"
+
     def encode(self, keep_alive):
         return self.head(keep_alive, len(self.body)) + self.body
 
@@ -74,6 +97,10 @@ class Response:
         if self.mode == "normal":
             await _write(writer, self.encode(keep_alive), self.drip_ms)
             return keep_alive
+        if self.mode in TRAILING:
+            await _write(writer, self.trailing_head() + self.trailing_body(), self.drip_ms)
+            asyncio.get_running_loop().call_later(self.trail_ms / 1000, _stray, writer)
+            return True
         filler = b"x" * 65536
         if self.mode == "endless":
             await _write(writer, self.head(False, 1 << 50), self.drip_ms)
@@ -97,6 +124,19 @@ class Response:
             await _write(writer, data[:len(data) - max(1, len(self.body) // 2)], self.drip_ms)
             reset(writer)
         return False
+
+
+# Modes whose answer is followed, trail_ms later, by a success answer nobody
+# asked for.
+TRAILING = ("lateResponse", "bodyAfter204", "bodyAfterEmpty", "chunkedWithLength", "spaceBeforeColon",
+            "http10Chunked")
+STRAY = b'{"error": "0", "errorString": "", "reply": {}}'
+
+
+def _stray(writer):
+    if not writer.is_closing():
+        writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %d\r\n"
+                     b"Connection: keep-alive\r\n\r\n%s" % (len(STRAY), STRAY))
 
 
 async def _write(writer, data, drip_ms):

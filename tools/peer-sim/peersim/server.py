@@ -79,6 +79,7 @@ class SimServer:
         self.flooding = False           # a flood of answers is under way
         self.bursting = False           # made-up answers to a request are going out
         self.flood_target = None        # where it goes: the latest asker
+        self.dropped = 0                # answers dropped under the dropAnswer knob
 
     # --- state -------------------------------------------------------------
 
@@ -129,6 +130,8 @@ class SimServer:
         # control interface answers (see moved()).
         self.restart = any(key in changes for key in ("port", "addresses")) or \
             knobs["http"] != self.knobs["http"]
+        if "knobs" in changes:
+            self.dropped = 0
         self.knobs = knobs
         self.port = changes.get("port", self.port)
         self.addresses = list(changes.get("addresses", self.addresses))
@@ -323,9 +326,19 @@ class SimServer:
             self.moving_to = None
             self.unbind_stale()
             response = Response(200, json.dumps(envelope({}, "1", "Port is in use")))
+        if response.drop:
+            # Carried out, then the connection ends before any byte of an answer.
+            entry["status"] = None
+            self.sim.log(entry)
+            if response.after:
+                response.after()
+            if self.knobs["dropHoldMs"]:
+                await asyncio.sleep(self.knobs["dropHoldMs"] / 1000)
+            raise Drop()
         entry["status"] = response.status
         self.sim.log(entry)
-        if self.knobs["delayMs"]:
+        delayed = self.knobs["delayCommands"]
+        if self.knobs["delayMs"] and (delayed is None or self._command(request) in delayed):
             await asyncio.sleep(self.knobs["delayMs"] / 1000)
         return self._shaped(response, response.mode)
 
@@ -334,10 +347,29 @@ class SimServer:
         response.mode = mode
         response.drip_ms = self.knobs["dripMs"]
         response.header_lines = self.knobs["headerLines"]
+        response.trail_ms = self.knobs["trailMs"]
         return response
 
+    @staticmethod
+    def _command(request):
+        return request.path[len("/api/"):] if request.path.startswith("/api/") else None
+
+    def _drops(self, command, request, body):
+        """Whether this carried-out change goes unanswered (the dropAnswer knob)."""
+        if body.get("error", "0") != "0":
+            return False
+        kinds = [command] if command in ("settime", "ifconfig") else \
+            [key for key, _ in request.query() if key in ("systemName", "password", "port")]
+        if not any(kind in self.knobs["dropAnswer"] for kind in kinds):
+            return False
+        limit = self.knobs["dropCount"]
+        if limit is not None and self.dropped >= limit:
+            return False
+        self.dropped += 1
+        return True
+
     def _dispatch(self, request):
-        command = request.path[len("/api/"):] if request.path.startswith("/api/") else None
+        command = self._command(request)
         handlers = {"gettime": ("GET", self._gettime), "iflist": ("GET", self._iflist),
                     "settime": ("GET", self._settime), "configure": ("GET", self._configure),
                     "ifconfig": ("POST", self._ifconfig)}
@@ -358,7 +390,8 @@ class SimServer:
         except Refusal as refusal:
             body, after = envelope({}, "1", str(refusal)), None
         response = Response(200, self._mangle(command, body) if faulty else json.dumps(body))
-        if faulty and self.knobs["replyMode"] in fleet.FRAMING_MODES:
+        response.drop = self._drops(command, request, body)
+        if faulty and self.knobs["replyMode"] in fleet.FRAMING_MODES + fleet.TRAILING_MODES:
             response.mode = self.knobs["replyMode"]
         if after:
             response.after, response.close = after, True
@@ -467,7 +500,7 @@ class SimServer:
             self.flags = " ".join(part for part in self.flags.split() if part != "SF_AutoSystemName")
         if "password" in query:
             self.password = query["password"]
-        if port is not None and port != self.port:
+        if port is not None and port != self.port and not self.knobs["ignorePort"]:
             self.moving_to = port
             return envelope({}), self.finish_move
         return envelope({}), None

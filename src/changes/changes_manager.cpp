@@ -3,6 +3,7 @@
 #include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
+#include "core/diagnostics.h"
 #include "core/page_navigator.h"
 #include "models/servers_selection_model.h"
 #include "protocol/http_client.h"
@@ -59,7 +60,13 @@ struct QueuedRequest
     bool exclusive = true;
     const ServerInfo *server = nullptr; // the run's copy of the addressee
     std::function<void()> action;
+    QString what; // for the diagnostics
 };
+
+QString serverText(const ServerInfo &server)
+{
+    return serverLabel(server.baseInfo());
+}
 
 struct InterfaceWait
 {
@@ -147,7 +154,8 @@ public:
     void buildPasswordRequests();
     void buildPortRequests();
     void buildInterfaceRequests();
-    void enqueue(const ServerInfo *server, bool exclusive, int weight, std::function<void()> action);
+    void enqueue(const QString &what, const ServerInfo *server, bool exclusive, int weight,
+                 std::function<void()> action);
     // One exclusive request per target for a setting with a single row.
     // When that row succeeded, writeBack updates the run's copy of the server
     // at once (the next request to it depends on it) and publish the list
@@ -238,6 +246,9 @@ void ChangesManager::Impl::applyChanges()
     buildPortRequests();
     buildInterfaceRequests();
 
+    qCInfo(logChanges).noquote() << "run" << runId << "started:" << targets.size() << "of"
+                                 << selected.size() << "selected servers logged in," << queue.size() << "requests,"
+                                 << totalChanges << "changes";
     emit owner->totalChangesCountChanged();
     emit owner->appliedChangesCountChanged();
 
@@ -272,10 +283,10 @@ void ChangesManager::Impl::showProgress()
         context->setCurrentPage(Constants::ProgressPage);
 }
 
-void ChangesManager::Impl::enqueue(const ServerInfo *server, bool exclusive, int weight,
+void ChangesManager::Impl::enqueue(const QString &what, const ServerInfo *server, bool exclusive, int weight,
                                    std::function<void()> action)
 {
-    queue.append(QueuedRequest{exclusive, server, std::move(action)});
+    queue.append(QueuedRequest{exclusive, server, std::move(action), what});
     totalChanges += weight;
 }
 
@@ -285,7 +296,7 @@ void ChangesManager::Impl::buildDateTimeRequests()
         return;
     const DateTimeChange change = *changeSet->dateTime;
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(server, true, 2, [this, server, change] {
+        enqueue(QStringLiteral("date and time"), server, true, 2, [this, server, change] {
             // The server sets its clock about when it gets the request.
             const qint64 sentAtMs = monotonicNowMs();
             const DateTimeChange sent{change.valueAt(sentAtMs), change.timeZoneId};
@@ -318,7 +329,7 @@ void ChangesManager::Impl::buildPasswordRequests()
         return;
     const QString password = *changeSet->password;
     for (ServerInfo *server : qAsConst(targets))
-        enqueue(server, true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
+        enqueue(QStringLiteral("password"), server, true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
 }
 
 void ChangesManager::Impl::buildPortRequests()
@@ -340,7 +351,7 @@ void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const 
                                                   const SettingWriter &writeBack, const SettingPublisher &publish)
 {
     for (ServerInfo *server : qAsConst(targets)) {
-        enqueue(server, true, 1, [=] {
+        enqueue(rowName, server, true, 1, [=] {
             send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
                      std::function<void()> show;
                      if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
@@ -365,7 +376,7 @@ void ChangesManager::Impl::buildInterfaceRequests()
         wait.changes = changes;
         for (const InterfaceChange &change : changes)
             wait.changesCount += setMembersCount(change);
-        enqueue(server, false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
+        enqueue(QStringLiteral("interfaces"), server, false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
     };
 
     if (targets.size() == 1) {
@@ -406,6 +417,10 @@ void ChangesManager::Impl::pump()
         if (unanswered && (entry.exclusive || followsExclusive))
             break;
         const std::function<void()> action = entry.action;
+        if (logChanges().isDebugEnabled() && entry.server) {
+            qCDebug(logChanges).noquote() << "request" << nextIndex + 1 << "of" << queue.size() << "sent:" << entry.what
+                                          << "to" << serverText(*entry.server);
+        }
         ++nextIndex;
         action();
     }
@@ -436,6 +451,9 @@ void ChangesManager::Impl::completeEntry(int weight, const std::function<void()>
 
 void ChangesManager::Impl::finishRun()
 {
+    qCInfo(logChanges).noquote() << "run" << runId << "ended:" << appliedChanges << "of" << totalChanges
+                                 << "changes answered," << (successfulResults ? successfulResults->rowCount() : 0)
+                                 << "succeeded";
     changeSet.reset();
     waits.clear();
     targets.clear();
@@ -457,6 +475,17 @@ bool ChangesManager::Impl::addRow(const ServerInfo &server, const QString &name,
                                   AffectedEntities rowFlags)
 {
     const bool succeeded = accepted(errorCode, reason) && (flags & rowFlags) == rowFlags;
+    if (logChanges().isInfoEnabled()) {
+        // The summary shows a new password; the diagnostics never do.
+        const QString shown = name == QLatin1String("password") ? QStringLiteral("(redacted)") : value;
+        qCInfo(logChanges).noquote() << "row:" << serverText(server) << name << "=" << shown << "->"
+                                     << (succeeded ? QStringLiteral("success")
+                                                   : QStringLiteral("failed (code %1, flags 0x%2): %3")
+                                                         .arg(errorCode)
+                                                         .arg(int(flags), 0, 16)
+                                                         .arg(reason.isEmpty() ? QStringLiteral("no reason")
+                                                                               : reason));
+    }
     if (succeeded)
         successfulResults->addRequestResult(server, name, value, QString());
     else
@@ -587,6 +616,8 @@ void ChangesManager::Impl::serverDiscovered(const BaseServerInfo &info)
     if (nowMs() - it->lastCheckMs < timing.checkSpacingMs)
         return;
     it->checkInProgress = true;
+    qCDebug(logChanges).noquote() << "interface check" << it->attempts + 1 << "of" << serverText(*it->server)
+                                  << "seen at" << info.hostAddress;
     const QString password = it->server->extraInfo().password;
     const QUuid id = info.id;
     // The iterator may be gone after this call: a refused check answers at once.
@@ -624,6 +655,9 @@ void ChangesManager::Impl::onInterfaceCheckAnswer(const QUuid &id, const BaseSer
         matched.append(found);
     }
     const bool confirmed = !matched.contains(false);
+    qCDebug(logChanges).noquote() << "interface check of" << serverText(*it->server) << "at" << info.hostAddress
+                                  << (!succeeded ? "unanswered"
+                                                 : confirmed ? "confirms the change" : "does not show the change yet");
     if (!succeeded || !confirmed) {
         ++it->attempts;
         if (it->attempts < timing.maxCheckAttempts)

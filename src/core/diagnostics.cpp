@@ -1,5 +1,7 @@
 #include "core/diagnostics.h"
 
+#include "core/server_info.h"
+
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -28,6 +30,11 @@ QString redactedTarget(const QUrl &url)
                             : item.second.isNull() ? item.first : item.first + QLatin1Char('=') + item.second);
     }
     return target + QLatin1Char('?') + items.join(QLatin1Char('&'));
+}
+
+QString serverLabel(const BaseServerInfo &server)
+{
+    return QStringLiteral("%1 \"%2\" at %3:%4").arg(server.id.toString(), server.name, server.hostAddress).arg(server.port);
 }
 
 } // namespace rtu

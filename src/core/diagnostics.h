@@ -7,6 +7,8 @@ class QUrl;
 
 namespace rtu {
 
+struct BaseServerInfo;
+
 // Diagnostics for the field, by category. They are silent unless switched on
 // with Qt's standard rules, for example QT_LOGGING_RULES="rtu.*=true" or a
 // qtlogging.ini: the tool writes nothing of its own by default.
@@ -19,5 +21,8 @@ Q_DECLARE_LOGGING_CATEGORY(logChanges)   // "rtu.changes": requests, answers and
 // line that names a request goes through here: never the user information of
 // its URL, and no value of a query item that names a password.
 QString redactedTarget(const QUrl &url);
+
+// A server as the diagnostics name it: id, name, and where it is reached.
+QString serverLabel(const BaseServerInfo &server);
 
 } // namespace rtu

@@ -1,5 +1,7 @@
 #include "models/login_scheduler.h"
 
+#include "core/diagnostics.h"
+
 #include <utility>
 
 namespace rtu::listing {
@@ -53,6 +55,8 @@ void LoginScheduler::startHeldLogins()
 
 void LoginScheduler::loginAutomatically(ServerEntry &server)
 {
+    qCDebug(logLogin).noquote() << serverLabel(server.info.baseInfo()) << "logged in automatically"
+                                << (server.conflict.isEmpty() ? "" : "with the default passwords alone: two hosts answer as it");
     if (server.conflict.isEmpty())
         m_manager->loginWithKnownPasswords(server.info.baseInfo(), freshSuccess(), freshFailure());
     else
@@ -116,7 +120,11 @@ ServerInfoManager::LoginFailedCallback LoginScheduler::freshFailure() const
 bool LoginScheduler::changedSince(const QUuid &id, quint64 asked) const
 {
     const ServerEntry *server = m_groups.find(id);
-    return server && server->changedAt > asked;
+    if (!server || server->changedAt <= asked)
+        return false;
+    qCInfo(logLogin).noquote() << serverLabel(server->info.baseInfo())
+                               << "report dropped: it read the server before a change was confirmed";
+    return true;
 }
 
 } // namespace rtu::listing

@@ -1,6 +1,7 @@
 #include "models/servers_selection_model.h"
 
 #include "core/constants.h"
+#include "core/diagnostics.h"
 #include "models/login_scheduler.h"
 #include "models/model_change_helper.h"
 #include "models/server_groups.h"
@@ -638,11 +639,15 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
     for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
         for (const ServerEntryPtr &server : system->servers) {
             const BaseServerInfo &baseInfo = server->info.baseInfo();
+            if (server->info.hasExtraInfo()
+                || (baseInfo.systemName != primarySystem && system->name() != primarySystem))
+                continue;
             // While two hosts answer with its id, the typed password would
             // go to whichever answered first.
-            if (!server->info.hasExtraInfo() && server->conflict.isEmpty()
-                && (baseInfo.systemName == primarySystem || system->name() == primarySystem))
+            if (server->conflict.isEmpty())
                 candidates.append(baseInfo);
+            else
+                qCInfo(logLogin).noquote() << serverLabel(baseInfo) << "not sent the typed password: two hosts answer as it";
         }
     }
     for (const BaseServerInfo &baseInfo : qAsConst(candidates))

@@ -1,5 +1,6 @@
 #include "protocol/server_info_manager.h"
 
+#include "core/diagnostics.h"
 #include "protocol/http_client.h"
 #include "protocol/server_requests.h"
 
@@ -36,10 +37,26 @@ void addOnce(QStringList &list, const QString &password)
         list.append(password);
 }
 
-// A login succeeded: the password is offered to the server's system later.
-ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::LoginSuccessCallback &success)
+// How a password came to be tried, never the password itself.
+const char *passwordKind(const QString &password)
 {
-    return [base, success](const QUuid &id, const ExtraServerInfo &extra) {
+    return defaultPasswords().contains(password) ? "a default password" : "a password learned for its system";
+}
+
+void logRefusal(const BaseServerInfo &base, const char *kind, int code, const QString &reason)
+{
+    qCInfo(logLogin).noquote() << serverLabel(base) << (code == 401 ? "refused" : "could not be read with") << kind
+                               << QStringLiteral("(code %1%2)")
+                                      .arg(code)
+                                      .arg(reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+}
+
+// A login succeeded: the password is offered to the server's system later.
+ExtraInfoCallback loggedIn(const BaseServerInfo &base, const ServerInfoManager::LoginSuccessCallback &success,
+                           const char *kind)
+{
+    return [base, success, kind](const QUuid &id, const ExtraServerInfo &extra) {
+        qCInfo(logLogin).noquote() << serverLabel(base) << "logged in with" << kind;
         KnownPasswords &lists = knownPasswordLists();
         addOnce(lists.all, extra.password);
         if (!defaultPasswords().contains(extra.password))
@@ -154,14 +171,18 @@ public:
                 failed(base.id, 401);
             return;
         }
-        auto onFailed = [this, base, index, success, failed, defaultsOnly](int code, const QString &,
-                                                                          AffectedEntities) {
+        const char *const kind = passwordKind(passwords.at(index));
+        qCDebug(logLogin).noquote() << serverLabel(base) << "tried with" << kind
+                                    << QStringLiteral("(%1 of %2)").arg(index + 1).arg(passwords.size());
+        auto onFailed = [this, base, index, success, failed, defaultsOnly, kind](int code, const QString &reason,
+                                                                                AffectedEntities) {
+            logRefusal(base, kind, code, reason);
             if (code == 401)
                 loginWithKnownPasswords(base, index + 1, success, failed, defaultsOnly);
             else if (failed)
                 failed(base.id, -1);
         };
-        requestExtraServerInfo(client, base, passwords.at(index), loggedIn(base, success), onFailed,
+        requestExtraServerInfo(client, base, passwords.at(index), loggedIn(base, success, kind), onFailed,
                                timeouts.knownPasswordsMs);
     }
 
@@ -176,11 +197,15 @@ public:
     void loginWithPassword(const BaseServerInfo &base, const QString &password, const LoginSuccessCallback &success,
                            const LoginFailedCallback &failed)
     {
-        auto onFailed = [base, failed](int code, const QString &, AffectedEntities) {
+        const char *const kind = "the password typed for its system";
+        qCDebug(logLogin).noquote() << serverLabel(base) << "tried with" << kind;
+        auto onFailed = [base, failed, kind](int code, const QString &reason, AffectedEntities) {
+            logRefusal(base, kind, code, reason);
             if (failed)
                 failed(base.id, code);
         };
-        requestExtraServerInfo(client, base, password, loggedIn(base, success), onFailed, timeouts.givenPasswordMs);
+        requestExtraServerInfo(client, base, password, loggedIn(base, success, kind), onFailed,
+                               timeouts.givenPasswordMs);
     }
 
     void refresh(const ServerInfo &server, qint64 stamp, const PlacePtr &place, const LoginSuccessCallback &success,
@@ -190,16 +215,22 @@ public:
         const QString password =
             server.hasExtraInfo() ? server.extraInfo().password : defaultPasswords().constFirst();
 
+        const char *const kind = passwordKind(password);
+        qCDebug(logLogin).noquote() << serverLabel(base) << "refreshed with" << kind;
         auto onSuccess = [this, base, stamp, success](const QUuid &id, const ExtraServerInfo &extra) {
+            qCDebug(logLogin).noquote() << serverLabel(base) << "refreshed";
             lastSuccessStamp.insert(id, stamp);
             if (success)
                 success(id, extra, base.hostAddress);
         };
-        auto onFailed = [this, base, stamp, place, success, failed](int, const QString &, AffectedEntities) {
+        auto onFailed = [this, base, stamp, place, success, failed, kind](int code, const QString &reason,
+                                                                         AffectedEntities) {
+            logRefusal(base, kind, code, reason);
             // A refresh started later may have succeeded meanwhile; then this
             // failure is stale and the caller keeps the fresh data.
             auto unlessStale = [this, stamp, place, failed](const QUuid &id, int code) {
                 if (lastSuccessStamp.value(id, 0) > stamp) {
+                    qCDebug(logLogin).noquote() << id.toString() << "failure dropped: a later refresh succeeded";
                     place->release();
                     return;
                 }

@@ -5,6 +5,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -37,12 +38,14 @@ InterruptWatch::InterruptWatch(QObject *parent) : QObject(parent)
     struct sigaction current;
     if (sigaction(SIGINT, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
         return;
-    if (g_installed || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+    if (g_installed || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0)
         return;
+    ::fcntl(g_pipe[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(g_pipe[1], F_SETFD, FD_CLOEXEC);
     m_notifier = new QSocketNotifier(g_pipe[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
-        [[maybe_unused]] const ssize_t read = ::read(g_pipe[1], buffer, sizeof buffer);
+        [[maybe_unused]] const ssize_t drained = ::read(g_pipe[1], buffer, sizeof buffer);
         emit interrupted();
     });
     struct sigaction action = {};

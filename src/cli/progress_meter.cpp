@@ -31,7 +31,9 @@ void ProgressMeter::start(int total, int servers)
 
 void ProgressMeter::update(int done, int total)
 {
-    if (!m_started || done == m_shownDone || m_sinceOutput.elapsed() < (m_terminal ? kRedrawMs : kLineMs))
+    // The last count is for finish() to show.
+    if (!m_started || done == m_shownDone || (!m_terminal && done >= total)
+        || m_sinceOutput.elapsed() < (m_terminal ? kRedrawMs : kLineMs))
         return;
     if (m_terminal)
         draw(done, total);
@@ -48,7 +50,7 @@ void ProgressMeter::finish(int done, int total, qint64 elapsedMs)
     if (m_terminal)
         draw(done, total);
     breakLine();
-    write(QStringLiteral("%1 of %2 changes done in %3 s\n").arg(done).arg(total).arg(elapsedMs / 1000.0, 0, 'f', 2));
+    write(QStringLiteral("%1 of %2 changes done in %3 s\n").arg(done).arg(total).arg(elapsedMs / 1000.0, 0, 'f', 3));
     m_started = false;
 }
 

@@ -22,7 +22,8 @@ file(WRITE ${CMAKE_BINARY_DIR}/package-info.sh
   "package_name='${TESSALY_PACKAGE_NAME}'\npackage_version='${PROJECT_VERSION}'\n"
   "app_id='${TESSALY_APP_ID}'\nqt_plugins='${TESSALY_QT_PLUGINS}'\nqt_qml='${TESSALY_QT_QML}'\n")
 
-install(TARGETS tessaly-config-tool RUNTIME DESTINATION ${TESSALY_INSTALL_APPDIR})
+# The command-line companion lives beside the window's executable.
+install(TARGETS tessaly-config-tool tessaly-config-cli RUNTIME DESTINATION ${TESSALY_INSTALL_APPDIR})
 
 # The links are made when installing, since only then the prefix is known:
 # relative where the target lies under the prefix (as in the Debian package),
@@ -49,6 +50,8 @@ install(CODE "
   get_filename_component(tessaly_prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
   tessaly_install_link(${CMAKE_INSTALL_BINDIR} tessaly-config-tool
     \"\${tessaly_prefix}/${TESSALY_INSTALL_APPDIR}/tessaly-config-tool\")
+  tessaly_install_link(${CMAKE_INSTALL_BINDIR} tessaly-config-cli
+    \"\${tessaly_prefix}/${TESSALY_INSTALL_APPDIR}/tessaly-config-cli\")
 ")
 
 install(FILES ${TESSALY_PACKAGING_DIR}/${TESSALY_APP_ID}.desktop
@@ -77,13 +80,17 @@ install(FILES ${icon_source} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hico
   RENAME ${TESSALY_APP_ID}.svg)
 
 # Manual pages are installed compressed; -n leaves the time out of the file.
-set(man_page ${CMAKE_CURRENT_BINARY_DIR}/tessaly-config-tool.1.gz)
-add_custom_command(OUTPUT ${man_page}
-  COMMAND gzip -9nc ${TESSALY_PACKAGING_DIR}/tessaly-config-tool.1 > ${man_page}
-  DEPENDS ${TESSALY_PACKAGING_DIR}/tessaly-config-tool.1)
-install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(man_pages "")
+foreach(page tessaly-config-tool tessaly-config-cli)
+  set(man_page ${CMAKE_CURRENT_BINARY_DIR}/${page}.1.gz)
+  add_custom_command(OUTPUT ${man_page}
+    COMMAND gzip -9nc ${TESSALY_PACKAGING_DIR}/${page}.1 > ${man_page}
+    DEPENDS ${TESSALY_PACKAGING_DIR}/${page}.1)
+  install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  list(APPEND man_pages ${man_page})
+endforeach()
 
-add_custom_target(tessaly_install_files ALL DEPENDS ${icon_files} ${man_page})
+add_custom_target(tessaly_install_files ALL DEPENDS ${icon_files} ${man_pages})
 
 # The Roboto fonts are embedded in the executable.
 install(FILES ${TESSALY_PACKAGING_DIR}/copyright ${PROJECT_SOURCE_DIR}/resources/Roboto-LICENSE.txt

@@ -3,7 +3,8 @@
 # its desktop entry and metainfo, runs lintian, compares its file list, installs
 # it with apt-get, starts the installed tool with an emptied environment on a
 # virtual display inside a private network namespace until its window is mapped,
-# stops it, purges the package and checks that nothing of it is left.
+# stops it, runs the installed command there, purges the package and checks
+# that nothing of it is left.
 # Installing needs root or password-less sudo; without them that part is
 # skipped, except in CI (CI=true), where it fails.
 set -euo pipefail
@@ -106,9 +107,11 @@ TMPDIR="$scratch/lintian" timeout 600 lintian --fail-on error,warning "$deb" || 
 step "the package's files"
 lib="./usr/lib/$app_id"
 expected="$(sort <<EOF
+./usr/bin/tessaly-config-cli
 ./usr/bin/tessaly-config-tool
 $lib/plugins
 $lib/qml
+$lib/tessaly-config-cli
 $lib/tessaly-config-tool
 ./usr/share/applications/$app_id.desktop
 ./usr/share/doc/$name/Roboto-LICENSE.txt
@@ -118,6 +121,7 @@ $lib/tessaly-config-tool
 ./usr/share/icons/hicolor/256x256/apps/$app_id.png
 ./usr/share/icons/hicolor/48x48/apps/$app_id.png
 ./usr/share/icons/hicolor/scalable/apps/$app_id.svg
+./usr/share/man/man1/tessaly-config-cli.1.gz
 ./usr/share/man/man1/tessaly-config-tool.1.gz
 ./usr/share/metainfo/$app_id.metainfo.xml
 EOF
@@ -128,10 +132,12 @@ if [ "$actual" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$actual") >&2 || true
   fail "dpkg -c lists other files than expected (< expected, > packaged)"
 fi
-grep -q "^-rwxr-xr-x root/root .* $lib/tessaly-config-tool\$" <<<"$listing" \
-  || fail "the executable is not an executable file owned by root"
-grep -q " ./usr/bin/tessaly-config-tool -> ../lib/$app_id/tessaly-config-tool\$" <<<"$listing" \
-  || fail "bin/tessaly-config-tool is not a relative link to the executable"
+for program in tessaly-config-tool tessaly-config-cli; do
+  grep -q "^-rwxr-xr-x root/root .* $lib/$program\$" <<<"$listing" \
+    || fail "$program is not an executable file owned by root"
+  grep -q " ./usr/bin/$program -> ../lib/$app_id/$program\$" <<<"$listing" \
+    || fail "bin/$program is not a relative link to the executable"
+done
 
 step "the package's dependencies"
 # Every Qt QML module that the documents import must come with a dependency.
@@ -188,6 +194,15 @@ step "starting /usr/bin/tessaly-config-tool with an emptied environment"
 timeout 180 "$root/scripts/netns.sh" xvfb-run -a -s "-screen 0 1280x800x24 -noreset" \
   "$root/scripts/check-package.sh" --show-window /usr/bin/tessaly-config-tool \
   || fail "the installed tool did not show its window"
+
+step "running /usr/bin/tessaly-config-cli with an emptied environment"
+# No display: the command needs none. With no server in the namespace it
+# lists nothing and ends with 0.
+env -i HOME="$scratch" /usr/bin/tessaly-config-cli --version | grep -q "^tessaly-config-cli $package_version " \
+  || fail "tessaly-config-cli --version does not name the package's version"
+listed="$(timeout 60 "$root/scripts/netns.sh" env -i HOME="$scratch" /usr/bin/tessaly-config-cli list --wait 0.5 --json)" \
+  || fail "the installed tessaly-config-cli list failed"
+grep -q '"serversCount": 0' <<<"$listed" || fail "the installed tessaly-config-cli listed: $listed"
 
 step "apt-get purge $name"
 timeout 600 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 -o DPkg::Lock::Timeout=300 "$name" \

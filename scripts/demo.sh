@@ -3,10 +3,15 @@
 # stops the fleet when the tool exits. Meant to run inside the private
 # network namespace: scripts/run.sh --demo does
 #   scripts/netns.sh scripts/demo.sh TOOL [ARGS...]
+# and the command-line companion of a build (BUILD_DIR, default build/) is
+# tried against the same fleet with
+#   scripts/netns.sh scripts/demo.sh --cli list
+#   printf 'Tessaly-Demo-42\n' | scripts/netns.sh scripts/demo.sh --cli apply \
+#     --login Warehouse --system Warehouse --set-port 7005
 set -euo pipefail
 
 if [ "$#" -eq 0 ]; then
-  echo "usage: $0 TOOL [ARGS...]" >&2
+  echo "usage: $0 TOOL [ARGS...] | $0 --cli COMMAND [ARGS...]" >&2
   exit 2
 fi
 if [ "${TESSALY_PRIVATE_NET:-}" != "1" ]; then
@@ -18,10 +23,17 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 fleet="${TESSALY_DEMO_FLEET:-$root/tools/peer-sim/fleets/demo.json}"
 tool="$1"
 shift
+# The command's standard output may be JSON for another program: what this
+# script says goes to standard error then.
+say=1
+if [ "$tool" = "--cli" ]; then
+  tool="${BUILD_DIR:-$root/build}/bin/tessaly-config-cli"
+  say=2
+fi
 
 work="$(mktemp -d)"
 python3 "$root/tools/peer-sim/peer_sim.py" --fleet "$fleet" --quiet-discovery \
-  --ready-file "$work/ready.json" --log "$work/requests.jsonl" &
+  --ready-file "$work/ready.json" --log "$work/requests.jsonl" >&"$say" &
 simulator=$!
 cleanup() {
   kill "$simulator" 2>/dev/null || true
@@ -44,7 +56,7 @@ if [ ! -f "$work/ready.json" ]; then
 fi
 
 # The systems that refuse the default passwords, with the one they accept.
-python3 - "$fleet" <<'PY'
+python3 - "$fleet" >&"$say" <<'PY'
 import json, sys
 servers = json.load(open(sys.argv[1], encoding="utf-8"))["servers"]
 print("Demo fleet: %d servers in %d systems." % (len(servers), len({s["systemName"] for s in servers})))
@@ -55,7 +67,7 @@ for server in servers:
 for system, password in sorted(secret.items()):
     print("System \"%s\" refuses the default passwords; its password is: %s" % (system, password))
 PY
-echo "Requests the servers receive are logged to $work/requests.jsonl while the tool runs."
+echo "Requests the servers receive are logged to $work/requests.jsonl while the tool runs." >&"$say"
 
 status=0
 "$tool" "$@" || status=$?

@@ -31,7 +31,8 @@ rm -rf "$work"
 mkdir -p "$stage/DEBIAN"
 DESTDIR="$stage" cmake --install "$build_dir" --prefix /usr --strip >&2
 executable="$stage/usr/lib/$app_id/$name"
-strip --remove-section=.comment "$executable"
+command="$stage/usr/lib/$app_id/tessaly-config-cli"
+strip --remove-section=.comment "$executable" "$command"
 
 # The changelog of a native package; dated by the last commit, so that the
 # same checkout gives the same package.
@@ -43,7 +44,7 @@ printf '%s (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n' \
 # dpkg-shlibdeps reads the package's names from a debian/control.
 mkdir -p "$work/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$name" "$name" >"$work/debian/control"
-shlibs="$(cd "$work" && dpkg-shlibdeps -O "$executable")"
+shlibs="$(cd "$work" && dpkg-shlibdeps -O "$executable" "$command")"
 shlibs="${shlibs#shlibs:Depends=}"
 if [ -z "$shlibs" ]; then
   echo "package.sh: dpkg-shlibdeps found no library dependencies" >&2
@@ -71,6 +72,10 @@ Description: configure the video-management servers of a local network
  administrator password, the HTTP port, the IPv4 settings of each interface
  and the date, time and time zone, and reports per server what was changed
  and what failed.
+ .
+ The command tessaly-config-cli does the same from scripts: it lists the
+ servers, or applies one set of changes to those selected, and reports the
+ result of every change as a table or as JSON.
 EOF
 
 deb="$build_dir/${name}_${version}_${arch}.deb"

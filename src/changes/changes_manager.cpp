@@ -190,10 +190,12 @@ public:
                                 const InterfaceInfoList &interfaces);
     void failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags);
     void serverDiscovered(const BaseServerInfo &info);
+    void stopSending();
 
     ChangesManager *const owner;
     PageNavigator *const context;
-    HttpClient *const client;
+    // Null only while a stopped run refuses what it has not sent.
+    HttpClient *client;
     ServersSelectionModel *const selectionModel;
     ChangesSummaryModel *successfulResults = nullptr;
     ChangesSummaryModel *failedResults = nullptr;
@@ -209,6 +211,7 @@ public:
 
     const ChangesManagerTiming timing;
     bool running = false;
+    bool stopping = false;
     bool pumping = false;
     bool progressShown = false;
     int runId = 0;
@@ -489,7 +492,7 @@ bool ChangesManager::Impl::addRow(const ServerInfo &server, const QString &name,
     if (succeeded)
         successfulResults->addRequestResult(server, name, value, QString());
     else
-        failedResults->addRequestResult(server, name, value, reason);
+        failedResults->addRequestResult(server, name, value, stopping ? notSentReason() : reason);
     return succeeded;
 }
 
@@ -692,6 +695,27 @@ void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QStrin
     completeEntry(wait.changesCount);
 }
 
+void ChangesManager::Impl::stopSending()
+{
+    if (!running || stopping)
+        return;
+    // What is left of the queue goes through its own handlers without a
+    // client: each request is refused before a byte is sent, so every change
+    // gets the rows and the count it would have had, marked as not sent.
+    stopping = true;
+    pumping = true;
+    HttpClient *const sending = client;
+    client = nullptr;
+    while (running && nextIndex < queue.size()) {
+        const std::function<void()> action = queue.at(nextIndex).action;
+        ++nextIndex;
+        action();
+    }
+    client = sending;
+    pumping = false;
+    stopping = false;
+}
+
 ChangesManager::ChangesManager(PageNavigator *context, HttpClient *client, ServersSelectionModel *selectionModel,
                                QObject *parent, const ChangesManagerTiming &timing)
     : QObject(parent), m_impl(new Impl(this, context, client, selectionModel, timing))
@@ -793,6 +817,16 @@ QObject *ChangesManager::failedResultsModel() const
 void ChangesManager::serverDiscovered(const BaseServerInfo &info)
 {
     m_impl->serverDiscovered(info);
+}
+
+void ChangesManager::stopSending()
+{
+    m_impl->stopSending();
+}
+
+QString ChangesManager::notSentReason()
+{
+    return QStringLiteral("Not sent");
 }
 
 } // namespace rtu

@@ -66,6 +66,11 @@ public slots:
 
     void applyChanges();
     void clearChanges();
+    // Ends the current run early: nothing more is sent, each change not sent
+    // yet gets a failed row with notSentReason(), and the run ends once the
+    // requests already sent are answered (a password's retry and an
+    // interface change's confirmation included). No run: nothing happens.
+    void stopSending();
 
     int totalChangesCount() const;
     int appliedChangesCount() const;
@@ -74,6 +79,9 @@ public slots:
     QObject *failedResultsModel() const;
 
     void serverDiscovered(const rtu::BaseServerInfo &info);
+
+public:
+    static QString notSentReason();
 
 private:
     class Impl;

@@ -174,6 +174,9 @@ ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &p
     cycleTimer.setInterval(parameters.cycleIntervalMs);
     connect(&cycleTimer, &QTimer::timeout, this, &Impl::runCycle);
     cycleTimer.start();
+    // An earlier first cycle comes on top; the regular ones keep their times.
+    if (parameters.firstCycleDelayMs >= 0 && parameters.firstCycleDelayMs < parameters.cycleIntervalMs)
+        QTimer::singleShot(parameters.firstCycleDelayMs, Qt::PreciseTimer, this, &Impl::runCycle);
 }
 
 void ServersFinder::Impl::runCycle()

@@ -21,6 +21,10 @@ struct ServersFinderParameters
     quint16 port = 5007;
     QByteArray request = QByteArrayLiteral("{ magic: \"7B938F06-ACF1-45f0-8303-98AA8057739A\" }");
     int cycleIntervalMs = 2000;
+    // When the first cycle comes after creation; below 0, one cycle interval
+    // (the window draws itself meanwhile). A command that waits for the
+    // answers asks at once.
+    int firstCycleDelayMs = -1;
     qint64 serverTimeoutMs = 12000;
     qint64 answeringAddressTimeoutMs = 12000;
     qint64 unknownTimeoutMs = 60000;

@@ -55,12 +55,15 @@ void LoginScheduler::startHeldLogins()
 
 void LoginScheduler::loginAutomatically(ServerEntry &server)
 {
-    qCDebug(logLogin).noquote() << serverLabel(server.info.baseInfo()) << "logged in automatically"
-                                << (server.conflict.isEmpty() ? "" : "with the default passwords alone: two hosts answer as it");
-    if (server.conflict.isEmpty())
-        m_manager->loginWithKnownPasswords(server.info.baseInfo(), freshSuccess(), freshFailure());
-    else
-        m_manager->loginWithDefaultPasswords(server.info.baseInfo(), freshSuccess(), freshFailure());
+    const BaseServerInfo &base = server.info.baseInfo();
+    if (server.conflict.isEmpty()) {
+        qCDebug(logLogin).noquote() << serverLabel(base) << "logging in with the known passwords";
+        m_manager->loginWithKnownPasswords(base, freshSuccess(), freshFailure());
+    } else {
+        qCDebug(logLogin).noquote() << serverLabel(base)
+                                    << "logging in with the default passwords alone: two hosts answer as it";
+        m_manager->loginWithDefaultPasswords(base, freshSuccess(), freshFailure());
+    }
 }
 
 void LoginScheduler::loginWithPassword(const BaseServerInfo &baseInfo, const QString &password,

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <csignal>
 
@@ -214,18 +215,28 @@ private slots:
                                        QStringLiteral("port")}));
     }
 
+    // With every diagnostic switched on, the lines of each category are
+    // there and still no password, in the open or in base64. With none,
+    // nothing of them.
     void locksOpenWithAPasswordFromStandardInput_data()
     {
         QTest::addColumn<QByteArray>("loginPassword");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("right password") << QByteArray("Vault-Key-7") << 0;
-        QTest::newRow("wrong password") << QByteArray("guess") << 3;
+        QTest::addColumn<bool>("diagnostics");
+        QTest::newRow("right password") << QByteArray("Vault-Key-7") << 0 << false;
+        QTest::newRow("wrong password") << QByteArray("guess") << 3 << false;
+        QTest::newRow("right password, diagnostics on") << QByteArray("Vault-Key-7") << 0 << true;
+        QTest::newRow("wrong password, diagnostics on") << QByteArray("guess") << 3 << true;
     }
 
     void locksOpenWithAPasswordFromStandardInput()
     {
         QFETCH(QByteArray, loginPassword);
         QFETCH(int, exitCode);
+        QFETCH(bool, diagnostics);
+        if (diagnostics)
+            qputenv("QT_LOGGING_RULES", "rtu.*=true");
+        const auto restore = qScopeGuard([] { qunsetenv("QT_LOGGING_RULES"); });
         PeerSim sim;
         QVERIFY2(sim.start(QByteArrayLiteral(R"({"servers": [
             {"name": "Vault A", "systemName": "Vault", "addresses": ["127.0.0.2"], "password": "Vault-Key-7"},
@@ -238,10 +249,24 @@ private slots:
                                     QStringLiteral("--wait"), QStringLiteral("1")},
                                    loginPassword + '\n' + newPassword + '\n');
         QVERIFY2(run.exitCode == exitCode, qPrintable(run.describe()));
-        // Never shown, whatever happened.
-        for (const QByteArray &secret : {loginPassword, newPassword, QByteArray("Vault-Key-7")}) {
-            QVERIFY(!run.out.contains(secret));
-            QVERIFY(!run.err.contains(secret));
+        // Never shown, whatever happened: neither these, nor the defaults
+        // the fleet refused, nor what a Basic header would carry.
+        QByteArrayList secrets;
+        for (const QByteArray &password : {loginPassword, newPassword, QByteArray("Vault-Key-7"), QByteArray("738"),
+                                           QByteArray("morvy")}) {
+            if (password.size() > 3)
+                secrets << password << password.toBase64();
+            secrets << ("admin:" + password).toBase64();
+        }
+        for (const QByteArray &secret : qAsConst(secrets)) {
+            QVERIFY2(!run.out.contains(secret), secret.constData());
+            QVERIFY2(!run.err.contains(secret), secret.constData());
+        }
+        for (const char *category : {"rtu.login: ", "rtu.changes: "}) {
+            if (diagnostics && (exitCode == 0 || qstrcmp(category, "rtu.changes: ") != 0))
+                QVERIFY2(run.err.contains(category), category);
+            else if (!diagnostics)
+                QVERIFY2(!run.err.contains(category), category);
         }
         if (exitCode != 0) {
             QVERIFY(run.err.contains("login to system \"Vault\" failed"));

@@ -1,7 +1,7 @@
 #include "discovery/servers_finder.h"
 
-#include "core/constants.h"
 #include "core/json_object.h"
+#include "discovery/server_registry.h"
 #include "platform/datagram_reader.h"
 #include "platform/local_addresses.h"
 #include "platform/multicast_membership.h"
@@ -19,30 +19,12 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
 namespace rtu {
 
 namespace {
-
-struct ServerEntry
-{
-    qint64 lastSeenMs = 0;
-    qint64 displayAddressMs = 0;
-    BaseServerInfo info;
-    // The latest answer from each address that answers with this id.
-    QHash<QString, qint64> answers;
-    // Where the server is known to be. Another address answering meanwhile
-    // is a second host claiming its id, not a move.
-    QSet<QString> trusted;
-    // Addresses the tool itself moved the server to, and when: trusted
-    // before the server first answers from them.
-    QHash<QString, qint64> expected;
-    // As last reported.
-    QStringList conflict;
-};
 
 struct Datagram
 {
@@ -99,10 +81,6 @@ int portFromJson(const QJsonValue &value)
 // Goes on with datagrams left over from an earlier turn.
 const QEvent::Type kContinueEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-// Only these bits make a server look different to the operator; the factory
-// mark comes and goes while a server is being set up.
-constexpr int kVisibleFlags = ~static_cast<int>(Constants::IsFactoryFlag);
-
 } // namespace
 
 class ServersFinder::Impl : public QObject
@@ -122,8 +100,7 @@ public:
     Inbox &inboxOf(QUdpSocket *socket);
     const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
     void processAnswer(BaseServerInfo record, const QString &sender);
-    bool isLive(const ServerEntry &entry, const QString &address, qint64 time) const;
-    void updateConflict(const QUuid &id, ServerEntry &entry, qint64 time);
+    void reportConflict(const ServerRegistry::ConflictChange &change);
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
     void sizeReceiveBuffer(QUdpSocket &socket) const;
@@ -138,11 +115,7 @@ public:
     // Interface addresses on which the current listener is a group member.
     QSet<QString> joinedAddresses;
     QHash<QHostAddress, QSharedPointer<QUdpSocket>> sendingSockets;
-    QHash<QUuid, ServerEntry> servers;
-    // Live ids per address they first answered from.
-    QHash<QString, int> idsPerAddress;
-    QHash<QString, qint64> answeringAddresses;
-    QHash<QString, qint64> unknownEntities;
+    ServerRegistry registry;
     QHash<QUdpSocket *, Inbox> inboxes;
     // The answer each address sent last: servers repeat theirs every cycle,
     // and the same text need not be parsed again.
@@ -166,7 +139,7 @@ protected:
 };
 
 ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &parameters)
-    : QObject(owner), owner(owner), parameters(parameters), group(parameters.multicastGroup)
+    : QObject(owner), owner(owner), parameters(parameters), group(parameters.multicastGroup), registry(parameters)
 {
     clock.start();
     // A coarse timer may fire up to 5 % early, which would shorten the cycle.
@@ -180,40 +153,12 @@ void ServersFinder::Impl::runCycle()
 {
     const qint64 time = now();
 
-    IDsVector removed;
-    for (auto it = servers.begin(); it != servers.end();) {
-        if (time - it->lastSeenMs > parameters.serverTimeoutMs) {
-            removed.append(it.key());
-            const auto count = idsPerAddress.find(it->info.hostAddress);
-            if (count != idsPerAddress.end() && --count.value() <= 0)
-                idsPerAddress.erase(count);
-            it = servers.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    if (!removed.isEmpty())
-        emit owner->serversRemoved(removed);
+    const ServerRegistry::Expiry expired = registry.expire(time);
+    if (!expired.servers.isEmpty())
+        emit owner->serversRemoved(expired.servers);
+    for (const ServerRegistry::ConflictChange &change : expired.conflicts)
+        reportConflict(change);
 
-    for (auto it = servers.begin(); it != servers.end(); ++it) {
-        QHash<QString, qint64> &answers = it->answers;
-        for (auto answer = answers.begin(); answer != answers.end();) {
-            if (time - answer.value() > parameters.answeringAddressTimeoutMs)
-                answer = answers.erase(answer);
-            else
-                ++answer;
-        }
-        // Expiry can end a conflict, never start one.
-        if (!it->conflict.isEmpty())
-            updateConflict(it.key(), it.value(), time);
-    }
-
-    for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
-        if (time - it.value() > parameters.answeringAddressTimeoutMs)
-            it = answeringAddresses.erase(it);
-        else
-            ++it;
-    }
     for (auto it = lastAnswers.begin(); it != lastAnswers.end();) {
         if (time - it->atMs > parameters.answeringAddressTimeoutMs)
             it = lastAnswers.erase(it);
@@ -221,16 +166,7 @@ void ServersFinder::Impl::runCycle()
             ++it;
     }
 
-    QStringList silentUnknowns;
-    for (auto it = unknownEntities.begin(); it != unknownEntities.end();) {
-        if (time - it.value() > parameters.unknownTimeoutMs) {
-            silentUnknowns.append(it.key());
-            it = unknownEntities.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (const QString &address : qAsConst(silentUnknowns))
+    for (const QString &address : expired.unknowns)
         emit owner->unknownRemoved(address);
 
     ensureListener();
@@ -381,14 +317,8 @@ void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
         if (isOwnRequest(datagram.sender, datagram.senderPort) || !datagram.data.contains(parameters.request))
             return;
         const QString address = datagram.sender.toString();
-        if (answeringAddresses.contains(address))
+        if (!registry.takeRequest(address, now()))
             return;
-        const auto known = unknownEntities.find(address);
-        if (known != unknownEntities.end()) {
-            known.value() = now();
-            return;
-        }
-        unknownEntities.insert(address, now());
         emit owner->unknownAdded(address);
     });
 }
@@ -421,102 +351,27 @@ const std::optional<BaseServerInfo> &ServersFinder::Impl::parsed(const Datagram 
 
 void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)
 {
-    const qint64 time = now();
-    record.hostAddress = sender;
-    answeringAddresses.insert(sender, time);
-    if (unknownEntities.remove(sender))
+    const ServerRegistry::Answer answer = registry.takeAnswer(record, sender, now());
+    if (answer.unknownRemoved)
         emit owner->unknownRemoved(sender);
-
-    const auto found = servers.find(record.id);
-    if (found == servers.end()) {
-        // A flood of made-up ids is not followed beyond the limit.
-        if (servers.size() >= parameters.maxServers
-            || idsPerAddress.value(sender) >= parameters.maxServersPerAddress)
-            return;
-        emit owner->serverDiscovered(record);
-        ServerEntry entry;
-        entry.lastSeenMs = time;
-        // Old enough that the next answer fills in the displayed address.
-        entry.displayAddressMs = time - parameters.displayAddressSwitchMs - 1;
-        entry.info = record;
-        entry.answers.insert(sender, time);
-        entry.trusted.insert(sender);
-        servers.insert(record.id, entry);
-        ++idsPerAddress[sender];
+    if (answer.conflict)
+        reportConflict(*answer.conflict);
+    if (!answer.followed())
+        return;
+    emit owner->serverDiscovered(record);
+    if (answer.added) {
         emit owner->serverAdded(record);
         return;
     }
-
-    ServerEntry &entry = found.value();
-    if (!entry.answers.contains(sender) && entry.answers.size() >= parameters.maxAddressesPerServer)
+    if (!answer.changes)
         return;
-    entry.answers.insert(sender, time);
-    entry.lastSeenMs = time;
-    if (!entry.trusted.contains(sender)) {
-        // While the server answers where it is known, a second host with its
-        // id is neither followed nor told anything.
-        for (const QString &address : qAsConst(entry.trusted)) {
-            if (isLive(entry, address, time)) {
-                updateConflict(record.id, entry, time);
-                return;
-            }
-        }
-        // Silent where it was known: it moved.
-        entry.trusted = {sender};
-    }
-    updateConflict(record.id, entry, time);
-    emit owner->serverDiscovered(record);
-
-    record.displayAddress = entry.info.displayAddress;
-    bool switched = false;
-    if (entry.info.displayAddress == sender) {
-        entry.displayAddressMs = time;
-    } else if (time - entry.displayAddressMs > parameters.displayAddressSwitchMs) {
-        entry.displayAddressMs = time;
-        record.displayAddress = sender;
-        switched = true;
-    }
-
-    const bool changed = record != entry.info || switched
-                         || ((record.flags ^ entry.info.flags) & kVisibleFlags) != 0;
-    if (!changed)
-        return;
-    entry.info.name = record.name;
-    entry.info.systemName = record.systemName;
-    entry.info.port = record.port;
-    entry.info.displayAddress = record.displayAddress;
-    entry.info.flags = record.flags;
+    record.displayAddress = answer.displayAddress;
     emit owner->serverChanged(record);
 }
 
-bool ServersFinder::Impl::isLive(const ServerEntry &entry, const QString &address, qint64 time) const
+void ServersFinder::Impl::reportConflict(const ServerRegistry::ConflictChange &change)
 {
-    const auto found = entry.answers.constFind(address);
-    return found != entry.answers.constEnd() && time - found.value() <= parameters.answeringAddressTimeoutMs;
-}
-
-void ServersFinder::Impl::updateConflict(const QUuid &id, ServerEntry &entry, qint64 time)
-{
-    // Every answer comes here; a conflict takes two answering addresses,
-    // which nearly no server has.
-    if (entry.answers.size() < 2 && entry.conflict.isEmpty())
-        return;
-    QStringList known;
-    QStringList others;
-    for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {
-        if (isLive(entry, it.key(), time))
-            (entry.trusted.contains(it.key()) ? known : others).append(it.key());
-    }
-    QStringList conflict;
-    if (!known.isEmpty() && !others.isEmpty()) {
-        std::sort(known.begin(), known.end());
-        std::sort(others.begin(), others.end());
-        conflict = known + others;
-    }
-    if (conflict == entry.conflict)
-        return;
-    entry.conflict = conflict;
-    emit owner->serverConflictChanged(id, conflict);
+    emit owner->serverConflictChanged(change.id, change.addresses);
 }
 
 void ServersFinder::Impl::sizeReceiveBuffer(QUdpSocket &socket) const
@@ -555,47 +410,14 @@ ServersFinder::Holder ServersFinder::create(const ServersFinderParameters &param
 
 void ServersFinder::trustAddresses(const QUuid &id, const QStringList &addresses)
 {
-    const auto found = m_impl->servers.find(id);
-    if (found == m_impl->servers.end())
-        return;
-    ServerEntry &entry = found.value();
-    const qint64 time = m_impl->now();
-    QSet<QString> trusted;
-    for (const QString &address : addresses) {
-        if (!address.isEmpty())
-            trusted.insert(address);
-    }
-    // Addresses it was known at keep their trust while they answer, and
-    // addresses it was moved to keep it until it could have got there.
-    for (const QString &address : qAsConst(entry.trusted)) {
-        if (m_impl->isLive(entry, address, time))
-            trusted.insert(address);
-    }
-    for (auto it = entry.expected.begin(); it != entry.expected.end();) {
-        if (time - it.value() > m_impl->parameters.expectedAddressMs) {
-            it = entry.expected.erase(it);
-        } else {
-            trusted.insert(it.key());
-            ++it;
-        }
-    }
-    entry.trusted = trusted;
-    m_impl->updateConflict(id, entry, time);
+    if (const auto change = m_impl->registry.trustAddresses(id, addresses, m_impl->now()))
+        m_impl->reportConflict(*change);
 }
 
 void ServersFinder::expectAddresses(const QUuid &id, const QStringList &addresses)
 {
-    const auto found = m_impl->servers.find(id);
-    if (found == m_impl->servers.end())
-        return;
-    const qint64 time = m_impl->now();
-    for (const QString &address : addresses) {
-        if (address.isEmpty())
-            continue;
-        found->expected.insert(address, time);
-        found->trusted.insert(address);
-    }
-    m_impl->updateConflict(id, found.value(), time);
+    if (const auto change = m_impl->registry.expectAddresses(id, addresses, m_impl->now()))
+        m_impl->reportConflict(*change);
 }
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)

@@ -3,6 +3,7 @@
 #include "core/constants.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace rtu {
 
@@ -206,6 +207,20 @@ std::optional<ServerRegistry::ConflictChange> ServerRegistry::expectAddresses(co
     return updateConflict(id, found.value(), now);
 }
 
+QString ServerRegistry::knownAnswering(const QUuid &id, qint64 now) const
+{
+    const auto found = m_servers.constFind(id);
+    if (found == m_servers.constEnd())
+        return {};
+    QStringList live;
+    for (const QString &address : found->trusted) {
+        if (isLive(found.value(), address, now))
+            live.append(address);
+    }
+    std::sort(live.begin(), live.end());
+    return live.value(0);
+}
+
 bool ServerRegistry::isLive(const Entry &entry, const QString &address, qint64 now) const
 {
     const auto found = entry.answers.constFind(address);
@@ -229,12 +244,13 @@ std::optional<ServerRegistry::ConflictChange> ServerRegistry::updateConflict(con
     if (!known.isEmpty() && !others.isEmpty()) {
         std::sort(known.begin(), known.end());
         std::sort(others.begin(), others.end());
+        change.knownCount = known.size();
         change.addresses = known + others;
     }
     if (change.addresses == entry.conflict)
         return std::nullopt;
     change.id = id;
-    entry.conflict = change.addresses;
+    change.previous = std::exchange(entry.conflict, change.addresses);
     return change;
 }
 

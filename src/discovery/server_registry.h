@@ -45,6 +45,8 @@ public:
         QUuid id;
         // Those it is known at first, then the others; empty when it ended.
         QStringList addresses;
+        int knownCount = 0;
+        QStringList previous;
     };
 
     struct Answer
@@ -81,6 +83,8 @@ public:
     std::optional<ConflictChange> trustAddresses(const QUuid &id, const QStringList &addresses, qint64 now);
     std::optional<ConflictChange> expectAddresses(const QUuid &id, const QStringList &addresses, qint64 now);
 
+    // An address the server is known at that answers now; empty if none.
+    QString knownAnswering(const QUuid &id, qint64 now) const;
 
 private:
     struct Entry

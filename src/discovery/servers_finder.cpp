@@ -1,5 +1,6 @@
 #include "discovery/servers_finder.h"
 
+#include "core/diagnostics.h"
 #include "core/json_object.h"
 #include "discovery/server_registry.h"
 #include "platform/datagram_reader.h"
@@ -7,6 +8,7 @@
 #include "platform/multicast_membership.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QHash>
@@ -81,6 +83,93 @@ int portFromJson(const QJsonValue &value)
 // Goes on with datagrams left over from an earlier turn.
 const QEvent::Type kContinueEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// Reads one answer datagram; when it is not a server's description and a
+// reason is asked for, says why.
+std::optional<BaseServerInfo> readAnswer(const QByteArray &datagram, const char **reason)
+{
+    // Senders may pad the text; it ends at the first zero byte.
+    const int end = datagram.indexOf('\0');
+    const QByteArray text = end < 0 ? datagram : datagram.left(end);
+
+    const std::optional<QJsonObject> document = parseJsonObject(text);
+    if (!document) {
+        if (reason)
+            *reason = !text.isEmpty()      ? "not a JSON object"
+                      : datagram.isEmpty() ? "empty"
+                                           : "nothing before a zero byte";
+        return std::nullopt;
+    }
+
+    QJsonObject description = *document;
+    const auto reply = description.constFind(QLatin1String("reply"));
+    if (reply != description.constEnd())
+        description = reply.value().toObject();
+
+    const QString accepted = QStringLiteral("Media Server");
+    const QJsonValue application = description.value(QLatin1String("application"));
+    const QJsonValue type = description.value(QLatin1String("type"));
+    if (!(application.isString() && application.toString() == accepted)
+        && !(type.isString() && type.toString() == accepted)) {
+        if (reason)
+            *reason = application.isString() || type.isString() ? "other application" : "not a server description";
+        return std::nullopt;
+    }
+
+    // Keys come in ascending order, so "seed" overrides "id".
+    BaseServerInfo info;
+    for (auto it = description.constBegin(); it != description.constEnd(); ++it) {
+        const QString key = it.key();
+        const QJsonValue value = it.value();
+        if (key == QLatin1String("flags"))
+            info.flags = flagsFromText(value.toString());
+        else if (key == QLatin1String("id") || key == QLatin1String("seed"))
+            info.id = QUuid(value.toString());
+        else if (key == QLatin1String("name"))
+            info.name = value.toString();
+        else if (key == QLatin1String("port"))
+            info.port = portFromJson(value);
+        else if (key == QLatin1String("systemName"))
+            info.systemName = value.toString();
+    }
+    return info;
+}
+
+const char *whyNotAnAnswer(const QByteArray &datagram)
+{
+    const char *reason = "";
+    readAnswer(datagram, &reason);
+    return reason;
+}
+
+// Names come from the network: bounded, and quoted by the log stream.
+QString shown(const QString &text)
+{
+    constexpr int kShownChars = 64;
+    return text.size() > kShownChars ? text.left(kShownChars) + QStringLiteral("...") : text;
+}
+
+QString describeChanges(int changes, const BaseServerInfo &record)
+{
+    QString text;
+    {
+        QDebug out(&text);
+        out.nospace();
+        const char *separator = "";
+        const auto next = [&]() -> QDebug & { return out << std::exchange(separator, ", "); };
+        if (changes & ServerRegistry::NameChanged)
+            next() << "name " << shown(record.name);
+        if (changes & ServerRegistry::SystemNameChanged)
+            next() << "system " << shown(record.systemName);
+        if (changes & ServerRegistry::PortChanged)
+            next() << "port " << record.port;
+        if (changes & ServerRegistry::FlagsChanged)
+            next() << "flags " << record.flags;
+        if (changes & ServerRegistry::DisplayAddressSwitched)
+            next() << "displayed address " << qUtf8Printable(record.displayAddress);
+    }
+    return text;
+}
+
 } // namespace
 
 class ServersFinder::Impl : public QObject
@@ -99,8 +188,9 @@ public:
     void answersArrived(QUdpSocket *socket);
     Inbox &inboxOf(QUdpSocket *socket);
     const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
-    void processAnswer(BaseServerInfo record, const QString &sender);
+    void processAnswer(BaseServerInfo record, const QString &sender, int size);
     void reportConflict(const ServerRegistry::ConflictChange &change);
+    QString refusalText(ServerRegistry::Refusal refusal, const QUuid &id, qint64 time) const;
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
     void sizeReceiveBuffer(QUdpSocket &socket) const;
@@ -154,8 +244,12 @@ void ServersFinder::Impl::runCycle()
     const qint64 time = now();
 
     const ServerRegistry::Expiry expired = registry.expire(time);
-    if (!expired.servers.isEmpty())
+    if (!expired.servers.isEmpty()) {
+        for (const QUuid &id : expired.servers)
+            qCInfo(logDiscovery) << "server" << qUtf8Printable(id.toString()) << "expired: silent for more than"
+                                 << parameters.serverTimeoutMs << "ms";
         emit owner->serversRemoved(expired.servers);
+    }
     for (const ServerRegistry::ConflictChange &change : expired.conflicts)
         reportConflict(change);
 
@@ -166,8 +260,11 @@ void ServersFinder::Impl::runCycle()
             ++it;
     }
 
-    for (const QString &address : expired.unknowns)
+    for (const QString &address : expired.unknowns) {
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(address) << "removed: no request for more than"
+                             << parameters.unknownTimeoutMs << "ms";
         emit owner->unknownRemoved(address);
+    }
 
     ensureListener();
     if (listener)
@@ -319,6 +416,7 @@ void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
         const QString address = datagram.sender.toString();
         if (!registry.takeRequest(address, now()))
             return;
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(address) << "added: it asks for servers";
         emit owner->unknownAdded(address);
     });
 }
@@ -327,8 +425,15 @@ void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
     handlePending(socket, &Impl::readAnswers, [this](const Datagram &datagram) {
         QString sender;
-        if (const std::optional<BaseServerInfo> &record = parsed(datagram, &sender))
-            processAnswer(*record, sender);
+        const std::optional<BaseServerInfo> &record = parsed(datagram, &sender);
+        if (record) {
+            processAnswer(*record, sender, datagram.data.size());
+            return;
+        }
+        // A logging stream's operands are evaluated only when it is enabled:
+        // the datagram is read again only then, to say why it was dropped.
+        qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << datagram.data.size()
+                              << "bytes refused:" << whyNotAnAnswer(datagram.data);
     });
 }
 
@@ -349,29 +454,72 @@ const std::optional<BaseServerInfo> &ServersFinder::Impl::parsed(const Datagram 
     return last.record;
 }
 
-void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)
+void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender, int size)
 {
-    const ServerRegistry::Answer answer = registry.takeAnswer(record, sender, now());
-    if (answer.unknownRemoved)
+    const qint64 time = now();
+    const ServerRegistry::Answer answer = registry.takeAnswer(record, sender, time);
+    if (answer.unknownRemoved) {
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(sender) << "removed: it answers as a server";
         emit owner->unknownRemoved(sender);
+    }
     if (answer.conflict)
         reportConflict(*answer.conflict);
-    if (!answer.followed())
+    if (!answer.followed()) {
+        qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << size << "bytes for"
+                              << qUtf8Printable(record.id.toString())
+                              << "refused:" << qUtf8Printable(refusalText(answer.refusal, record.id, time));
         return;
+    }
+    qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << size << "bytes for"
+                          << qUtf8Printable(record.id.toString()) << "accepted";
     emit owner->serverDiscovered(record);
     if (answer.added) {
+        qCInfo(logDiscovery) << "server" << qUtf8Printable(record.id.toString()) << "added from"
+                             << qUtf8Printable(sender) << "name" << shown(record.name) << "system"
+                             << shown(record.systemName) << "port" << record.port;
         emit owner->serverAdded(record);
         return;
     }
     if (!answer.changes)
         return;
     record.displayAddress = answer.displayAddress;
+    qCInfo(logDiscovery) << "server" << qUtf8Printable(record.id.toString())
+                         << "changed:" << qUtf8Printable(describeChanges(answer.changes, record));
     emit owner->serverChanged(record);
 }
 
 void ServersFinder::Impl::reportConflict(const ServerRegistry::ConflictChange &change)
 {
+    if (change.addresses.isEmpty()) {
+        qCInfo(logDiscovery) << "conflict over" << qUtf8Printable(change.id.toString()) << "ended; it was between"
+                             << qUtf8Printable(change.previous.join(QLatin1String(", ")));
+    } else {
+        qCInfo(logDiscovery) << "conflict over" << qUtf8Printable(change.id.toString())
+                             << (change.previous.isEmpty() ? "started:" : "changed:") << "known at"
+                             << qUtf8Printable(change.addresses.mid(0, change.knownCount).join(QLatin1String(", ")))
+                             << "and also answered from"
+                             << qUtf8Printable(change.addresses.mid(change.knownCount).join(QLatin1String(", ")));
+    }
     emit owner->serverConflictChanged(change.id, change.addresses);
+}
+
+QString ServersFinder::Impl::refusalText(ServerRegistry::Refusal refusal, const QUuid &id, qint64 time) const
+{
+    switch (refusal) {
+    case ServerRegistry::Refusal::None:
+        break;
+    case ServerRegistry::Refusal::TooManyServers:
+        return QStringLiteral("the limit of %1 servers is reached").arg(parameters.maxServers);
+    case ServerRegistry::Refusal::TooManyIdsForAddress:
+        return QStringLiteral("the limit of %1 servers from one address is reached")
+            .arg(parameters.maxServersPerAddress);
+    case ServerRegistry::Refusal::TooManyAddressesForId:
+        return QStringLiteral("the limit of %1 addresses for one id is reached").arg(parameters.maxAddressesPerServer);
+    case ServerRegistry::Refusal::NotTrusted:
+        return QStringLiteral("address not trusted while the server answers where it is known, at %1")
+            .arg(registry.knownAnswering(id, time));
+    }
+    return QString();
 }
 
 void ServersFinder::Impl::sizeReceiveBuffer(QUdpSocket &socket) const
@@ -422,43 +570,7 @@ void ServersFinder::expectAddresses(const QUuid &id, const QStringList &addresse
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)
 {
-    // Senders may pad the text; it ends at the first zero byte.
-    const int end = datagram.indexOf('\0');
-    const QByteArray text = end < 0 ? datagram : datagram.left(end);
-
-    const std::optional<QJsonObject> document = parseJsonObject(text);
-    if (!document)
-        return std::nullopt;
-
-    QJsonObject description = *document;
-    const auto reply = description.constFind(QLatin1String("reply"));
-    if (reply != description.constEnd())
-        description = reply.value().toObject();
-
-    const QString accepted = QStringLiteral("Media Server");
-    const QJsonValue application = description.value(QLatin1String("application"));
-    const QJsonValue type = description.value(QLatin1String("type"));
-    if (!(application.isString() && application.toString() == accepted)
-        && !(type.isString() && type.toString() == accepted))
-        return std::nullopt;
-
-    // Keys come in ascending order, so "seed" overrides "id".
-    BaseServerInfo info;
-    for (auto it = description.constBegin(); it != description.constEnd(); ++it) {
-        const QString key = it.key();
-        const QJsonValue value = it.value();
-        if (key == QLatin1String("flags"))
-            info.flags = flagsFromText(value.toString());
-        else if (key == QLatin1String("id") || key == QLatin1String("seed"))
-            info.id = QUuid(value.toString());
-        else if (key == QLatin1String("name"))
-            info.name = value.toString();
-        else if (key == QLatin1String("port"))
-            info.port = portFromJson(value);
-        else if (key == QLatin1String("systemName"))
-            info.systemName = value.toString();
-    }
-    return info;
+    return readAnswer(datagram, nullptr);
 }
 
 } // namespace rtu

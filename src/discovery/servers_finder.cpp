@@ -1,12 +1,14 @@
 #include "discovery/servers_finder.h"
 
-#include "core/constants.h"
+#include "core/diagnostics.h"
 #include "core/json_object.h"
+#include "discovery/server_registry.h"
 #include "platform/datagram_reader.h"
 #include "platform/local_addresses.h"
 #include "platform/multicast_membership.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QHash>
@@ -19,30 +21,12 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
 namespace rtu {
 
 namespace {
-
-struct ServerEntry
-{
-    qint64 lastSeenMs = 0;
-    qint64 displayAddressMs = 0;
-    BaseServerInfo info;
-    // The latest answer from each address that answers with this id.
-    QHash<QString, qint64> answers;
-    // Where the server is known to be. Another address answering meanwhile
-    // is a second host claiming its id, not a move.
-    QSet<QString> trusted;
-    // Addresses the tool itself moved the server to, and when: trusted
-    // before the server first answers from them.
-    QHash<QString, qint64> expected;
-    // As last reported.
-    QStringList conflict;
-};
 
 struct Datagram
 {
@@ -99,9 +83,92 @@ int portFromJson(const QJsonValue &value)
 // Goes on with datagrams left over from an earlier turn.
 const QEvent::Type kContinueEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-// Only these bits make a server look different to the operator; the factory
-// mark comes and goes while a server is being set up.
-constexpr int kVisibleFlags = ~static_cast<int>(Constants::IsFactoryFlag);
+// Reads one answer datagram; when it is not a server's description and a
+// reason is asked for, says why.
+std::optional<BaseServerInfo> readAnswer(const QByteArray &datagram, const char **reason)
+{
+    // Senders may pad the text; it ends at the first zero byte.
+    const int end = datagram.indexOf('\0');
+    const QByteArray text = end < 0 ? datagram : datagram.left(end);
+
+    const std::optional<QJsonObject> document = parseJsonObject(text);
+    if (!document) {
+        if (reason)
+            *reason = !text.isEmpty()      ? "not a JSON object"
+                      : datagram.isEmpty() ? "empty"
+                                           : "nothing before a zero byte";
+        return std::nullopt;
+    }
+
+    QJsonObject description = *document;
+    const auto reply = description.constFind(QLatin1String("reply"));
+    if (reply != description.constEnd())
+        description = reply.value().toObject();
+
+    const QString accepted = QStringLiteral("Media Server");
+    const QJsonValue application = description.value(QLatin1String("application"));
+    const QJsonValue type = description.value(QLatin1String("type"));
+    if (!(application.isString() && application.toString() == accepted)
+        && !(type.isString() && type.toString() == accepted)) {
+        if (reason)
+            *reason = application.isString() || type.isString() ? "other application" : "not a server description";
+        return std::nullopt;
+    }
+
+    // Keys come in ascending order, so "seed" overrides "id".
+    BaseServerInfo info;
+    for (auto it = description.constBegin(); it != description.constEnd(); ++it) {
+        const QString key = it.key();
+        const QJsonValue value = it.value();
+        if (key == QLatin1String("flags"))
+            info.flags = flagsFromText(value.toString());
+        else if (key == QLatin1String("id") || key == QLatin1String("seed"))
+            info.id = QUuid(value.toString());
+        else if (key == QLatin1String("name"))
+            info.name = value.toString();
+        else if (key == QLatin1String("port"))
+            info.port = portFromJson(value);
+        else if (key == QLatin1String("systemName"))
+            info.systemName = value.toString();
+    }
+    return info;
+}
+
+const char *whyNotAnAnswer(const QByteArray &datagram)
+{
+    const char *reason = "";
+    readAnswer(datagram, &reason);
+    return reason;
+}
+
+// Names come from the network: bounded, and quoted by the log stream.
+QString shown(const QString &text)
+{
+    constexpr int kShownChars = 64;
+    return text.size() > kShownChars ? text.left(kShownChars) + QStringLiteral("...") : text;
+}
+
+QString describeChanges(int changes, const BaseServerInfo &record)
+{
+    QString text;
+    {
+        QDebug out(&text);
+        out.nospace();
+        const char *separator = "";
+        const auto next = [&]() -> QDebug & { return out << std::exchange(separator, ", "); };
+        if (changes & ServerRegistry::NameChanged)
+            next() << "name " << shown(record.name);
+        if (changes & ServerRegistry::SystemNameChanged)
+            next() << "system " << shown(record.systemName);
+        if (changes & ServerRegistry::PortChanged)
+            next() << "port " << record.port;
+        if (changes & ServerRegistry::FlagsChanged)
+            next() << "flags " << record.flags;
+        if (changes & ServerRegistry::DisplayAddressSwitched)
+            next() << "displayed address " << qUtf8Printable(record.displayAddress);
+    }
+    return text;
+}
 
 } // namespace
 
@@ -121,9 +188,9 @@ public:
     void answersArrived(QUdpSocket *socket);
     Inbox &inboxOf(QUdpSocket *socket);
     const std::optional<BaseServerInfo> &parsed(const Datagram &datagram, QString *sender);
-    void processAnswer(BaseServerInfo record, const QString &sender);
-    bool isLive(const ServerEntry &entry, const QString &address, qint64 time) const;
-    void updateConflict(const QUuid &id, ServerEntry &entry, qint64 time);
+    void processAnswer(BaseServerInfo record, const QString &sender, int size);
+    void reportConflict(const ServerRegistry::ConflictChange &change);
+    QString refusalText(ServerRegistry::Refusal refusal, const QUuid &id, qint64 time) const;
     bool isOwnRequest(const QHostAddress &sender, quint16 port) const;
     void sendRequest(QUdpSocket &socket);
     void sizeReceiveBuffer(QUdpSocket &socket) const;
@@ -138,11 +205,7 @@ public:
     // Interface addresses on which the current listener is a group member.
     QSet<QString> joinedAddresses;
     QHash<QHostAddress, QSharedPointer<QUdpSocket>> sendingSockets;
-    QHash<QUuid, ServerEntry> servers;
-    // Live ids per address they first answered from.
-    QHash<QString, int> idsPerAddress;
-    QHash<QString, qint64> answeringAddresses;
-    QHash<QString, qint64> unknownEntities;
+    ServerRegistry registry;
     QHash<QUdpSocket *, Inbox> inboxes;
     // The answer each address sent last: servers repeat theirs every cycle,
     // and the same text need not be parsed again.
@@ -166,7 +229,7 @@ protected:
 };
 
 ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &parameters)
-    : QObject(owner), owner(owner), parameters(parameters), group(parameters.multicastGroup)
+    : QObject(owner), owner(owner), parameters(parameters), group(parameters.multicastGroup), registry(parameters)
 {
     clock.start();
     // A coarse timer may fire up to 5 % early, which would shorten the cycle.
@@ -183,40 +246,16 @@ void ServersFinder::Impl::runCycle()
 {
     const qint64 time = now();
 
-    IDsVector removed;
-    for (auto it = servers.begin(); it != servers.end();) {
-        if (time - it->lastSeenMs > parameters.serverTimeoutMs) {
-            removed.append(it.key());
-            const auto count = idsPerAddress.find(it->info.hostAddress);
-            if (count != idsPerAddress.end() && --count.value() <= 0)
-                idsPerAddress.erase(count);
-            it = servers.erase(it);
-        } else {
-            ++it;
-        }
+    const ServerRegistry::Expiry expired = registry.expire(time);
+    if (!expired.servers.isEmpty()) {
+        for (const QUuid &id : expired.servers)
+            qCInfo(logDiscovery) << "server" << qUtf8Printable(id.toString()) << "expired: silent for more than"
+                                 << parameters.serverTimeoutMs << "ms";
+        emit owner->serversRemoved(expired.servers);
     }
-    if (!removed.isEmpty())
-        emit owner->serversRemoved(removed);
+    for (const ServerRegistry::ConflictChange &change : expired.conflicts)
+        reportConflict(change);
 
-    for (auto it = servers.begin(); it != servers.end(); ++it) {
-        QHash<QString, qint64> &answers = it->answers;
-        for (auto answer = answers.begin(); answer != answers.end();) {
-            if (time - answer.value() > parameters.answeringAddressTimeoutMs)
-                answer = answers.erase(answer);
-            else
-                ++answer;
-        }
-        // Expiry can end a conflict, never start one.
-        if (!it->conflict.isEmpty())
-            updateConflict(it.key(), it.value(), time);
-    }
-
-    for (auto it = answeringAddresses.begin(); it != answeringAddresses.end();) {
-        if (time - it.value() > parameters.answeringAddressTimeoutMs)
-            it = answeringAddresses.erase(it);
-        else
-            ++it;
-    }
     for (auto it = lastAnswers.begin(); it != lastAnswers.end();) {
         if (time - it->atMs > parameters.answeringAddressTimeoutMs)
             it = lastAnswers.erase(it);
@@ -224,17 +263,11 @@ void ServersFinder::Impl::runCycle()
             ++it;
     }
 
-    QStringList silentUnknowns;
-    for (auto it = unknownEntities.begin(); it != unknownEntities.end();) {
-        if (time - it.value() > parameters.unknownTimeoutMs) {
-            silentUnknowns.append(it.key());
-            it = unknownEntities.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (const QString &address : qAsConst(silentUnknowns))
+    for (const QString &address : expired.unknowns) {
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(address) << "removed: no request for more than"
+                             << parameters.unknownTimeoutMs << "ms";
         emit owner->unknownRemoved(address);
+    }
 
     ensureListener();
     if (listener)
@@ -384,14 +417,9 @@ void ServersFinder::Impl::readRequestsOf(QUdpSocket *socket)
         if (isOwnRequest(datagram.sender, datagram.senderPort) || !datagram.data.contains(parameters.request))
             return;
         const QString address = datagram.sender.toString();
-        if (answeringAddresses.contains(address))
+        if (!registry.takeRequest(address, now()))
             return;
-        const auto known = unknownEntities.find(address);
-        if (known != unknownEntities.end()) {
-            known.value() = now();
-            return;
-        }
-        unknownEntities.insert(address, now());
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(address) << "added: it asks for servers";
         emit owner->unknownAdded(address);
     });
 }
@@ -400,8 +428,15 @@ void ServersFinder::Impl::readAnswers(QUdpSocket *socket)
 {
     handlePending(socket, &Impl::readAnswers, [this](const Datagram &datagram) {
         QString sender;
-        if (const std::optional<BaseServerInfo> &record = parsed(datagram, &sender))
-            processAnswer(*record, sender);
+        const std::optional<BaseServerInfo> &record = parsed(datagram, &sender);
+        if (record) {
+            processAnswer(*record, sender, datagram.data.size());
+            return;
+        }
+        // A logging stream's operands are evaluated only when it is enabled:
+        // the datagram is read again only then, to say why it was dropped.
+        qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << datagram.data.size()
+                              << "bytes refused:" << whyNotAnAnswer(datagram.data);
     });
 }
 
@@ -422,104 +457,72 @@ const std::optional<BaseServerInfo> &ServersFinder::Impl::parsed(const Datagram 
     return last.record;
 }
 
-void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender)
+void ServersFinder::Impl::processAnswer(BaseServerInfo record, const QString &sender, int size)
 {
     const qint64 time = now();
-    record.hostAddress = sender;
-    answeringAddresses.insert(sender, time);
-    if (unknownEntities.remove(sender))
+    const ServerRegistry::Answer answer = registry.takeAnswer(record, sender, time);
+    if (answer.unknownRemoved) {
+        qCInfo(logDiscovery) << "unknown host" << qUtf8Printable(sender) << "removed: it answers as a server";
         emit owner->unknownRemoved(sender);
-
-    const auto found = servers.find(record.id);
-    if (found == servers.end()) {
-        // A flood of made-up ids is not followed beyond the limit.
-        if (servers.size() >= parameters.maxServers
-            || idsPerAddress.value(sender) >= parameters.maxServersPerAddress)
-            return;
-        emit owner->serverDiscovered(record);
-        ServerEntry entry;
-        entry.lastSeenMs = time;
-        // Old enough that the next answer fills in the displayed address.
-        entry.displayAddressMs = time - parameters.displayAddressSwitchMs - 1;
-        entry.info = record;
-        entry.answers.insert(sender, time);
-        entry.trusted.insert(sender);
-        servers.insert(record.id, entry);
-        ++idsPerAddress[sender];
+    }
+    if (answer.conflict)
+        reportConflict(*answer.conflict);
+    if (!answer.followed()) {
+        qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << size << "bytes for"
+                              << qUtf8Printable(record.id.toString())
+                              << "refused:" << qUtf8Printable(refusalText(answer.refusal, record.id, time));
+        return;
+    }
+    qCDebug(logDiscovery) << "answer from" << qUtf8Printable(sender) << "of" << size << "bytes for"
+                          << qUtf8Printable(record.id.toString()) << "accepted";
+    emit owner->serverDiscovered(record);
+    if (answer.added) {
+        qCInfo(logDiscovery) << "server" << qUtf8Printable(record.id.toString()) << "added from"
+                             << qUtf8Printable(sender) << "name" << shown(record.name) << "system"
+                             << shown(record.systemName) << "port" << record.port;
         emit owner->serverAdded(record);
         return;
     }
-
-    ServerEntry &entry = found.value();
-    if (!entry.answers.contains(sender) && entry.answers.size() >= parameters.maxAddressesPerServer)
+    if (!answer.changes)
         return;
-    entry.answers.insert(sender, time);
-    entry.lastSeenMs = time;
-    if (!entry.trusted.contains(sender)) {
-        // While the server answers where it is known, a second host with its
-        // id is neither followed nor told anything.
-        for (const QString &address : qAsConst(entry.trusted)) {
-            if (isLive(entry, address, time)) {
-                updateConflict(record.id, entry, time);
-                return;
-            }
-        }
-        // Silent where it was known: it moved.
-        entry.trusted = {sender};
-    }
-    updateConflict(record.id, entry, time);
-    emit owner->serverDiscovered(record);
-
-    record.displayAddress = entry.info.displayAddress;
-    bool switched = false;
-    if (entry.info.displayAddress == sender) {
-        entry.displayAddressMs = time;
-    } else if (time - entry.displayAddressMs > parameters.displayAddressSwitchMs) {
-        entry.displayAddressMs = time;
-        record.displayAddress = sender;
-        switched = true;
-    }
-
-    const bool changed = record != entry.info || switched
-                         || ((record.flags ^ entry.info.flags) & kVisibleFlags) != 0;
-    if (!changed)
-        return;
-    entry.info.name = record.name;
-    entry.info.systemName = record.systemName;
-    entry.info.port = record.port;
-    entry.info.displayAddress = record.displayAddress;
-    entry.info.flags = record.flags;
+    record.displayAddress = answer.displayAddress;
+    qCInfo(logDiscovery) << "server" << qUtf8Printable(record.id.toString())
+                         << "changed:" << qUtf8Printable(describeChanges(answer.changes, record));
     emit owner->serverChanged(record);
 }
 
-bool ServersFinder::Impl::isLive(const ServerEntry &entry, const QString &address, qint64 time) const
+void ServersFinder::Impl::reportConflict(const ServerRegistry::ConflictChange &change)
 {
-    const auto found = entry.answers.constFind(address);
-    return found != entry.answers.constEnd() && time - found.value() <= parameters.answeringAddressTimeoutMs;
+    if (change.addresses.isEmpty()) {
+        qCInfo(logDiscovery) << "conflict over" << qUtf8Printable(change.id.toString()) << "ended; it was between"
+                             << qUtf8Printable(change.previous.join(QLatin1String(", ")));
+    } else {
+        qCInfo(logDiscovery) << "conflict over" << qUtf8Printable(change.id.toString())
+                             << (change.previous.isEmpty() ? "started:" : "changed:") << "known at"
+                             << qUtf8Printable(change.addresses.mid(0, change.knownCount).join(QLatin1String(", ")))
+                             << "and also answered from"
+                             << qUtf8Printable(change.addresses.mid(change.knownCount).join(QLatin1String(", ")));
+    }
+    emit owner->serverConflictChanged(change.id, change.addresses);
 }
 
-void ServersFinder::Impl::updateConflict(const QUuid &id, ServerEntry &entry, qint64 time)
+QString ServersFinder::Impl::refusalText(ServerRegistry::Refusal refusal, const QUuid &id, qint64 time) const
 {
-    // Every answer comes here; a conflict takes two answering addresses,
-    // which nearly no server has.
-    if (entry.answers.size() < 2 && entry.conflict.isEmpty())
-        return;
-    QStringList known;
-    QStringList others;
-    for (auto it = entry.answers.cbegin(); it != entry.answers.cend(); ++it) {
-        if (isLive(entry, it.key(), time))
-            (entry.trusted.contains(it.key()) ? known : others).append(it.key());
+    switch (refusal) {
+    case ServerRegistry::Refusal::None:
+        break;
+    case ServerRegistry::Refusal::TooManyServers:
+        return QStringLiteral("the limit of %1 servers is reached").arg(parameters.maxServers);
+    case ServerRegistry::Refusal::TooManyIdsForAddress:
+        return QStringLiteral("the limit of %1 servers from one address is reached")
+            .arg(parameters.maxServersPerAddress);
+    case ServerRegistry::Refusal::TooManyAddressesForId:
+        return QStringLiteral("the limit of %1 addresses for one id is reached").arg(parameters.maxAddressesPerServer);
+    case ServerRegistry::Refusal::NotTrusted:
+        return QStringLiteral("address not trusted while the server answers where it is known, at %1")
+            .arg(registry.knownAnswering(id, time));
     }
-    QStringList conflict;
-    if (!known.isEmpty() && !others.isEmpty()) {
-        std::sort(known.begin(), known.end());
-        std::sort(others.begin(), others.end());
-        conflict = known + others;
-    }
-    if (conflict == entry.conflict)
-        return;
-    entry.conflict = conflict;
-    emit owner->serverConflictChanged(id, conflict);
+    return QString();
 }
 
 void ServersFinder::Impl::sizeReceiveBuffer(QUdpSocket &socket) const
@@ -558,88 +561,19 @@ ServersFinder::Holder ServersFinder::create(const ServersFinderParameters &param
 
 void ServersFinder::trustAddresses(const QUuid &id, const QStringList &addresses)
 {
-    const auto found = m_impl->servers.find(id);
-    if (found == m_impl->servers.end())
-        return;
-    ServerEntry &entry = found.value();
-    const qint64 time = m_impl->now();
-    QSet<QString> trusted;
-    for (const QString &address : addresses) {
-        if (!address.isEmpty())
-            trusted.insert(address);
-    }
-    // Addresses it was known at keep their trust while they answer, and
-    // addresses it was moved to keep it until it could have got there.
-    for (const QString &address : qAsConst(entry.trusted)) {
-        if (m_impl->isLive(entry, address, time))
-            trusted.insert(address);
-    }
-    for (auto it = entry.expected.begin(); it != entry.expected.end();) {
-        if (time - it.value() > m_impl->parameters.expectedAddressMs) {
-            it = entry.expected.erase(it);
-        } else {
-            trusted.insert(it.key());
-            ++it;
-        }
-    }
-    entry.trusted = trusted;
-    m_impl->updateConflict(id, entry, time);
+    if (const auto change = m_impl->registry.trustAddresses(id, addresses, m_impl->now()))
+        m_impl->reportConflict(*change);
 }
 
 void ServersFinder::expectAddresses(const QUuid &id, const QStringList &addresses)
 {
-    const auto found = m_impl->servers.find(id);
-    if (found == m_impl->servers.end())
-        return;
-    const qint64 time = m_impl->now();
-    for (const QString &address : addresses) {
-        if (address.isEmpty())
-            continue;
-        found->expected.insert(address, time);
-        found->trusted.insert(address);
-    }
-    m_impl->updateConflict(id, found.value(), time);
+    if (const auto change = m_impl->registry.expectAddresses(id, addresses, m_impl->now()))
+        m_impl->reportConflict(*change);
 }
 
 std::optional<BaseServerInfo> ServersFinder::parseAnswer(const QByteArray &datagram)
 {
-    // Senders may pad the text; it ends at the first zero byte.
-    const int end = datagram.indexOf('\0');
-    const QByteArray text = end < 0 ? datagram : datagram.left(end);
-
-    const std::optional<QJsonObject> document = parseJsonObject(text);
-    if (!document)
-        return std::nullopt;
-
-    QJsonObject description = *document;
-    const auto reply = description.constFind(QLatin1String("reply"));
-    if (reply != description.constEnd())
-        description = reply.value().toObject();
-
-    const QString accepted = QStringLiteral("Media Server");
-    const QJsonValue application = description.value(QLatin1String("application"));
-    const QJsonValue type = description.value(QLatin1String("type"));
-    if (!(application.isString() && application.toString() == accepted)
-        && !(type.isString() && type.toString() == accepted))
-        return std::nullopt;
-
-    // Keys come in ascending order, so "seed" overrides "id".
-    BaseServerInfo info;
-    for (auto it = description.constBegin(); it != description.constEnd(); ++it) {
-        const QString key = it.key();
-        const QJsonValue value = it.value();
-        if (key == QLatin1String("flags"))
-            info.flags = flagsFromText(value.toString());
-        else if (key == QLatin1String("id") || key == QLatin1String("seed"))
-            info.id = QUuid(value.toString());
-        else if (key == QLatin1String("name"))
-            info.name = value.toString();
-        else if (key == QLatin1String("port"))
-            info.port = portFromJson(value);
-        else if (key == QLatin1String("systemName"))
-            info.systemName = value.toString();
-    }
-    return info;
+    return readAnswer(datagram, nullptr);
 }
 
 } // namespace rtu

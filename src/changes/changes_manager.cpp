@@ -1,5 +1,6 @@
 #include "changes/changes_manager.h"
 
+#include "changes/change_set.h"
 #include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
@@ -31,30 +32,6 @@ constexpr int kInterfaceCheckTimeoutMs = 2000;
 
 const QString kTurnOnDhcpName = QStringLiteral("turnOnDhcp");
 
-struct DateTimeChange
-{
-    qint64 utcDateTimeMs = 0;
-    QByteArray timeZoneId;
-    // A clock read when the change was collected runs on until each request
-    // goes out (requests go one after another); a typed time goes as typed.
-    bool followsClock = false;
-    qint64 collectedAtMs = 0;
-
-    qint64 valueAt(qint64 nowMs) const
-    {
-        return followsClock ? serverClockNowMs(utcDateTimeMs, collectedAtMs, nowMs) : utcDateTimeMs;
-    }
-};
-
-struct ChangeSet
-{
-    std::optional<int> port;
-    std::optional<QString> password;
-    std::optional<QString> systemName;
-    InterfaceChangesList interfaces;
-    std::optional<DateTimeChange> dateTime;
-};
-
 struct QueuedRequest
 {
     bool exclusive = true;
@@ -66,30 +43,6 @@ struct QueuedRequest
 QString serverText(const ServerInfo &server)
 {
     return serverLabel(server.baseInfo());
-}
-
-struct InterfaceWait
-{
-    bool checkInProgress = false;
-    int attempts = 0;
-    qint64 lastCheckMs = 0;
-    ServerInfo *server = nullptr;
-    InterfaceChangesList changes;
-    int changesCount = 0;
-};
-
-int setMembersCount(const InterfaceChange &change)
-{
-    return int(change.useDHCP.has_value()) + int(change.address.has_value()) + int(change.mask.has_value())
-        + int(change.dns.has_value()) + int(change.gateway.has_value());
-}
-
-bool matches(const InterfaceChange &change, const InterfaceInfo &iface)
-{
-    return change.name == iface.name
-        && (!change.useDHCP || *change.useDHCP == (iface.useDHCP == Qt::Checked))
-        && (!change.address || *change.address == iface.ip) && (!change.mask || *change.mask == iface.mask)
-        && (!change.dns || *change.dns == iface.dns) && (!change.gateway || *change.gateway == iface.gateway);
 }
 
 // A refusal can come with an empty reason (a server error without text, an

@@ -1,5 +1,6 @@
 #include "protocol/http_client.h"
 
+#include "core/diagnostics.h"
 #include "platform/tcp_stream.h"
 #include "protocol/http_authenticator.h"
 #include "protocol/http_connection.h"
@@ -19,6 +20,8 @@
 namespace rtu {
 
 namespace {
+
+using CloseReason = HttpConnectionPool::CloseReason;
 
 // Failures carry the error numbers of QNetworkReply, so that their texts
 // read as they always have ("#1" for a refused connection and so on).
@@ -60,6 +63,34 @@ QString phraseText(const QByteArray &phrase)
     QTextCodec::ConverterState state;
     const QString text = QTextCodec::codecForMib(106)->toUnicode(phrase.constData(), phrase.size(), &state);
     return state.invalidChars == 0 ? text : QString::fromLatin1(phrase);
+}
+
+// How a request is named in diagnostics: never its credentials, and its
+// query only as redactedTarget shows it.
+QString described(const HttpRequest &r)
+{
+    return QStringLiteral("%1 %2 %3").arg(QString::fromLatin1(r.method), redactedTarget(r.url), r.server);
+}
+
+QString connectionText(const HttpConnection *c)
+{
+    return c ? QStringLiteral(" (connection %1)").arg(c->id) : QString();
+}
+
+// Where a request was when its time ran out.
+QString waitingText(const HttpRequest &r)
+{
+    if (r.connection)
+        return QStringLiteral("on connection %1").arg(r.connection->id);
+    switch (r.queue) {
+    case HttpRequest::Queue::Global:
+        return QStringLiteral("waiting for a free connection");
+    case HttpRequest::Queue::Server:
+        return QStringLiteral("waiting for one of its server's connections");
+    case HttpRequest::Queue::None:
+        break;
+    }
+    return QStringLiteral("before it was sent");
 }
 
 } // namespace
@@ -188,13 +219,13 @@ private:
                                                   r->body));
     }
 
-    void close(HttpConnection *c, bool closeSocket = true)
+    void close(HttpConnection *c, CloseReason why, bool closeSocket = true)
     {
         if (HttpRequest *r = c->request) {
             r->connection = nullptr;
             c->request = nullptr;
         }
-        pool.close(c, closeSocket);
+        pool.close(c, why, closeSocket);
     }
 
     void connectionReadable(HttpConnection *c) override
@@ -204,7 +235,7 @@ private:
         if (!c->request) {
             // Bytes nobody asked for: the connection cannot be trusted.
             const QString server = c->server;
-            close(c);
+            close(c, CloseReason::PendingInput);
             pump(server);
             return;
         }
@@ -223,8 +254,10 @@ private:
             return;
         const QString server = c->server;
         HttpRequest *r = c->request;
+        const CloseReason why =
+            error == QAbstractSocket::RemoteHostClosedError ? CloseReason::ServerClosed : CloseReason::Failed;
         if (!r) {
-            close(c);
+            close(c, why);
             pump(server);
             return;
         }
@@ -238,17 +271,18 @@ private:
         // sent twice; the caller hears that it may have been.
         if (!c->parser.started() && r->kind == Kind::Read && (c->served > 0 || c->openedAhead) && !r->retried) {
             r->retried = true;
-            close(c);
+            close(c, why);
+            qCDebug(logHttp).noquote() << described(*r) << "goes once more on a fresh connection";
             open(r);
             return;
         }
         const int status = c->parser.headComplete() ? c->parser.status() : 0;
-        close(c);
+        close(c, why);
         // Closed (not refused): the request reached the server.
         const bool unanswered = !c->parser.started() && error == QAbstractSocket::RemoteHostClosedError;
         const QString reason = unanswered && r->kind == Kind::Change ? QString::fromLatin1(kUnansweredChange)
                                                                       : networkError(transportError(error));
-        if (fail(r, reason, status))
+        if (fail(r, reason, status, c))
             pump(server);
     }
 
@@ -266,8 +300,8 @@ private:
             const bool tooLarge = response.failure() == HttpResponseParser::Failure::BodyTooLarge;
             const QString reason = tooLarge ? networkError(QStringLiteral("Reply too large"))
                                             : networkError(QNetworkReply::ProtocolFailure);
-            close(c);
-            if (fail(r, reason, status))
+            close(c, tooLarge ? CloseReason::TooLarge : CloseReason::Malformed);
+            if (fail(r, reason, status, c))
                 pump(server);
             return;
         }
@@ -277,11 +311,14 @@ private:
             const HttpAuthenticator::Scheme answer =
                 authenticator.answerChallenge(r->server, r->auth, response.header("WWW-Authenticate"));
             if (answer != HttpAuthenticator::Scheme::None) {
+                qCDebug(logHttp).noquote() << described(*r) << "answers a"
+                                           << (answer == HttpAuthenticator::Scheme::Digest ? "Digest" : "Basic")
+                                           << "challenge";
                 if (reusable) {
                     send(c);
                     return;
                 }
-                close(c);
+                close(c, CloseReason::NotKeptAlive);
                 place(r, true);
                 pump(server);
                 return;
@@ -298,15 +335,17 @@ private:
         if (reusable)
             pool.release(c);
         else
-            close(c, false);
+            close(c, CloseReason::NotKeptAlive, false);
         bool alive;
         if (status >= 200 && status <= 299) {
+            qCInfo(logHttp).noquote().nospace() << described(*r) << " -> " << status << ", " << body.size()
+                                                << " bytes in " << queue.elapsedMs(*r) << " ms" << connectionText(c);
             alive = finish(r, [&](const HttpRequest &done) {
                 if (done.success)
                     done.success(body);
             });
         } else {
-            alive = fail(r, phrase.isEmpty() ? networkError(QString()) : phraseText(phrase), status);
+            alive = fail(r, phrase.isEmpty() ? networkError(QString()) : phraseText(phrase), status, c);
         }
         if (!alive)
             return;
@@ -322,11 +361,13 @@ private:
         const QString server = r->server;
         int status = 0;
         HttpConnection *c = r->connection;
+        qCInfo(logHttp).noquote().nospace() << described(*r) << " timed out after " << queue.elapsedMs(*r) << " ms "
+                                            << waitingText(*r);
         if (c) {
             status = c->parser.headComplete() ? c->parser.status() : 0;
-            close(c);
+            close(c, CloseReason::TimedOut);
         }
-        if (!fail(r, networkError(QStringLiteral("Request Timed Out")), status))
+        if (!fail(r, networkError(QStringLiteral("Request Timed Out")), status, c))
             return false;
         pump(server);
         return true;
@@ -336,12 +377,16 @@ private:
     {
         QTimer::singleShot(0, this, [this, id, code]() {
             if (HttpRequest *r = queue.find(id))
-                fail(r, networkError(code), 0);
+                fail(r, networkError(code), 0, nullptr);
         });
     }
 
-    bool fail(HttpRequest *r, const QString &reason, int status)
+    // c: the connection it ended on, if any, for diagnostics only.
+    bool fail(HttpRequest *r, const QString &reason, int status, const HttpConnection *c)
     {
+        qCInfo(logHttp).noquote().nospace() << described(*r) << " -> "
+                                            << (status ? QString::number(status) + QLatin1String(", ") : QString())
+                                            << reason << " in " << queue.elapsedMs(*r) << " ms" << connectionText(c);
         return finish(r, [&](const HttpRequest &done) {
             if (done.failure)
                 done.failure(reason, status);

@@ -19,6 +19,7 @@ struct HttpConnection : QObject
 {
     explicit HttpConnection(const HttpResponseParser::Limits &limits) : parser(limits) {}
 
+    quint64 id = 0; // names it in diagnostics
     QString server; // host and port
     QString host;
     quint16 port = 0;

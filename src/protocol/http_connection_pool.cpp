@@ -1,5 +1,6 @@
 #include "protocol/http_connection_pool.h"
 
+#include "core/diagnostics.h"
 #include "platform/tcp_stream.h"
 #include "protocol/http_connection.h"
 
@@ -9,6 +10,36 @@
 #include <utility>
 
 namespace rtu {
+
+namespace {
+
+const char *reasonText(HttpConnectionPool::CloseReason why)
+{
+    using Why = HttpConnectionPool::CloseReason;
+    switch (why) {
+    case Why::Idle:
+        return "idle";
+    case Why::Evicted:
+        return "evicted for another server";
+    case Why::PendingInput:
+        return "input nobody asked for";
+    case Why::ServerClosed:
+        return "closed by the server";
+    case Why::Failed:
+        return "transport failed";
+    case Why::NotKeptAlive:
+        return "not kept alive";
+    case Why::Malformed:
+        return "malformed reply";
+    case Why::TooLarge:
+        return "reply too large";
+    case Why::TimedOut:
+        return "timed out";
+    }
+    return "";
+}
+
+} // namespace
 
 size_t HttpConnectionPool::KeyHash::operator()(const QString &key) const
 {
@@ -43,13 +74,14 @@ HttpConnection *HttpConnectionPool::takeIdle(const QString &server)
         }
         if (c->socket->hasPendingInput()) {
             const bool last = connections.size() == 1;
-            close(c); // erases the list with its last connection
+            close(c, CloseReason::PendingInput); // erases the list with its last connection
             if (last)
                 return nullptr;
             continue;
         }
         c->idle = false;
         m_idle.removeOne(c);
+        qCDebug(logHttp).noquote() << "connection" << c->id << "to" << c->server << "reused";
         return c;
     }
     return nullptr;
@@ -70,13 +102,14 @@ HttpConnectionPool::Room HttpConnectionPool::makeRoom(const QString &server)
 {
     const Room room = this->room(server);
     if (room == Room::Available && m_openCount >= m_limits.openConnections)
-        close(m_idle.first());
+        close(m_idle.first(), CloseReason::Evicted);
     return room;
 }
 
 HttpConnection *HttpConnectionPool::open(const QString &server, const QString &host, quint16 port)
 {
     auto *c = new HttpConnection(m_parserLimits);
+    c->id = ++m_lastId;
     c->server = server;
     c->host = host;
     c->port = port;
@@ -87,6 +120,7 @@ HttpConnection *HttpConnectionPool::open(const QString &server, const QString &h
                      [this, c](QAbstractSocket::SocketError error) { m_listener->connectionFailed(c, error); });
     m_servers[server].append(c);
     ++m_openCount;
+    qCDebug(logHttp).noquote() << "connection" << c->id << "to" << server << "opened";
     c->socket->connectToHost(host, port);
     return c;
 }
@@ -105,7 +139,7 @@ void HttpConnectionPool::release(HttpConnection *c)
     makeIdle(c, m_limits.idleCloseMs);
 }
 
-void HttpConnectionPool::close(HttpConnection *c, bool closeSocket)
+void HttpConnectionPool::close(HttpConnection *c, CloseReason why, bool closeSocket)
 {
     if (c->closed)
         return;
@@ -116,6 +150,7 @@ void HttpConnectionPool::close(HttpConnection *c, bool closeSocket)
     if (it->second.isEmpty())
         m_servers.erase(it);
     --m_openCount;
+    qCDebug(logHttp).noquote() << "connection" << c->id << "to" << c->server << "closed:" << reasonText(why);
     detach(c, closeSocket);
 }
 
@@ -184,7 +219,7 @@ void HttpConnectionPool::onIdleTimeout()
     QSet<QString> freed;
     while (!m_idle.isEmpty() && m_idle.first()->closeAtMs <= now) {
         freed.insert(m_idle.first()->server);
-        close(m_idle.first());
+        close(m_idle.first(), CloseReason::Idle);
     }
     // Closed in batches: during a fleet's refreshes a connection goes idle
     // every few milliseconds, and a turn of the loop for each would cost more

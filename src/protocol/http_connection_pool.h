@@ -23,6 +23,19 @@ struct HttpConnection;
 class HttpConnectionPool
 {
 public:
+    // Why a connection closed, for diagnostics.
+    enum class CloseReason {
+        Idle,
+        Evicted,
+        PendingInput, // bytes or the server's close nobody asked for
+        ServerClosed,
+        Failed,
+        NotKeptAlive,
+        Malformed,
+        TooLarge,
+        TimedOut
+    };
+
     enum class Room {
         Available,  // a connection to the server may be opened
         ServerFull, // the server has as many as allowed
@@ -66,7 +79,7 @@ public:
     void release(HttpConnection *connection);
     // Stops its signals; without closeSocket the caller closes the socket
     // soon after itself. Safe inside the connection's own signals.
-    void close(HttpConnection *connection, bool closeSocket = true);
+    void close(HttpConnection *connection, CloseReason why, bool closeSocket = true);
     // Lets every connection go, without signals or timers.
     void shutdown();
 
@@ -93,6 +106,7 @@ private:
     QList<HttpConnection *> m_idle;   // the first due to close first
     QList<HttpConnection *> m_closed; // to be deleted
     int m_openCount = 0;
+    quint64 m_lastId = 0;
     bool m_shutDown = false;
 };
 

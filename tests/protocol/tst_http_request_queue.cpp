@@ -46,7 +46,8 @@ private slots:
         QTest::addColumn<QList<int>>("order");
         QTest::newRow("by deadline, not by sending") << QList<int>{120, 40, 80} << QList<int>{} << QList<int>{1, 2, 0};
         QTest::newRow("equal deadlines") << QList<int>{60, 60, 60} << QList<int>{} << QList<int>{0, 1, 2};
-        QTest::newRow("a nearer deadline re-arms the timer") << QList<int>{1000, 30} << QList<int>{} << QList<int>{1, 0};
+        QTest::newRow("a nearer deadline re-arms the timer")
+            << QList<int>{1000, 30} << QList<int>{} << QList<int>{1, 0};
         QTest::newRow("zero: on the next turn") << QList<int>{0} << QList<int>{} << QList<int>{0};
         QTest::newRow("none") << QList<int>{-1} << QList<int>{} << QList<int>{};
         QTest::newRow("ended before its deadline") << QList<int>{40, 80} << QList<int>{0} << QList<int>{1};

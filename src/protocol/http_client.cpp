@@ -41,6 +41,18 @@ int transportError(QAbstractSocket::SocketError error)
     }
 }
 
+CloseReason closeReason(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return CloseReason::Refused;
+    case QAbstractSocket::RemoteHostClosedError:
+        return CloseReason::ServerClosed;
+    default:
+        return CloseReason::Failed;
+    }
+}
+
 // Requests to one server share its connections and queue.
 QString serverKey(const QString &host, int port)
 {
@@ -254,8 +266,7 @@ private:
             return;
         const QString server = c->server;
         HttpRequest *r = c->request;
-        const CloseReason why =
-            error == QAbstractSocket::RemoteHostClosedError ? CloseReason::ServerClosed : CloseReason::Failed;
+        const CloseReason why = closeReason(error);
         if (!r) {
             close(c, why);
             pump(server);

@@ -23,6 +23,8 @@ const char *reasonText(HttpConnectionPool::CloseReason why)
         return "evicted for another server";
     case Why::PendingInput:
         return "input nobody asked for";
+    case Why::Refused:
+        return "refused";
     case Why::ServerClosed:
         return "closed by the server";
     case Why::Failed:

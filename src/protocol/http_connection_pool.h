@@ -28,8 +28,9 @@ public:
         Idle,
         Evicted,
         PendingInput, // bytes or the server's close nobody asked for
+        Refused,
         ServerClosed,
-        Failed,
+        Failed, // any other transport error
         NotKeptAlive,
         Malformed,
         TooLarge,

@@ -262,7 +262,7 @@ private slots:
             QVERIFY2(!run.out.contains(secret), secret.constData());
             QVERIFY2(!run.err.contains(secret), secret.constData());
         }
-        for (const char *category : {"rtu.discovery: ", "rtu.login: ", "rtu.changes: "}) {
+        for (const char *category : {"rtu.discovery: ", "rtu.http: ", "rtu.login: ", "rtu.changes: "}) {
             if (diagnostics && (exitCode == 0 || qstrcmp(category, "rtu.changes: ") != 0))
                 QVERIFY2(run.err.contains(category), category);
             else if (!diagnostics)

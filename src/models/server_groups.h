@@ -8,7 +8,6 @@
 #include <QUuid>
 #include <QVector>
 
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -69,7 +68,7 @@ struct ServerEntry
     // When a change of the tool's was last confirmed (the count of confirmed
     // changes then), and when its port: reads started earlier are stale.
     quint64 changedAt = 0;
-    qint64 portChangedAtMs = std::numeric_limits<qint64>::min();
+    qint64 portChangedAtMs = -1; // never
 
     bool selected() const { return selectedState == Qt::Checked; }
     // Changes go only where the server is known to answer alone.

@@ -692,7 +692,8 @@ void ServersSelectionModel::serverDiscovered(const BaseServerInfo &baseInfo)
     // where it says it is. Answers sent before a confirmed move may still be
     // on their way for a moment after it.
     if (baseInfo.port != server->info.baseInfo().port
-        && m_impl->scheduler->now() - server->portChangedAtMs >= m_impl->timing.announcedPortSettleMs) {
+        && (server->portChangedAtMs < 0
+            || m_impl->scheduler->now() - server->portChangedAtMs >= m_impl->timing.announcedPortSettleMs)) {
         BaseServerInfo announced = server->info.baseInfo();
         announced.port = baseInfo.port;
         m_impl->change(announced, true);

@@ -1,6 +1,7 @@
 import QtQuick 2.5
-import QtQuick.Window 2.2
+import QtQuick.Window 2.13
 
+import "." as Dialogs
 import "../controls/base" as Base
 import "../common" as Common
 
@@ -28,10 +29,13 @@ Window {
 
     // Every showing starts afresh: nothing typed before stays visible.
     onVisibleChanged: {
-        if (!visible)
+        if (!visible) {
+            focusReturn.restart()
             return
+        }
         passwordField.text = ""
         showPassword.checked = false
+        requestActivate()
         passwordField.forceActiveFocus()
     }
 
@@ -45,65 +49,96 @@ Window {
     minimumHeight: height
     maximumHeight: height
 
-    Base.Column {
-        id: content
+    Dialogs.FocusReturn {
+        id: focusReturn
 
-        x: Common.SizeManager.spacing.medium
-        y: Common.SizeManager.spacing.medium
+        dialog: dialog
+    }
 
-        Base.Text {
-            objectName: "systemCaption"
-            width: passwordRow.width
-            wrapMode: Text.Wrap
-            thin: false
-            text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+    // Enter anywhere but on "Cancel" logs in (the field does so itself);
+    // Escape cancels.
+    Item {
+        anchors.fill: parent
+        focus: true
+
+        Keys.onReturnPressed: {
+            if (!passwordField.activeFocus)
+                dialog.login()
         }
+        Keys.onEnterPressed: {
+            if (!passwordField.activeFocus)
+                dialog.login()
+        }
+        Keys.onEscapePressed: dialog.cancel()
 
-        Row {
-            id: passwordRow
+        Accessible.role: Accessible.Dialog
+        Accessible.name: dialog.title
 
-            spacing: Common.SizeManager.spacing.base
+        Base.Column {
+            id: content
+
+            x: Common.SizeManager.spacing.medium
+            y: Common.SizeManager.spacing.medium
 
             Base.Text {
-                width: 4 * height
-                height: passwordField.height
-                verticalAlignment: Text.AlignVCenter
-                horizontalAlignment: Text.AlignRight
-                text: qsTr("Password:")
+                objectName: "systemCaption"
+                width: passwordRow.width
+                wrapMode: Text.Wrap
+                thin: false
+                text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
 
-            Base.TextField {
-                id: passwordField
+            Row {
+                id: passwordRow
 
-                width: 4 * height
-                echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
-                onAccepted: dialog.login()
-            }
-        }
+                spacing: Common.SizeManager.spacing.base
 
-        Base.CheckBox {
-            id: showPassword
+                Base.Text {
+                    id: passwordLabel
 
-            anchors.right: parent.right
-            initialCheckedState: Qt.Unchecked
-            text: qsTr("Show password")
-        }
+                    width: 4 * height
+                    height: passwordField.height
+                    verticalAlignment: Text.AlignVCenter
+                    horizontalAlignment: Text.AlignRight
+                    text: qsTr("Password:")
+                }
 
-        Row {
-            anchors.right: parent.right
-            layoutDirection: Qt.RightToLeft
-            spacing: Common.SizeManager.spacing.base
+                Base.TextField {
+                    id: passwordField
 
-            Base.StyledButton {
-                width: 3 * height
-                text: qsTr("Ok")
-                onClicked: dialog.login()
+                    width: 4 * height
+                    echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
+                    Accessible.name: passwordLabel.text
+                    onAccepted: dialog.login()
+                }
             }
 
-            Base.Button {
-                width: 3 * height
-                text: qsTr("Cancel")
-                onClicked: dialog.cancel()
+            Base.CheckBox {
+                id: showPassword
+
+                anchors.right: parent.right
+                initialCheckedState: Qt.Unchecked
+                text: qsTr("Show password")
+            }
+
+            // Left to right, so that Tab goes from "Cancel" to "Ok" as they are seen.
+            Row {
+                anchors.right: parent.right
+                spacing: Common.SizeManager.spacing.base
+
+                Base.Button {
+                    width: 3 * height
+                    text: qsTr("Cancel")
+                    onClicked: dialog.cancel()
+                }
+
+                Base.StyledButton {
+                    width: 3 * height
+                    text: qsTr("Ok")
+                    onClicked: dialog.login()
+                }
             }
         }
     }

@@ -77,6 +77,10 @@ Item {
         flickable: summaryFlickable
     }
 
+    Rtu.FocusScroller {
+        flickable: summaryFlickable
+    }
+
     Rtu.BottomBar {
         id: bottomBar
 

@@ -1,9 +1,8 @@
 import QtQuick 2.5
-import QtQuick.Window 2.13
+import QtQuick.Window 2.2
 
 import orvane.rtu 1.0 as TessRtu
 
-import "." as Dialogs
 import "../controls/base" as Base
 import "../common" as Common
 
@@ -40,17 +39,14 @@ Window {
             dialog.close()
     }
 
-    // The keyboard starts on the default button; the window it came from
-    // gets the keyboard back.
+    // The keyboard starts on the default button.
     onVisibleChanged: {
-        if (visible) {
-            requestActivate()
-            var button = panel.buttonItem(defaultButton)
-            if (button)
-                button.forceActiveFocus()
-        } else {
-            focusReturn.restart()
-        }
+        if (!visible)
+            return
+        requestActivate()
+        var button = panel.buttonItem(defaultButton)
+        if (button)
+            button.forceActiveFocus()
     }
 
     flags: Qt.Dialog | Qt.WindowTitleHint | Qt.MSWindowsFixedSizeDialogHint
@@ -64,12 +60,6 @@ Window {
     maximumWidth: width
     minimumHeight: height
     maximumHeight: height
-
-    Dialogs.FocusReturn {
-        id: focusReturn
-
-        dialog: dialog
-    }
 
     Item {
         anchors.fill: parent

@@ -1,7 +1,6 @@
 import QtQuick 2.5
-import QtQuick.Window 2.13
+import QtQuick.Window 2.2
 
-import "." as Dialogs
 import "../controls/base" as Base
 import "../common" as Common
 
@@ -29,10 +28,8 @@ Window {
 
     // Every showing starts afresh: nothing typed before stays visible.
     onVisibleChanged: {
-        if (!visible) {
-            focusReturn.restart()
+        if (!visible)
             return
-        }
         passwordField.text = ""
         showPassword.checked = false
         requestActivate()
@@ -48,12 +45,6 @@ Window {
     maximumWidth: width
     minimumHeight: height
     maximumHeight: height
-
-    Dialogs.FocusReturn {
-        id: focusReturn
-
-        dialog: dialog
-    }
 
     // Enter anywhere but on "Cancel" logs in (the field does so itself);
     // Escape cancels.
@@ -81,6 +72,8 @@ Window {
             y: Common.SizeManager.spacing.medium
 
             Base.Text {
+                id: systemCaption
+
                 objectName: "systemCaption"
                 width: passwordRow.width
                 wrapMode: Text.Wrap
@@ -90,10 +83,14 @@ Window {
                 Accessible.name: text
             }
 
+            // Qt gives a password field no name of its own for screen
+            // readers: the row around it carries the label.
             Row {
                 id: passwordRow
 
                 spacing: Common.SizeManager.spacing.base
+                Accessible.role: Accessible.Grouping
+                Accessible.name: passwordLabel.text
 
                 Base.Text {
                     id: passwordLabel
@@ -111,6 +108,7 @@ Window {
                     width: 4 * height
                     echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
                     Accessible.name: passwordLabel.text
+                    Accessible.description: systemCaption.text
                     onAccepted: dialog.login()
                 }
             }

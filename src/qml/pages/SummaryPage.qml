@@ -69,6 +69,8 @@ Item {
                 wrapMode: Text.Wrap
                 font.pixelSize: Common.SizeManager.fontSizes.large
                 text: qsTr("No changes were applied.")
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
         }
     }

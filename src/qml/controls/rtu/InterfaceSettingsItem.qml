@@ -34,6 +34,8 @@ Grid {
     Base.Text {
         thin: false
         text: thisComponent.readableName
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
     Item { width: 1; height: 1 }
     Item { width: 1; height: 1 }
@@ -44,6 +46,7 @@ Grid {
     Base.IpAddressControl {
         id: ipAddressControl
 
+        label: qsTr("IP")
         enabled: thisComponent.staticAddress
         initialText: thisComponent.address
     }
@@ -60,6 +63,7 @@ Grid {
     Base.IpAddressControl {
         id: subnetMaskControl
 
+        label: qsTr("Subnet mask")
         enabled: thisComponent.staticAddress
         initialText: thisComponent.subnetMask
     }
@@ -71,6 +75,7 @@ Grid {
     Base.IpAddressControl {
         id: gatewayControl
 
+        label: qsTr("Default Gateway")
         enabled: thisComponent.staticAddress
         initialText: thisComponent.gateway
     }
@@ -82,6 +87,7 @@ Grid {
     Base.IpAddressControl {
         id: dnsControl
 
+        label: qsTr("DNS server")
         initialText: thisComponent.dns
     }
     Item { width: 1; height: 1 }

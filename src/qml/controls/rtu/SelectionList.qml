@@ -115,8 +115,13 @@ ListView {
     }
 
     function focusSelectAll(holder) {
-        if (holder && holder.visible)
-            holder.selectAllBox.forceActiveFocus();
+        if (!holder || !holder.visible)
+            return;
+        if (holder === headerItem)
+            positionViewAtBeginning();
+        else
+            positionViewAtEnd();
+        holder.selectAllBox.forceActiveFocus();
     }
 
     function focusAfterList() {
@@ -142,12 +147,20 @@ ListView {
             focusRow(keyRow < 0 ? 0 : keyRow, keyOnPassword);
     }
 
+    // Which stop of the list an item is in: the header, the footer, or
+    // (anything else inside) the rows.
+    function stopOf(item) {
+        for (var node = item; node && node !== thisComponent; node = node.parent) {
+            if (node === headerItem || node === footerItem)
+                return node;
+        }
+        return null;
+    }
+
     // Tab order: the box above the rows, the rows (one stop, the arrows
     // move within), the box below them when it shows.
     function tabFrom(item, forward) {
-        var holderItem = item;
-        while (holderItem && holderItem !== headerItem && holderItem !== footerItem)
-            holderItem = holderItem.parent;
+        var holderItem = stopOf(item);
         if (holderItem === headerItem)
             forward ? focusRow(keyRow < 0 ? 0 : keyRow, keyOnPassword) : focusBeforeList();
         else if (holderItem === footerItem)
@@ -192,7 +205,7 @@ ListView {
     }
 
     Keys.onPressed: {
-        var inRows = keyRow >= 0 && rowItem(keyRow) !== null && rowItem(keyRow).activeFocus;
+        var inRows = keyRow >= 0 && stopOf(Window.activeFocusItem) === null;
         switch (event.key) {
         case Qt.Key_Tab:
             tabFrom(Window.activeFocusItem, true);
@@ -459,6 +472,11 @@ ListView {
 
         objectName: "loginDialog"
 
-        onLoginClicked: rtuContext.tryLoginWith(loginDialog.systemName, password)
+        // The keyboard goes back to the system row, whose entry goes once logged in.
+        onLoginClicked: {
+            if (thisComponent.keyOnPassword)
+                thisComponent.focusRow(thisComponent.keyRow, false);
+            rtuContext.tryLoginWith(loginDialog.systemName, password);
+        }
     }
 }

@@ -65,6 +65,12 @@ Item {
     }
 
     SignalSpy {
+        id: frameSpy
+
+        signalName: "frameSwapped"
+    }
+
+    SignalSpy {
         id: buttonSpy
 
         signalName: "buttonClicked"
@@ -130,6 +136,21 @@ Item {
             keyClick(Qt.Key_Up);
             verify(list.headerItem.selectAllBox.activeFocus, "up from the first row is the select-all box");
             compare(list.currentIndex, -1, "the view keeps no current row of its own");
+        }
+
+        // Nothing moves once the keyboard rests on a row: no highlight chases it.
+        function test_no_frames_at_rest_on_a_row() {
+            var list = keyboardList();
+            frameSpy.target = root.Window.window;
+            frameSpy.clear();
+            keyClick(Qt.Key_End);
+            keyClick(Qt.Key_Home);
+            keyClick(Qt.Key_PageDown);
+            tryVerify(function() { return frameSpy.count > 0; }, 1000, "moving the keyboard draws");
+            wait(300);
+            frameSpy.clear();
+            wait(1000);
+            compare(frameSpy.count, 0);
         }
 
         function selectedState(name) {

@@ -64,6 +64,16 @@ Item {
         }
     }
 
+    Component {
+        id: settingsComponent
+
+        Loader {
+            width: root.width
+            height: 250
+            source: "qrc:/src/qml/pages/SettingsPage.qml"
+        }
+    }
+
     SignalSpy {
         id: frameSpy
 
@@ -151,6 +161,27 @@ Item {
             frameSpy.clear();
             wait(1000);
             compare(frameSpy.count, 0);
+        }
+
+        function shownIn(flickable, item) {
+            var box = item.mapToItem(flickable, 0, 0, item.width, item.height);
+            return box.y >= 0 && box.y + box.height <= flickable.height;
+        }
+
+        function test_tab_scrolls_the_focused_control_into_view() {
+            Fleet.select(testCase, testFixture, rtuContext, ["alpha-one"]);
+            var loader = createTemporaryObject(settingsComponent, root);
+            tryCompare(loader, "status", Loader.Ready);
+            var settings = loader.item;
+            waitForRendering(settings);
+            var flickable = findChild(settings, "settingsFlickable");
+            var nameField = settings.settingsColumn.children[2].maskedArea.systemNameField;
+            verify(!shownIn(flickable, nameField), "the page is taller than its view");
+            settings.settingsColumn.children[0].maskedArea.portControl.forceActiveFocus();
+            for (var i = 0; i < 40 && !nameField.activeFocus; ++i)
+                keyClick(Qt.Key_Tab);
+            verify(nameField.activeFocus);
+            verify(shownIn(flickable, nameField), "Tab brought the field into view");
         }
 
         function selectedState(name) {

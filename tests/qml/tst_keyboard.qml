@@ -326,6 +326,7 @@ Item {
         }
 
         function test_dialog_keys(data) {
+            keyClick(Qt.Key_Tab);   // moving by keyboard, as the operator who opens it
             var dialog = createTemporaryObject(confirmationComponent, root);
             buttonSpy.clear();
             buttonSpy.target = dialog;

@@ -39,13 +39,16 @@ Window {
             dialog.close()
     }
 
-    // The keyboard starts on the default button.
+    // Moving by keyboard, the operator starts on the default button; after
+    // a click no button is focused (and so drawn), as before. Enter and
+    // Escape work either way.
     onVisibleChanged: {
         if (!visible)
             return
         requestActivate()
+        keyHandler.forceActiveFocus()
         var button = panel.buttonItem(defaultButton)
-        if (button)
+        if (button && TessRtu.KeyboardMode.active)
             button.forceActiveFocus()
     }
 
@@ -62,6 +65,8 @@ Window {
     maximumHeight: height
 
     Item {
+        id: keyHandler
+
         anchors.fill: parent
         focus: true
 

@@ -116,6 +116,13 @@ class KeyboardFlow(unittest.TestCase):
         pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
         self.assertIsNotNone(summary, "no summary")
         self.assertEqual(summary.name, "8 of 8 successful changed")
+        self.press_until("Tab", named("push button", "Changelog"))
+        keys("Return")
+        self.assertIsNotNone(session.find(named("list item", "", "changed")), "no summary row")
+        report = session.walk_report()
+        print("summary: nodes %d, focusable or actionable %d, lacking a role or a name %d"
+              % (report["nodes"], report["interactive"], len(report["lacking"])))
+        self.assertEqual(report["lacking"], [])
         self.assertTrue(any(re.match(r"Applying changes \([1-8]/8\)", name) for name in progress),
                         "the progress bar announced no count: %r" % progress)
 

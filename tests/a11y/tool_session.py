@@ -54,8 +54,9 @@ def named(role, prefix, description=None):
 def labelled_by_parent(node):
     """Qt withholds the name of a password field: a named group around it labels it."""
     parent = node.parent
+    windows = NO_ROLES | {pyatspi.ROLE_FRAME, pyatspi.ROLE_WINDOW, pyatspi.ROLE_DIALOG}
     return (node.getRole() == pyatspi.ROLE_PASSWORD_TEXT and parent is not None
-            and parent.getRole() not in NO_ROLES and (parent.name or "").strip())
+            and parent.getRole() not in windows and (parent.name or "").strip())
 
 
 class ToolSession:

@@ -46,7 +46,7 @@ Grid {
     Base.IpAddressControl {
         id: ipAddressControl
 
-        label: qsTr("IP")
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("IP"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.address
     }
@@ -54,6 +54,7 @@ Grid {
         id: useDHCPControl
 
         text: qsTr("Use DHCP")
+        Accessible.description: thisComponent.readableName
         initialCheckedState: thisComponent.useDHCP
     }
 
@@ -63,7 +64,7 @@ Grid {
     Base.IpAddressControl {
         id: subnetMaskControl
 
-        label: qsTr("Subnet mask")
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("Subnet mask"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.subnetMask
     }
@@ -75,7 +76,7 @@ Grid {
     Base.IpAddressControl {
         id: gatewayControl
 
-        label: qsTr("Default Gateway")
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("Default Gateway"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.gateway
     }
@@ -87,7 +88,7 @@ Grid {
     Base.IpAddressControl {
         id: dnsControl
 
-        label: qsTr("DNS server")
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("DNS server"))
         initialText: thisComponent.dns
     }
     Item { width: 1; height: 1 }

@@ -13,6 +13,7 @@ packages=(
   qml-module-qt-labs-settings qml-module-qtqml-models2
   xvfb xauth fonts-roboto-unhinted librsvg2-bin python3 iproute2 util-linux tzdata
   dpkg-dev lintian desktop-file-utils appstream x11-utils gzip
+  dbus dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
 )
 # The sanitizer suite and the fuzz targets: clang with its run-time
 # libraries (libFuzzer among them) and the symbolizer for their reports.

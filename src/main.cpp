@@ -10,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    rtu::enableHighDpiScaling();
     QGuiApplication application(argc, argv);
     // Discovery's first cycle is timed from the context's creation; the
     // graphics probe takes tens of milliseconds and reading the icon some

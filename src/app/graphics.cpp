@@ -1,6 +1,8 @@
 #include "app/graphics.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QtGlobal>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -35,6 +37,13 @@ bool openGlIsSoftware()
     const QByteArray renderer(text);
     context.doneCurrent();
     return rendererIsSoftware(renderer);
+}
+
+void enableHighDpiScaling()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 }
 
 void chooseSceneGraphBackend()

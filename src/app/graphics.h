@@ -13,6 +13,12 @@ namespace rtu {
 // QT_QPA_UPDATE_IDLE_TIME.
 void chooseSceneGraphBackend();
 
+// Scales the window by the screen's device pixel ratio (fractions such as
+// 1.5 included, so that a 150 % screen does not get a window twice as large)
+// and draws images from their @2x files where the ratio calls for them.
+// Must run before the application object is created.
+void enableHighDpiScaling();
+
 // Whether the OpenGL the platform offers is a software rasteriser (or none).
 bool openGlIsSoftware();
 

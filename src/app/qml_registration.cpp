@@ -1,5 +1,7 @@
 #include "app/qml_registration.h"
 
+#include "app/keyboard_mode.h"
+#include "app/local_ipv4_addresses.h"
 #include "models/buttons.h"
 #include "core/constants.h"
 
@@ -12,6 +14,9 @@ void registerQmlTypes()
     static const char uri[] = "orvane.rtu";
     qmlRegisterUncreatableType<Constants>(uri, 1, 0, "Constants", QStringLiteral("Constants"));
     qmlRegisterType<Buttons>(uri, 1, 0, "Buttons");
+    qmlRegisterType<LocalIPv4Addresses>(uri, 1, 0, "LocalIPv4Addresses");
+    qmlRegisterSingletonType<KeyboardMode>(uri, 1, 0, "KeyboardMode",
+                                           [](QQmlEngine *, QJSEngine *) -> QObject * { return new KeyboardMode; });
 }
 
 } // namespace rtu

@@ -37,3 +37,20 @@ function cutTexts(item, area, areaWidth) {
         return text.text;
     });
 }
+
+// Texts wider than their box at the current scale: a line that does not fit
+// its width (elided or not), or lines taller than the box they are given.
+function overflowingTexts(item) {
+    return visibleTexts(item).filter(function(text) {
+        if (text.contentWidth === undefined)
+            return false;
+        // A text input's implicit width counts its cursor too.
+        var input = text.cursorPosition !== undefined;
+        var wraps = text.wrapMode !== undefined && text.wrapMode !== 0;   // Text.NoWrap
+        var wide = wraps || input ? text.contentWidth : text.implicitWidth;
+        return text.truncated === true || wide > text.width + 0.5 || text.contentHeight > text.height + 0.5;
+    }).map(function(text) {
+        return text.text + " (" + text.implicitWidth.toFixed(1) + " x " + text.contentHeight.toFixed(1)
+            + " in " + text.width.toFixed(1) + " x " + text.height.toFixed(1) + ")";
+    });
+}

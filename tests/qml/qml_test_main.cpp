@@ -89,6 +89,12 @@ class QmlTestSetup : public QObject
 {
     Q_OBJECT
 
+public:
+    // Made before the application object. Images come from their @2x files
+    // under QT_SCALE_FACTOR 2, as in the tool; the screen's own ratio is not
+    // followed, since the offscreen screen's 100 dpi would make it 1.04.
+    QmlTestSetup() { QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps); }
+
 public slots:
     void applicationAvailable() { rtu::registerQmlTypes(); }
 

@@ -6,7 +6,10 @@
 
 #include <QAbstractItemModel>
 #include <QDir>
+#include <QImage>
 #include <QJsonObject>
+#include <QQuickItem>
+#include <QQuickWindow>
 
 namespace rtu::test {
 
@@ -75,6 +78,14 @@ QVariantList QmlTestFixture::modelRows(QObject *model) const
 QString QmlTestFixture::environment(const QString &name) const
 {
     return qEnvironmentVariable(name.toLocal8Bit().constData());
+}
+
+bool QmlTestFixture::saveWindowImage(QObject *itemOrWindow, const QString &path) const
+{
+    auto *window = qobject_cast<QQuickWindow *>(itemOrWindow);
+    if (auto *item = qobject_cast<QQuickItem *>(itemOrWindow))
+        window = item->window();
+    return window && window->grabWindow().save(path);
 }
 
 } // namespace rtu::test

@@ -36,6 +36,10 @@ public slots:
     // A variable of the runner's environment (where screenshots go, for example).
     QString environment(const QString &name) const;
 
+    // Saves what the window of an item (or a window) shows, in device pixels:
+    // the test case's own grab cuts a scaled window to its size in points.
+    bool saveWindowImage(QObject *itemOrWindow, const QString &path) const;
+
 private:
     PeerSim m_sim;
 };

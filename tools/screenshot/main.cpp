@@ -4,6 +4,7 @@
 // waits, and saves every visible window side by side in one PNG: the document's
 // own window first, then the others (open dialogs) stacked at its right, each
 // under its title.
+#include "app/graphics.h"
 #include "app/qml_registration.h"
 #include "app/rtu_context.h"
 
@@ -70,6 +71,7 @@ QImage compose(const QVector<Shot> &shots)
 
 int main(int argc, char *argv[])
 {
+    rtu::enableHighDpiScaling();
     QGuiApplication app(argc, argv);
 
     QCommandLineParser parser;

@@ -33,6 +33,11 @@ Item {
         readonly property int thick: 2
     }
 
+    readonly property QtObject colors: QtObject {
+        // The frame around the control the keyboard is on.
+        readonly property color focus: "#1e62a8"
+    }
+
     readonly property alias regularFont: regularFontLoader
     readonly property alias mediumFont: mediumFontLoader
 

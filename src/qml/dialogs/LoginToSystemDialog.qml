@@ -32,6 +32,7 @@ Window {
             return
         passwordField.text = ""
         showPassword.checked = false
+        requestActivate()
         passwordField.forceActiveFocus()
     }
 
@@ -45,65 +46,97 @@ Window {
     minimumHeight: height
     maximumHeight: height
 
-    Base.Column {
-        id: content
+    // Enter anywhere but on "Cancel" logs in (the field does so itself);
+    // Escape cancels.
+    Item {
+        anchors.fill: parent
+        focus: true
 
-        x: Common.SizeManager.spacing.medium
-        y: Common.SizeManager.spacing.medium
-
-        Base.Text {
-            objectName: "systemCaption"
-            width: passwordRow.width
-            wrapMode: Text.Wrap
-            thin: false
-            text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+        Keys.onReturnPressed: {
+            if (!passwordField.activeFocus)
+                dialog.login()
         }
+        Keys.onEnterPressed: {
+            if (!passwordField.activeFocus)
+                dialog.login()
+        }
+        Keys.onEscapePressed: dialog.cancel()
 
-        Row {
-            id: passwordRow
+        Accessible.role: Accessible.Dialog
+        Accessible.name: dialog.title
 
-            spacing: Common.SizeManager.spacing.base
+        Base.Column {
+            id: content
+
+            x: Common.SizeManager.spacing.medium
+            y: Common.SizeManager.spacing.medium
 
             Base.Text {
-                width: 4 * height
-                height: passwordField.height
-                verticalAlignment: Text.AlignVCenter
-                horizontalAlignment: Text.AlignRight
-                text: qsTr("Password:")
+                id: systemCaption
+
+                objectName: "systemCaption"
+                width: passwordRow.width
+                wrapMode: Text.Wrap
+                thin: false
+                text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
 
-            Base.TextField {
-                id: passwordField
+            // Qt gives a password field no name of its own for screen
+            // readers: the row around it carries the label.
+            Row {
+                id: passwordRow
 
-                width: 4 * height
-                echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
-                onAccepted: dialog.login()
+                spacing: Common.SizeManager.spacing.base
+                Accessible.role: Accessible.Grouping
+                Accessible.name: passwordLabel.text
+
+                Base.Text {
+                    id: passwordLabel
+
+                    width: 4 * height
+                    height: passwordField.height
+                    verticalAlignment: Text.AlignVCenter
+                    horizontalAlignment: Text.AlignRight
+                    text: qsTr("Password:")
+                }
+
+                Base.TextField {
+                    id: passwordField
+
+                    width: 4 * height
+                    echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
+                    Accessible.name: passwordLabel.text
+                    Accessible.description: systemCaption.text
+                    onAccepted: dialog.login()
+                }
             }
-        }
 
-        Base.CheckBox {
-            id: showPassword
+            Base.CheckBox {
+                id: showPassword
 
-            anchors.right: parent.right
-            initialCheckedState: Qt.Unchecked
-            text: qsTr("Show password")
-        }
-
-        Row {
-            anchors.right: parent.right
-            layoutDirection: Qt.RightToLeft
-            spacing: Common.SizeManager.spacing.base
-
-            Base.StyledButton {
-                width: 3 * height
-                text: qsTr("Ok")
-                onClicked: dialog.login()
+                anchors.right: parent.right
+                initialCheckedState: Qt.Unchecked
+                text: qsTr("Show password")
             }
 
-            Base.Button {
-                width: 3 * height
-                text: qsTr("Cancel")
-                onClicked: dialog.cancel()
+            // Left to right, so that Tab goes from "Cancel" to "Ok" as they are seen.
+            Row {
+                anchors.right: parent.right
+                spacing: Common.SizeManager.spacing.base
+
+                Base.Button {
+                    width: 3 * height
+                    text: qsTr("Cancel")
+                    onClicked: dialog.cancel()
+                }
+
+                Base.StyledButton {
+                    width: 3 * height
+                    text: qsTr("Ok")
+                    onClicked: dialog.login()
+                }
             }
         }
     }

@@ -28,6 +28,8 @@ Dialogs.Dialog {
             width: Math.min(implicitWidth, dialog.maxMessageWidth)
             text: dialog.message
             wrapMode: Text.Wrap
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 }

@@ -23,6 +23,8 @@ Item {
             horizontalAlignment: Text.AlignHCenter
             font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Welcome to the\n%1").arg(rtuContext.toolDisplayName)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         Image {
@@ -43,6 +45,8 @@ Item {
             horizontalAlignment: Text.AlignHCenter
             font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Select server(s) from the menu on the left to get started")
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 
@@ -61,6 +65,8 @@ Item {
             font.family: Common.SizeManager.regularFont.name
             font.pixelSize: Common.SizeManager.fontSizes.small
             text: qsTr("     Software version %1").arg(thisComponent.versionText)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text.trim()
         }
 
         Base.Hyperlink {

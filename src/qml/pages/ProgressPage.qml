@@ -32,6 +32,8 @@ Item {
             text: thisComponent.totalCount === 0
                   ? qsTr("Applying changes...")
                   : qsTr("Applying changes (%1/%2)").arg(thisComponent.shownCount).arg(thisComponent.totalCount)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         Base.LineDelimiter {
@@ -50,6 +52,7 @@ Item {
                 height: parent.height
                 width: parent.width * (thisComponent.shownCount + 1) / (thisComponent.totalCount + 1)
                 indeterminate: true
+                Accessible.name: captionText.text
             }
         }
 
@@ -61,6 +64,8 @@ Item {
             wrapMode: Text.Wrap
             font.pixelSize: Common.SizeManager.fontSizes.medium
             text: qsTr("Please be patient, the operation can take up to several minutes")
+            Accessible.role: Accessible.StaticText
+            Accessible.name: visible ? text : ""
         }
     }
 

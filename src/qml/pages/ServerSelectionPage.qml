@@ -15,5 +15,18 @@ ScrollView {
         id: selectionList
 
         onApplyChanges: thisComponent.applyChanges()
+
+        // The view's own scroll bars, named for screen readers.
+        Binding {
+            target: thisComponent.__verticalScrollBar
+            property: "Accessible.name"
+            value: qsTr("Scroll the server list")
+        }
+
+        Binding {
+            target: thisComponent.__horizontalScrollBar
+            property: "Accessible.name"
+            value: qsTr("Scroll the server list sideways")
+        }
     }
 }

@@ -95,6 +95,10 @@ FocusScope {
         flickable: settingsFlickable
     }
 
+    Rtu.FocusScroller {
+        flickable: settingsFlickable
+    }
+
     Rtu.ScrollIndicator {
         objectName: "sidewaysIndicator"
         flickable: settingsFlickable
@@ -108,10 +112,22 @@ FocusScope {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
 
+        // Laid out left to right, so that Tab goes from "Cancel" to "Apply changes" as they are seen.
         Row {
-            anchors.fill: parent
-            layoutDirection: Qt.RightToLeft
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
             spacing: Common.SizeManager.spacing.base
+
+            Base.Button {
+                objectName: "cancelButton"
+                anchors.verticalCenter: parent.verticalCenter
+                height: Common.SizeManager.clickableSizes.medium
+                width: height * 3
+                enabled: applyButton.enabled
+                text: qsTr("Cancel")
+                onClicked: rtuContext.selectionChanged()
+            }
 
             Base.StyledButton {
                 id: applyButton
@@ -123,16 +139,6 @@ FocusScope {
                 enabled: thisComponent.parametersChanged
                 text: qsTr("Apply changes")
                 onClicked: thisComponent.applyChanges()
-            }
-
-            Base.Button {
-                objectName: "cancelButton"
-                anchors.verticalCenter: parent.verticalCenter
-                height: Common.SizeManager.clickableSizes.medium
-                width: height * 3
-                enabled: applyButton.enabled
-                text: qsTr("Cancel")
-                onClicked: rtuContext.selectionChanged()
             }
         }
     }

@@ -69,11 +69,17 @@ Item {
                 wrapMode: Text.Wrap
                 font.pixelSize: Common.SizeManager.fontSizes.large
                 text: qsTr("No changes were applied.")
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
         }
     }
 
     Rtu.ScrollIndicator {
+        flickable: summaryFlickable
+    }
+
+    Rtu.FocusScroller {
         flickable: summaryFlickable
     }
 

@@ -207,6 +207,7 @@ Expandable.MaskedSettingsPanel {
 
                     Base.Button {
                         objectName: "calendarButton"
+                        Accessible.name: qsTr("Select date...")
                         height: dateControl.height
                         width: height
                         enabled: dateControl.enabled

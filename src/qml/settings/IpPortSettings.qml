@@ -71,6 +71,7 @@ Expandable.MaskedSettingsPanel {
 
                 width: Common.SizeManager.clickableSizes.base * 3
                 initialPort: thisComponent.selection ? thisComponent.selection.port : 0
+                Accessible.name: qsTr("Port")
             }
         }
     }

@@ -63,6 +63,8 @@ Expandable.MaskedSettingsPanel {
             width: height * 6
             clearOnInitValue: differs
             initialText: differs ? qsTr("<different systems>") : thisComponent.systemName
+            Accessible.name: qsTr("System Name")
+            Accessible.description: initialText
         }
 
         Item {
@@ -83,6 +85,7 @@ Expandable.MaskedSettingsPanel {
             width: height * 6
             clearOnInitValue: differs
             initialText: differs ? qsTr("<different passwords>") : thisComponent.password
+            Accessible.name: qsTr("System Password")
         }
     }
 

@@ -29,8 +29,7 @@ TestCase {
 
     function save(name) {
         wait(400);
-        var image = grabImage(window.contentItem);
-        image.save(directory + "/" + name + ".png");
+        verify(testFixture.saveWindowImage(window, directory + "/" + name + ".png"), name);
     }
 
     function listRow(row) {
@@ -47,12 +46,20 @@ TestCase {
         compare(component.status, Component.Ready, component.errorString());
         window = component.createObject(null);
         window.requestActivate();
+        waitForRendering(window.contentItem);
+        save("searching");
         model = Fleet.start(shots, testFixture, rtuContext, testFixture.environment("TESSALY_SCREENSHOT_FLEET"), 8);
         Fleet.waitLoggedIn(shots, testFixture, model, ["Harbour Gate", "Harbour Quay"]);
         tryVerify(function() {
             return testFixture.modelRows(model).every(function(row) { return row.itemType !== 1 || row.name.indexOf("(127.") > 0; });
         }, 10000, "servers without their address");
         save("welcome");
+        // The keyboard on a row of the list, with its focus frame.
+        windowKeys.keyClick(window.contentItem, Qt.Key_Tab);
+        windowKeys.keyClick(window.contentItem, Qt.Key_Tab);
+        for (var down = 0; down < 3; ++down)
+            windowKeys.keyClick(window.contentItem, Qt.Key_Down);
+        save("keyboard-row");
         var list = window.selectionPage.selectionList;
         tryVerify(function() { return testFixture.modelRows(model).some(function(row) { return row.itemType === 3; }); },
                   10000, "no unknown host");
@@ -75,13 +82,13 @@ TestCase {
         mouseClick(picker);
         tryVerify(function() { return picker.__popup.__popupVisible; });
         wait(400);
-        grabImage(picker.__popup.__contentItem).save(directory + "/zone-list.png");
+        verify(testFixture.saveWindowImage(picker.__popup.__contentItem, directory + "/zone-list.png"));
         picker.__popup.__dismissAndDestroy();
         var calendar = findChild(dateTime, "calendarDialog");
         calendar.show();
         tryVerify(function() { return calendar.visible; });
         wait(400);
-        grabImage(calendar.contentItem).save(directory + "/calendar.png");
+        verify(testFixture.saveWindowImage(calendar, directory + "/calendar.png"));
         calendar.close();
         window.requestActivate();
         tryVerify(function() { return window.active; });
@@ -116,6 +123,9 @@ TestCase {
         tryCompare(model, "selectedCount", 2);
         waitForPage("settingsPage");
         save("settings-several-servers");
+        findChild(page().settingsColumn.children[0], "editAllButton").forceActiveFocus();
+        windowKeys.keyClick(window.contentItem, Qt.Key_Tab);
+        save("keyboard-button");
 
         var panels = page().settingsColumn.children;
         mouseClick(findChild(panels[0], "editAllButton"));

@@ -15,6 +15,32 @@ Item {
 
     signal buttonClicked(int id)
 
+    function buttonItem(id) {
+        for (var i = 0; i < repeater.count; ++i) {
+            var loader = repeater.itemAt(i);
+            if (loader && loader.buttonId === id)
+                return loader.item;
+        }
+        return null;
+    }
+
+    // The row runs right to left, so Tab goes to the lower index; past the
+    // ends it leaves the panel as the focus chain does.
+    function tabFrom(index, forward) {
+        var next = forward ? index - 1 : index + 1;
+        if (next >= 0 && next < repeater.count) {
+            repeater.itemAt(next).item.forceActiveFocus();
+            return;
+        }
+        var edge = repeater.itemAt(forward ? repeater.count - 1 : 0).item;
+        var outside = edge.nextItemInFocusChain(forward);
+        var inside = false;
+        for (var item = outside; item; item = item.parent)
+            inside = inside || item === panel;
+        // Nothing else takes the focus: go round within the panel.
+        (outside && !inside ? outside : repeater.itemAt(forward ? repeater.count - 1 : 0).item).forceActiveFocus();
+    }
+
     width: row.width + 2 * spacing
     height: buttonHeight + 2 * spacing
 
@@ -35,11 +61,14 @@ Item {
         layoutDirection: Qt.RightToLeft
 
         Repeater {
+            id: repeater
+
             model: buttonsModel
 
             delegate: Loader {
                 readonly property int buttonId: model.id
                 readonly property string buttonCaption: model.caption
+                readonly property int buttonIndex: index
 
                 width: panel.buttonHeight * model.aspect
                 height: panel.buttonHeight
@@ -54,6 +83,8 @@ Item {
         Base.Button {
             text: parent.buttonCaption
             onClicked: panel.buttonClicked(parent.buttonId)
+            Keys.onTabPressed: panel.tabFrom(parent.buttonIndex, true)
+            Keys.onBacktabPressed: panel.tabFrom(parent.buttonIndex, false)
         }
     }
 
@@ -63,6 +94,8 @@ Item {
         Base.StyledButton {
             text: parent.buttonCaption
             onClicked: panel.buttonClicked(parent.buttonId)
+            Keys.onTabPressed: panel.tabFrom(parent.buttonIndex, true)
+            Keys.onBacktabPressed: panel.tabFrom(parent.buttonIndex, false)
         }
     }
 }

@@ -2,6 +2,7 @@ import QtQuick 2.5
 import QtQuick.Controls 1.4 as Controls
 import QtQuick.Controls.Styles 1.4
 
+import "." as Base
 import "../../common" as Common
 
 Controls.CheckBox {
@@ -17,6 +18,9 @@ Controls.CheckBox {
 
     opacity: enabled ? 1 : 0.5
 
+    // A partly checked box reads as mixed, not as unchecked.
+    Accessible.checkStateMixed: checkedState === Qt.PartiallyChecked
+
     style: CheckBoxStyle {
         label: Text {
             text: control.text
@@ -25,4 +29,6 @@ Controls.CheckBox {
             renderType: Text.NativeRendering
         }
     }
+
+    Base.FocusFrame {}
 }

@@ -14,6 +14,7 @@ FocusScope {
     readonly property bool changed: millisecondsOf(date) !== millisecondsOf(initDate)
     property string firstSeparator: ""
     property string secondSeparator: ""
+    property string label: qsTr("Date")
 
     function isValidDate(value) {
         return value instanceof Date && !isNaN(value.getTime())
@@ -132,6 +133,8 @@ FocusScope {
         textHeight: dayField.contentHeight
     }
 
+    Base.FocusFrame {}
+
     MouseArea {
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
@@ -148,6 +151,7 @@ FocusScope {
             id: dayField
 
             objectName: "dayField"
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("day"))
             minimum: 1
             maximum: 31
             separators: "./- "
@@ -163,6 +167,7 @@ FocusScope {
             id: monthField
 
             objectName: "monthField"
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("month"))
             minimum: 1
             maximum: 12
             separators: "./- "
@@ -178,6 +183,7 @@ FocusScope {
             id: yearField
 
             objectName: "yearField"
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("year"))
             minimum: 2000
             maximum: 2100
             digits: 4

@@ -1,5 +1,6 @@
 import QtQuick 2.5
 
+import "." as Base
 import "../../common" as Common
 
 Text {
@@ -13,9 +14,23 @@ Text {
 
     onLinkActivated: Qt.openUrlExternally(link)
 
+    // Reached with Tab and opened with Return, as by a click.
+    activeFocusOnTab: true
+    Keys.onReturnPressed: Qt.openUrlExternally(link)
+    Keys.onEnterPressed: Qt.openUrlExternally(link)
+    Keys.onSpacePressed: Qt.openUrlExternally(link)
+
+    Accessible.role: Accessible.Link
+    Accessible.name: caption
+    Accessible.description: link
+    Accessible.focusable: true
+    Accessible.onPressAction: Qt.openUrlExternally(link)
+
     MouseArea {
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
         cursorShape: parent.hoveredLink ? Qt.PointingHandCursor : Qt.ArrowCursor
     }
+
+    Base.FocusFrame {}
 }

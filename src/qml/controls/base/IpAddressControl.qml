@@ -7,6 +7,8 @@ FocusScope {
     id: control
 
     property string initialText
+    // The field's caption, for screen readers ("IP", "Subnet mask"...).
+    property string label
     readonly property var octets: [first, second, third, fourth]
     readonly property string text: "%1.%2.%3.%4".arg(first.text).arg(second.text).arg(third.text).arg(fourth.text)
     readonly property bool isEmptyAddress: first.text.trim().length === 0 && second.text.trim().length === 0
@@ -39,6 +41,8 @@ FocusScope {
         textHeight: first.contentHeight
     }
 
+    Base.FocusFrame {}
+
     MouseArea {
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
@@ -54,6 +58,7 @@ FocusScope {
         Base.IpOctet {
             id: first
 
+            label: qsTr("%1, part %2 of 4").arg(control.label).arg(1)
             focus: true
             nextOctet: second
         }
@@ -63,6 +68,7 @@ FocusScope {
         Base.IpOctet {
             id: second
 
+            label: qsTr("%1, part %2 of 4").arg(control.label).arg(2)
             previousOctet: first
             nextOctet: third
         }
@@ -72,6 +78,7 @@ FocusScope {
         Base.IpOctet {
             id: third
 
+            label: qsTr("%1, part %2 of 4").arg(control.label).arg(3)
             previousOctet: second
             nextOctet: fourth
         }
@@ -81,6 +88,7 @@ FocusScope {
         Base.IpOctet {
             id: fourth
 
+            label: qsTr("%1, part %2 of 4").arg(control.label).arg(4)
             previousOctet: third
         }
     }

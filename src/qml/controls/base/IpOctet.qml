@@ -9,6 +9,8 @@ TextInput {
     readonly property bool changed: text !== initialText
     property Item nextOctet: null
     property Item previousOctet: null
+    // What a screen reader calls the field ("Date, day").
+    property string label
     // True from gaining the focus until something is typed here.
     property bool untouchedSinceFocus: false
 
@@ -63,6 +65,10 @@ TextInput {
     font.pixelSize: Common.SizeManager.fontSizes.base
     font.family: Common.SizeManager.regularFont.name
     selectByMouse: true
+
+    Accessible.role: Accessible.EditableText
+    Accessible.name: label
+    Accessible.focusable: true
     // Only 0..255 without leading zeros can be typed, so a complete octet
     // is never read as octal or with group separators by a server.
     validator: RegExpValidator { regExp: /^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$/ }

@@ -18,6 +18,11 @@ Rectangle {
     }
     clip: true
 
+    // Qt offers screen readers no value of a Qt Quick progress bar: its
+    // owner names it with the count, and each new name is announced.
+    Accessible.role: Accessible.ProgressBar
+    Accessible.name: qsTr("Progress")
+
     Image {
         id: stripes
 

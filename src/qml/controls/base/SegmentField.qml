@@ -16,6 +16,8 @@ TextInput {
     property Item nextField: null
     property Item previousField: null
     property string textBeforeKey
+    // What a screen reader calls the field ("Date, day").
+    property string label
     property string sampleText: "0000".slice(0, digits)
     readonly property bool isNumber: /^[0-9]+$/.test(text)
     readonly property int value: isNumber ? parseInt(text, 10) : -1
@@ -86,6 +88,10 @@ TextInput {
     font.pixelSize: Common.SizeManager.fontSizes.base
     font.family: Common.SizeManager.regularFont.name
     selectByMouse: true
+
+    Accessible.role: Accessible.EditableText
+    Accessible.name: label
+    Accessible.focusable: true
     activeFocusOnTab: true
 
     FontMetrics {

@@ -2,6 +2,7 @@ import QtQuick 2.9
 import QtQuick.Controls 1.4 as Controls
 import QtQuick.Controls.Styles 1.4
 
+import "." as Base
 import "../../common" as Common
 
 Controls.TextField {
@@ -48,4 +49,6 @@ Controls.TextField {
     style: TextFieldStyle {
         renderType: Text.NativeRendering
     }
+
+    Base.FocusFrame {}
 }

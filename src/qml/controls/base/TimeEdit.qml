@@ -13,6 +13,7 @@ FocusScope {
     // Whether the edit runs its clock itself while unchanged; an owner with
     // a better clock sets initTime instead.
     property bool runsClock: true
+    property string label: qsTr("Time")
     readonly property bool showAmPm: locale.timeFormat(Locale.ShortFormat).toUpperCase().indexOf("AP") >= 0
     readonly property var time: timeOf(hoursField.text, minutesField.text, secondsField.text, amPmField.text)
     readonly property bool acceptableInput: time !== undefined
@@ -110,6 +111,8 @@ FocusScope {
         textHeight: hoursField.contentHeight
     }
 
+    Base.FocusFrame {}
+
     MouseArea {
         anchors.fill: parent
         acceptedButtons: Qt.NoButton
@@ -128,6 +131,7 @@ FocusScope {
             objectName: "hoursField"
             property string initialText
 
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("hours"))
             focus: true
             minimum: edit.showAmPm ? 1 : 0
             maximum: edit.showAmPm ? 12 : 23
@@ -153,6 +157,7 @@ FocusScope {
             objectName: "minutesField"
             property string initialText
 
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("minutes"))
             maximum: 59
             separators: ": "
             previousField: hoursField
@@ -175,6 +180,7 @@ FocusScope {
             objectName: "secondsField"
             property string initialText
 
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("seconds"))
             maximum: 59
             separators: ": "
             previousField: minutesField
@@ -198,6 +204,7 @@ FocusScope {
             objectName: "amPmField"
             property string initialText
 
+            label: qsTr("%1, %2").arg(edit.label).arg(qsTr("AM or PM"))
             visible: edit.showAmPm
             sampleText: "PM"
             previousField: secondsField

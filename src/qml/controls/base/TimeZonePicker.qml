@@ -44,6 +44,24 @@ Controls.ComboBox {
         menuFrame.__menu.__currentIndex = row
     }
 
+    // Typing into the closed picker searches the same way, and takes the
+    // row found; the stock picker jumped by the first letter alone.
+    function typeInClosedPicker(event) {
+        var character = event.text
+        if (character.length !== 1 || character < " " || (character === " " && typedText.length === 0)
+                || (event.modifiers & (Qt.ControlModifier | Qt.AltModifier))) {
+            return
+        }
+        event.accepted = true
+        typedText += character
+        typingPause.restart()
+        var row = model && typeof model.indexOfText === "function" ? model.indexOfText(typedText) : -1
+        if (row >= 0 && row !== currentIndex) {
+            currentIndex = row
+            activated(row)
+        }
+    }
+
     function scrollEnclosingFlickable(angleDelta) {
         for (var item = parent; item; item = item.parent) {
             if (item.flickableDirection === undefined)
@@ -86,7 +104,9 @@ Controls.ComboBox {
 
     // A pseudo-disabled picker cannot be changed from the keyboard either;
     // forwarded keys are seen before the combo box's own handlers.
-    Keys.forwardTo: pseudoEnabled ? [] : [keyBlocker]
+    Keys.forwardTo: pseudoEnabled ? [keySearch] : [keyBlocker]
+
+    Accessible.name: qsTr("Time zone: %1").arg(currentText)
 
     implicitHeight: Common.SizeManager.clickableSizes.medium
     implicitWidth: 5 * implicitHeight
@@ -163,10 +183,18 @@ Controls.ComboBox {
     }
 
     Item {
+        id: keySearch
+
+        Keys.onPressed: picker.typeInClosedPicker(event)
+    }
+
+    Item {
         id: keyBlocker
 
         Keys.onPressed: event.accepted = event.key !== Qt.Key_Tab && event.key !== Qt.Key_Backtab
     }
+
+    Base.FocusFrame {}
 
     Base.Tooltip {
         id: tooltip

@@ -31,6 +31,9 @@ ExpandableItem {
                 wrapMode: Text.Wrap
                 font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: thisComponent.propertiesGroupName
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.description: thisComponent.changed ? qsTr("unsaved changes") : ""
             }
 
             Rtu.UnsavedChangesMarker {

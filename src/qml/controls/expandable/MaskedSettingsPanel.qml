@@ -40,6 +40,8 @@ GenericSettingsPanel {
                 wrapMode: Text.Wrap
                 font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: qsTr("Settings in this section can be different for selected servers.")
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
 
             Row {
@@ -55,6 +57,7 @@ GenericSettingsPanel {
                     height: Common.SizeManager.clickableSizes.medium
                     width: height * 4
                     text: qsTr("Edit all")
+                    Accessible.description: thisComponent.propertiesGroupName
                     onClicked: thisComponent.warned = true
                 }
 

@@ -45,6 +45,8 @@ Expandable.ExpandableItem {
             wrapMode: Text.Wrap
             font.pixelSize: Common.SizeManager.fontSizes.large
             text: thisComponent.caption
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         Base.LineDelimiter {
@@ -57,6 +59,7 @@ Expandable.ExpandableItem {
             height: Common.SizeManager.clickableSizes.medium
             width: height * 4
             text: qsTr("Changelog")
+            Accessible.description: thisComponent.expanded ? qsTr("shown") : qsTr("hidden")
             onClicked: thisComponent.toggle()
         }
     }
@@ -81,6 +84,8 @@ Expandable.ExpandableItem {
                 thin: false
                 font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: section.substring(section.indexOf("}") + 1)
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
         }
 
@@ -90,6 +95,12 @@ Expandable.ExpandableItem {
             readonly property var shown: thisComponent.shownWidths(table.width)
 
             height: Math.max(nameCell.height, valueCell.height, reasonCell.height)
+
+            // One row is read as one line: setting, value and what happened.
+            Accessible.role: Accessible.ListItem
+            Accessible.name: qsTr("%1: %2").arg(model.name).arg(model.value)
+            Accessible.description: thisComponent.successfulSummary ? qsTr("changed")
+                : qsTr("failed: %1").arg(model.reason)
 
             Base.Text {
                 id: nameCell

@@ -43,6 +43,8 @@ Item {
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 text: thisComponent.message
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
         }
     }

@@ -34,6 +34,8 @@ Grid {
     Base.Text {
         thin: false
         text: thisComponent.readableName
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
     Item { width: 1; height: 1 }
     Item { width: 1; height: 1 }
@@ -44,6 +46,7 @@ Grid {
     Base.IpAddressControl {
         id: ipAddressControl
 
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("IP"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.address
     }
@@ -51,6 +54,7 @@ Grid {
         id: useDHCPControl
 
         text: qsTr("Use DHCP")
+        Accessible.description: thisComponent.readableName
         initialCheckedState: thisComponent.useDHCP
     }
 
@@ -60,6 +64,7 @@ Grid {
     Base.IpAddressControl {
         id: subnetMaskControl
 
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("Subnet mask"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.subnetMask
     }
@@ -71,6 +76,7 @@ Grid {
     Base.IpAddressControl {
         id: gatewayControl
 
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("Default Gateway"))
         enabled: thisComponent.staticAddress
         initialText: thisComponent.gateway
     }
@@ -82,6 +88,7 @@ Grid {
     Base.IpAddressControl {
         id: dnsControl
 
+        label: qsTr("%1, %2").arg(thisComponent.readableName).arg(qsTr("DNS server"))
         initialText: thisComponent.dns
     }
     Item { width: 1; height: 1 }

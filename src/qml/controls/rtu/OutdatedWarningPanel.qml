@@ -32,6 +32,8 @@ Rectangle {
         color: "white"
         font.pixelSize: Common.SizeManager.fontSizes.medium
         text: qsTr("Information outdated")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 
     Base.ButtonsPanel {

@@ -7,11 +7,34 @@ Item {
     id: thisComponent
 
     property int checkedState: Qt.Unchecked
+    readonly property alias caption: captionText.text
 
     // true asks to select everything, false to deselect everything.
     signal selectAllRequested(bool select)
 
+    function request() {
+        selectAllRequested(checkedState === Qt.Unchecked);
+    }
+
     height: row.height + 2 * Common.SizeManager.spacing.base
+
+    // The box only shows the selection: keys and clicks ask the list, and
+    // the list's answer is what the box then shows.
+    Keys.onSpacePressed: {
+        if (!event.isAutoRepeat)
+            request();
+    }
+    Keys.onReturnPressed: request()
+    Keys.onEnterPressed: request()
+
+    Accessible.role: Accessible.CheckBox
+    Accessible.name: captionText.text
+    Accessible.focusable: true
+    Accessible.checkable: true
+    Accessible.checked: checkedState === Qt.Checked
+    Accessible.checkStateMixed: checkedState === Qt.PartiallyChecked
+    Accessible.onToggleAction: request()
+    Accessible.onPressAction: request()
 
     Row {
         id: row
@@ -21,11 +44,16 @@ Item {
         spacing: Common.SizeManager.spacing.base
 
         Base.CheckBox {
+            objectName: "checkBox"
             anchors.verticalCenter: parent.verticalCenter
+            activeFocusOnTab: false
             initialCheckedState: thisComponent.checkedState
+            Accessible.ignored: true
         }
 
         Base.Text {
+            id: captionText
+
             anchors.verticalCenter: parent.verticalCenter
             color: "#666666"
             font.pixelSize: Common.SizeManager.fontSizes.medium
@@ -35,6 +63,10 @@ Item {
 
     MouseArea {
         anchors.fill: parent
-        onClicked: thisComponent.selectAllRequested(thisComponent.checkedState === Qt.Unchecked)
+        onClicked: thisComponent.request()
+    }
+
+    Base.FocusFrame {
+        inset: Common.SizeManager.lineSizes.thin
     }
 }

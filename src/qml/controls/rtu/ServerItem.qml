@@ -22,6 +22,17 @@ Item {
     signal singleClicked()
     signal doubleClicked()
 
+    // Space and Enter ask what a click and a double click ask.
+    function toggleByKey() {
+        if (selectable)
+            singleClicked();
+    }
+
+    function selectOnlyByKey() {
+        if (selectable)
+            doubleClicked();
+    }
+
     function handleClick() {
         if (!selectable)
             return;
@@ -43,6 +54,28 @@ Item {
 
     height: content.height + 2 * Common.SizeManager.spacing.medium
     opacity: selectable ? 1 : 0.3
+
+    Keys.onSpacePressed: {
+        if (!event.isAutoRepeat)
+            toggleByKey();
+    }
+    Keys.onReturnPressed: selectOnlyByKey()
+    Keys.onEnterPressed: selectOnlyByKey()
+
+    Accessible.role: Accessible.ListItem
+    Accessible.name: nameText.text
+    Accessible.description: [
+        selectedState === Qt.Checked ? qsTr("selected") : qsTr("not selected"),
+        loggedIn ? qsTr("logged in") : qsTr("not logged in"),
+        conflict.length ? qsTr("in conflict: %1").arg(conflict) : qsTr("no conflict")
+    ].join(", ")
+    Accessible.focusable: true
+    Accessible.checkable: selectable
+    Accessible.checked: selectedState === Qt.Checked
+    Accessible.selectable: selectable
+    Accessible.selected: selectedState === Qt.Checked
+    Accessible.onToggleAction: toggleByKey()
+    Accessible.onPressAction: toggleByKey()
 
     Rectangle {
         anchors.fill: parent
@@ -140,5 +173,9 @@ Item {
         hoverEnabled: true
         onClicked: thisComponent.handleClick()
         onDoubleClicked: thisComponent.handleDoubleClick()
+    }
+
+    Base.FocusFrame {
+        inset: Common.SizeManager.lineSizes.thin
     }
 }

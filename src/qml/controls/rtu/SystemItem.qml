@@ -12,7 +12,14 @@ Column {
     property int loggedState: TessRtu.Constants.LoggedToAllServers
     property int selectedState: Qt.Unchecked
     property int rowIndex: -1
+    property int serversCount: 0
+    property int selectedServersCount: 0
     readonly property string caption: systemName.length ? systemName : qsTr("Unassigned system")
+    // Where the keyboard can stop in this row: the row itself, and the
+    // password entry while it is shown.
+    readonly property alias rowArea: rowArea
+    readonly property alias loginButton: loginButton
+    readonly property bool needsPassword: loggedState !== TessRtu.Constants.LoggedToAllServers
 
     signal clicked()
     // The list asks for the system's password in its one dialog.
@@ -24,8 +31,33 @@ Column {
     }
 
     Item {
+        id: rowArea
+
         width: parent.width
         height: Math.max(content.height, Common.SizeManager.clickableSizes.base)
+
+        Keys.onSpacePressed: {
+            if (!event.isAutoRepeat)
+                thisComponent.clicked();
+        }
+        Keys.onReturnPressed: thisComponent.clicked()
+        Keys.onEnterPressed: thisComponent.clicked()
+
+        Accessible.role: Accessible.ListItem
+        Accessible.name: thisComponent.caption
+        Accessible.description: {
+            var login = thisComponent.loggedState === TessRtu.Constants.NotLogged ? qsTr("not logged in")
+                : thisComponent.loggedState === TessRtu.Constants.PartiallyLogged ? qsTr("logged in to some servers")
+                : qsTr("logged in");
+            return qsTr("system, %1, %2 of %3 servers selected").arg(login)
+                .arg(thisComponent.selectedServersCount).arg(thisComponent.serversCount);
+        }
+        Accessible.focusable: true
+        Accessible.checkable: true
+        Accessible.checked: thisComponent.selectedState === Qt.Checked
+        Accessible.checkStateMixed: thisComponent.selectedState === Qt.PartiallyChecked
+        Accessible.onToggleAction: thisComponent.clicked()
+        Accessible.onPressAction: thisComponent.clicked()
 
         Item {
             id: content
@@ -76,10 +108,20 @@ Column {
             anchors.fill: parent
             onClicked: thisComponent.clicked()
         }
+
+        Base.FocusFrame {
+            inset: Common.SizeManager.lineSizes.thin
+        }
     }
 
     Base.StyledButton {
+        id: loginButton
+
         objectName: "loginButton"
+        // The list leads the keyboard here with the arrow keys.
+        activeFocusOnTab: false
+        focusInset: Common.SizeManager.lineSizes.thin
+        Accessible.description: qsTr("log in to system %1").arg(thisComponent.caption)
         width: parent.width
         height: Common.SizeManager.clickableSizes.base
         visible: thisComponent.loggedState !== TessRtu.Constants.LoggedToAllServers

@@ -8,6 +8,11 @@ Item {
 
     height: addressText.height + 2 * Common.SizeManager.spacing.small
 
+    Accessible.role: Accessible.ListItem
+    Accessible.name: address
+    Accessible.description: qsTr("a host that is not identified as a server")
+    Accessible.focusable: true
+
     Image {
         id: mark
 
@@ -26,5 +31,9 @@ Item {
         anchors.leftMargin: Common.SizeManager.spacing.base
         anchors.verticalCenter: parent.verticalCenter
         text: parent.address
+    }
+
+    Base.FocusFrame {
+        inset: Common.SizeManager.lineSizes.thin
     }
 }

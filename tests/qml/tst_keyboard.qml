@@ -157,10 +157,15 @@ Item {
             keyClick(Qt.Key_Home);
             keyClick(Qt.Key_PageDown);
             tryVerify(function() { return frameSpy.count > 0; }, 1000, "moving the keyboard draws");
-            wait(300);
-            frameSpy.clear();
-            wait(1000);
-            compare(frameSpy.count, 0);
+            // The last frames of the move may trail on a slow (sanitized)
+            // build; what must not happen is frames that never stop.
+            var quiet = false;
+            for (var round = 0; round < 5 && !quiet; ++round) {
+                frameSpy.clear();
+                wait(1000);
+                quiet = frameSpy.count === 0;
+            }
+            verify(quiet, "frames are still drawn with the keyboard at rest");
         }
 
         function shownIn(flickable, item) {

@@ -373,7 +373,7 @@ void ChangesManager::Impl::pump()
         if (unanswered && (entry.exclusive || followsExclusive))
             break;
         const std::function<void()> action = entry.action;
-        if (logChanges().isDebugEnabled() && entry.server) {
+        if (entry.server) {
             qCDebug(logChanges).noquote() << "request" << nextIndex + 1 << "of" << queue.size() << "sent:" << entry.what
                                           << "to" << serverText(*entry.server);
         }

@@ -43,11 +43,6 @@ const char *reasonText(HttpConnectionPool::CloseReason why)
 
 } // namespace
 
-size_t HttpConnectionPool::KeyHash::operator()(const QString &key) const
-{
-    return qHash(key);
-}
-
 HttpConnectionPool::HttpConnectionPool(const HttpClient::Limits &limits,
                                        const HttpResponseParser::Limits &parserLimits, Listener *listener)
     : m_limits(limits), m_parserLimits(parserLimits), m_listener(listener)

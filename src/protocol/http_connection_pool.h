@@ -88,11 +88,6 @@ public:
     int connectionsTo(const QString &server) const;
 
 private:
-    struct KeyHash
-    {
-        size_t operator()(const QString &key) const;
-    };
-
     void makeIdle(HttpConnection *connection, qint64 holdMs);
     void detach(HttpConnection *connection, bool closeSocket);
     void armIdleTimer(qint64 ms);
@@ -103,7 +98,7 @@ private:
     Listener *const m_listener;
     QElapsedTimer m_clock;
     QTimer m_idleTimer;
-    std::unordered_map<QString, QList<HttpConnection *>, KeyHash> m_servers;
+    std::unordered_map<QString, QList<HttpConnection *>> m_servers;
     QList<HttpConnection *> m_idle;   // the first due to close first
     QList<HttpConnection *> m_closed; // to be deleted
     int m_openCount = 0;

@@ -5,11 +5,6 @@
 
 namespace rtu {
 
-size_t HttpRequestQueue::KeyHash::operator()(const QString &key) const
-{
-    return qHash(key);
-}
-
 HttpRequestQueue::HttpRequestQueue(Listener *listener) : m_listener(listener)
 {
     m_clock.start();

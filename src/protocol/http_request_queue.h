@@ -57,11 +57,6 @@ public:
     HttpRequest *takeWaiting(const QString &server);
 
 private:
-    struct KeyHash
-    {
-        size_t operator()(const QString &key) const;
-    };
-
     HttpRequest *waiting(quint64 id, HttpRequest::Queue queue) const;
     void armTimer();
     void onDeadline();
@@ -73,7 +68,7 @@ private:
     std::unordered_map<quint64, std::unique_ptr<HttpRequest>> m_requests;
     std::multimap<qint64, quint64> m_deadlines;
     std::deque<quint64> m_global;
-    std::unordered_map<QString, QList<quint64>, KeyHash> m_servers;
+    std::unordered_map<QString, QList<quint64>> m_servers;
 };
 
 } // namespace rtu

@@ -14,6 +14,7 @@ packages=(
   xvfb xauth fonts-roboto-unhinted librsvg2-bin python3 iproute2 util-linux tzdata
   dpkg-dev lintian desktop-file-utils appstream x11-utils gzip
   dbus dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
+  apache2 nginx-light curl orca openbox nftables ansible-core yamllint pyflakes3
 )
 # The sanitizer suite and the fuzz targets: clang with its run-time
 # libraries (libFuzzer among them) and the symbolizer for their reports.
@@ -37,6 +38,22 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo=(sudo)
 fi
 echo "Installing: ${missing[*]}"
+# The web servers are counterparts that the tests start themselves, inside
+# their own namespaces: their packages must not start them on the host.
+# Debian's policy-rc.d hook keeps every service down while we install.
+policy=/usr/sbin/policy-rc.d
+own_policy=0
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+  "${sudo[@]}" chmod 755 "$policy"
+  own_policy=1
+fi
+remove_policy() {
+  if [ "$own_policy" -eq 1 ]; then
+    "${sudo[@]}" rm -f "$policy"
+  fi
+}
+trap remove_policy EXIT
 # A new machine may be running its own apt jobs: wait for the lock, and try
 # a download that failed once more.
 apt_options=(-o DPkg::Lock::Timeout=300 -o Acquire::Retries=3)

@@ -30,6 +30,11 @@ def envelope(reply=None, error="0", error_string=""):
     return body
 
 
+def refusing(error):
+    """Whether the error knob is set: "0" and "" are the ordinary answer."""
+    return error is not None and not (isinstance(error, str) and error in ("", "0"))
+
+
 class Refusal(Exception):
     """A request the server answers with a non-zero "error"."""
 
@@ -380,7 +385,7 @@ class SimServer:
             return Response(405, json.dumps(envelope(None, "1", "Method not allowed")))
         faulty = self.knobs["faultCommands"] is None or command in self.knobs["faultCommands"]
         error = self.knobs["error"]
-        if faulty and error not in (None, "", "0"):
+        if faulty and refusing(error):
             body = {"error": error}
             if self.knobs["errorString"] is not None:
                 body["errorString"] = self.knobs["errorString"]
@@ -389,7 +394,8 @@ class SimServer:
             body, after = handler(request)
         except Refusal as refusal:
             body, after = envelope({}, "1", str(refusal)), None
-        response = Response(200, self._mangle(command, body) if faulty else json.dumps(body))
+        response = Response(self.knobs["replyStatus"] if faulty else 200,
+                            self._mangle(command, body) if faulty else json.dumps(body))
         response.drop = self._drops(command, request, body)
         if faulty and self.knobs["replyMode"] in fleet.FRAMING_MODES + fleet.TRAILING_MODES:
             response.mode = self.knobs["replyMode"]

@@ -1,5 +1,6 @@
 #include "protocol/server_requests.h"
 
+#include "core/ascii.h"
 #include "core/date_time_helpers.h"
 #include "core/json_object.h"
 #include "protocol/http_client.h"
@@ -62,25 +63,14 @@ bool isSpace(QChar c)
     return c == QLatin1Char(' ') || (c.unicode() >= 9 && c.unicode() <= 13);
 }
 
-int digitValue(QChar c)
-{
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return 16;
-}
 
 // Reads the digits of `base` from `at` on; false when there is none.
 bool readDigits(const QString &text, int &at, int end, int base, bool &nonZero)
 {
     const int start = at;
     for (; at < end; ++at) {
-        const int value = digitValue(text[at]);
-        if (value >= base)
+        const int value = text[at].unicode() < 128 ? hexDigitValue(char(text[at].unicode())) : -1;
+        if (value < 0 || value >= base)
             break;
         nonZero = nonZero || value != 0;
     }

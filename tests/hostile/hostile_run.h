@@ -6,6 +6,7 @@
 #include "models/servers_selection_model.h"
 
 #include "peer_sim.h"
+#include "tool_on_fleet.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -50,11 +50,9 @@ public:
             servers.append(peer);
         }
         // A discovery port of its own keeps other finders in the namespace out.
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0))
+        discovery.port = ToolOnFleet::freeDiscoveryPort();
+        if (!discovery.port)
             return false;
-        discovery.port = probe.localPort();
-        probe.close();
         if (!sim.start(QJsonObject{{QStringLiteral("servers"), servers}},
                        {QStringLiteral("--discovery-port"), QString::number(discovery.port),
                         QStringLiteral("--quiet-discovery")}))
@@ -200,16 +198,7 @@ public:
     }
 
     // Discovery in short cycles; a scenario may change them before start().
-    static ServersFinderParameters shortCycles()
-    {
-        ServersFinderParameters parameters;
-        parameters.cycleIntervalMs = 200;
-        parameters.serverTimeoutMs = 1500;
-        parameters.answeringAddressTimeoutMs = 1500;
-        parameters.displayAddressSwitchMs = 1200;
-        parameters.unknownTimeoutMs = 5000;
-        return parameters;
-    }
+    static ServersFinderParameters shortCycles() { return ToolOnFleet::shortCycles(); }
 
     PeerSim sim;
     ServersFinderParameters discovery = shortCycles();

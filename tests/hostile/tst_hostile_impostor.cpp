@@ -1,7 +1,7 @@
 #include "hostile_run.h"
 #include "private_network.h"
 
-#include "../changes/summary_rows.h"
+#include "summary_rows.h"
 
 using namespace rtu;
 using rtu::test::HostileRun;

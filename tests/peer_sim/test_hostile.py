@@ -52,8 +52,13 @@ class HostileCase(FleetCase):
 
 class Http(HostileCase):
     def test_closed_and_silent_ports(self):
+        kept = socket.create_connection((A, 7301), timeout=2)
+        self.addCleanup(kept.close)
+        kept.sendall(AUTHORIZED.encode("latin-1"))
+        self.assertTrue(kept.recv(65536).startswith(b"HTTP/1.1 200 OK"))
         self.fleet.knobs("Mean", http="closed")
         self.assertRaises(ConnectionRefusedError, socket.create_connection, (A, 7301), 1)
+        self.assertEqual(kept.recv(1), b"")                          # what it served before ends too
         self.fleet.knobs("Mean", http="silent")
         first = socket.create_connection((A, 7301), timeout=1)
         self.addCleanup(first.close)

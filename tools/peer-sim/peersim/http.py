@@ -211,8 +211,11 @@ async def _read_request(reader, local, peer):
     return Request(parts[0], parts[1], parts[2], headers, body, local, peer)
 
 
-async def serve_connection(reader, writer, handler):
-    """Runs requests of one connection through handler(request) -> Response."""
+async def serve_connection(reader, writer, handler, connections=None):
+    """Runs requests of one connection through handler(request) -> Response;
+    the connection is in `connections` while it is open."""
+    if connections is not None:
+        connections.add(writer)
     local = writer.get_extra_info("sockname")[:2]
     peer = writer.get_extra_info("peername")[:2]
     try:
@@ -242,10 +245,12 @@ async def serve_connection(reader, writer, handler):
     except (ConnectionError, OSError):
         pass
     finally:
+        if connections is not None:
+            connections.discard(writer)
         writer.close()
 
 
-async def listen(address, port, handler):
+async def listen(address, port, handler, connections=None):
     return await asyncio.start_server(
-        lambda reader, writer: serve_connection(reader, writer, handler),
+        lambda reader, writer: serve_connection(reader, writer, handler, connections),
         host=address, port=port, reuse_address=True)

@@ -74,6 +74,8 @@ class SimServer:
         self.knobs = dict(description["knobs"])
         self.answer_extra = dict(description["answerExtra"])
         self.listeners = {}             # (address, port) -> asyncio server
+        self.connections = set()        # writers of the HTTP connections open now
+        self.binding = {}               # (address, port) -> listener being set up
         self.moving_to = None           # the new port while its answer is on the way
         self.turn = 0                   # for answering from two addresses in turn
         self.nonces = set()
@@ -214,8 +216,20 @@ class SimServer:
 
     async def bind(self, address, port):
         key = (address, port)
-        if key not in self.listeners:
-            self.listeners[key] = await self.sim.listen(address, port, self.handle)
+        if key in self.listeners:
+            return
+        # Requests that come in during a move all ask for the new port: they
+        # share one attempt instead of racing each other for the address.
+        pending = self.binding.get(key)
+        if pending is None:
+            pending = asyncio.ensure_future(self.sim.listen(address, port, self.handle, self.connections))
+            self.binding[key] = pending
+            try:
+                self.listeners[key] = await pending
+            finally:
+                self.binding.pop(key, None)
+        else:
+            await asyncio.shield(pending)
 
     def unbind_stale(self):
         for key in list(self.listeners):
@@ -224,6 +238,10 @@ class SimServer:
 
     async def start_http(self):
         mode = self.knobs["http"]
+        if mode != "normal":
+            # Nothing it served before goes on either.
+            for writer in list(self.connections):
+                writer.close()
         if mode == "normal":
             for address in self.addresses:
                 await self.bind(address, self.port)
@@ -513,6 +531,8 @@ class SimServer:
 
     def finish_move(self):
         """Leaves the old port once the answer has gone out through it."""
+        if self.moving_to is None:      # the move was called off meanwhile
+            return
         self.port, self.moving_to = self.moving_to, None
         self.unbind_stale()
 

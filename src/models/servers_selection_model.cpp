@@ -369,7 +369,11 @@ void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const In
     QStringList trusted{host};
     for (const InterfaceInfo &interface : interfaces)
         trusted.append(interface.ip);
-    ownAddresses.insert(server.info.baseInfo().id, trusted);
+    // A read without interfaces keeps those it listed before.
+    QStringList own{host};
+    for (const InterfaceInfo &interface : qAsConst(stored))
+        own.append(interface.ip);
+    ownAddresses.insert(server.info.baseInfo().id, own);
     emit owner->addressesTrusted(server.info.baseInfo().id, trusted);
 }
 

@@ -63,7 +63,6 @@ bool isSpace(QChar c)
     return c == QLatin1Char(' ') || (c.unicode() >= 9 && c.unicode() <= 13);
 }
 
-
 // Reads the digits of `base` from `at` on; false when there is none.
 bool readDigits(const QString &text, int &at, int end, int base, bool &nonZero)
 {

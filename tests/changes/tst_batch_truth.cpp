@@ -153,15 +153,6 @@ public:
                 targets.append(name);
         }
         if (targets.isEmpty() || !tool.select(targets)) {
-            if (qEnvironmentVariableIsSet("TESSALY_BATCH_VERBOSE")) {
-                qInfo("run %d skipped: targets %s, selected %d", number, qPrintable(targets.join(QLatin1Char(','))),
-                      tool.model->selectedCount());
-                for (const QJsonValue &server : tool.sim.servers()) {
-                    const QString name = server[QStringLiteral("name")].toString();
-                    qInfo("  %s logged in %d conflict %s", qPrintable(name), tool.loggedIn(name),
-                          qPrintable(tool.role(name, ServersSelectionModel::ConflictRole).toString()));
-                }
-            }
             ++counts.skipped;
             clearFaults(faults);
             return true;
@@ -178,26 +169,6 @@ public:
             return false;
         }
         const QJsonArray after = tool.sim.servers();
-        if (qEnvironmentVariableIsSet("TESSALY_BATCH_VERBOSE")) {
-            QStringList faulty;
-            for (auto it = faults.cbegin(); it != faults.cend(); ++it)
-                faulty.append(stateOf(after, it.key())[QStringLiteral("name")].toString() + QLatin1Char('=') + it->name);
-            qInfo("run %d: targets %s; faults %s; asked name %s password %s port %d time %s", number,
-                  qPrintable(targets.join(QLatin1Char(','))), qPrintable(faulty.join(QLatin1Char(','))),
-                  qPrintable(asked.systemName.value_or(QString())), qPrintable(asked.password.value_or(QString())),
-                  asked.port.value_or(0), asked.zone.constData());
-            for (const QJsonValue &entry : tool.sim.requestLog())
-                qInfo("  %s %s %s?%s -> %s", qPrintable(entry[QStringLiteral("name")].toString()),
-                      qPrintable(entry[QStringLiteral("local")].toString()),
-                      qPrintable(entry[QStringLiteral("path")].toString()),
-                      qPrintable(entry[QStringLiteral("rawQuery")].toString()),
-                      qPrintable(QString::number(entry[QStringLiteral("status")].toInt())));
-            for (const SummaryRow &row : m_tool->succeeded())
-                qInfo("  ok %s %s=%s", qPrintable(row.id), qPrintable(row.name), qPrintable(row.value));
-            for (const SummaryRow &row : m_tool->failed())
-                qInfo("  failed %s %s=%s: %s", qPrintable(row.id), qPrintable(row.name), qPrintable(row.value),
-                      qPrintable(row.reason));
-        }
         judgeRows(number, asked, faults, before, after, counts);
         judgeRequests(number, asked, targets, counts);
         clearFaults(faults);

@@ -31,6 +31,8 @@ namespace {
 constexpr int kInterfaceCheckTimeoutMs = 2000;
 
 const QString kTurnOnDhcpName = QStringLiteral("turnOnDhcp");
+// An accepted interface change that no check could confirm in time.
+const QString kCheckTimeout = QStringLiteral("Request timeout");
 
 struct QueuedRequest
 {
@@ -102,11 +104,11 @@ public:
 
     void applyChanges();
     void showProgress();
-    void buildDateTimeRequests();
-    void buildSystemNameRequests();
-    void buildPasswordRequests();
-    void buildPortRequests();
-    void buildInterfaceRequests();
+    void buildDateTimeRequests(const ChangeSet &changes);
+    void buildSystemNameRequests(const ChangeSet &changes);
+    void buildPasswordRequests(const ChangeSet &changes);
+    void buildPortRequests(const ChangeSet &changes);
+    void buildInterfaceRequests(const ChangeSet &changes);
     void enqueue(const QString &what, const ServerInfo *server, bool exclusive, int weight,
                  std::function<void()> action);
     // One exclusive request per target for a setting with a single row.
@@ -173,9 +175,16 @@ public:
 
 void ChangesManager::Impl::applyChanges()
 {
+    // Whatever happens to it, an apply leaves nothing staged: edits it did
+    // not send must not go out with the next batch.
+    const std::unique_ptr<ChangeSet> staged = std::move(changeSet);
     // A second start would mix its answers into the counters of the first.
-    if (running || !changeSet || !selectionModel || selectionModel->selectedCount() == 0)
+    if (running || !staged || !selectionModel || selectionModel->selectedCount() == 0) {
+        if (staged)
+            qCInfo(logChanges).noquote() << "apply refused:" << (running ? "a run is under way" : "nothing selected")
+                                         << "- its changes are dropped";
         return;
+    }
 
     serverCopies.clear();
     targets.clear();
@@ -196,11 +205,11 @@ void ChangesManager::Impl::applyChanges()
     running = true;
     runStartMs = nowMs();
 
-    buildDateTimeRequests();
-    buildSystemNameRequests();
-    buildPasswordRequests();
-    buildPortRequests();
-    buildInterfaceRequests();
+    buildDateTimeRequests(*staged);
+    buildSystemNameRequests(*staged);
+    buildPasswordRequests(*staged);
+    buildPortRequests(*staged);
+    buildInterfaceRequests(*staged);
 
     qCInfo(logChanges).noquote() << "run" << runId << "started:" << targets.size() << "of"
                                  << selected.size() << "selected servers logged in," << queue.size() << "requests,"
@@ -246,11 +255,11 @@ void ChangesManager::Impl::enqueue(const QString &what, const ServerInfo *server
     totalChanges += weight;
 }
 
-void ChangesManager::Impl::buildDateTimeRequests()
+void ChangesManager::Impl::buildDateTimeRequests(const ChangeSet &changes)
 {
-    if (!changeSet->dateTime)
+    if (!changes.dateTime)
         return;
-    const DateTimeChange change = *changeSet->dateTime;
+    const DateTimeChange change = *changes.dateTime;
     for (ServerInfo *server : qAsConst(targets)) {
         enqueue(QStringLiteral("date and time"), server, true, 2, [this, server, change] {
             // The server sets its clock about when it gets the request.
@@ -265,11 +274,11 @@ void ChangesManager::Impl::buildDateTimeRequests()
     }
 }
 
-void ChangesManager::Impl::buildSystemNameRequests()
+void ChangesManager::Impl::buildSystemNameRequests(const ChangeSet &changes)
 {
-    if (!changeSet->systemName)
+    if (!changes.systemName)
         return;
-    const QString systemName = *changeSet->systemName;
+    const QString systemName = *changes.systemName;
     enqueueSettingRequests(
         QStringLiteral("system name"), systemName, SystemNameAffected,
         [this, systemName](ServerInfo *server, const OperationCallback &callback) {
@@ -279,20 +288,20 @@ void ChangesManager::Impl::buildSystemNameRequests()
         [this, systemName](const QUuid &id) { selectionModel->updateSystemNameInfo(id, systemName); });
 }
 
-void ChangesManager::Impl::buildPasswordRequests()
+void ChangesManager::Impl::buildPasswordRequests(const ChangeSet &changes)
 {
-    if (!changeSet->password)
+    if (!changes.password)
         return;
-    const QString password = *changeSet->password;
+    const QString password = *changes.password;
     for (ServerInfo *server : qAsConst(targets))
         enqueue(QStringLiteral("password"), server, true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
 }
 
-void ChangesManager::Impl::buildPortRequests()
+void ChangesManager::Impl::buildPortRequests(const ChangeSet &changes)
 {
-    if (!changeSet->port)
+    if (!changes.port)
         return;
-    const int port = *changeSet->port;
+    const int port = *changes.port;
     enqueueSettingRequests(
         QStringLiteral("port"), QString::number(port), PortAffected,
         [this, port](ServerInfo *server, const OperationCallback &callback) {
@@ -320,23 +329,23 @@ void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const 
     }
 }
 
-void ChangesManager::Impl::buildInterfaceRequests()
+void ChangesManager::Impl::buildInterfaceRequests(const ChangeSet &changes)
 {
-    if (changeSet->interfaces.isEmpty())
+    if (changes.interfaces.isEmpty())
         return;
 
-    auto addEntry = [this](ServerInfo *server, const InterfaceChangesList &changes) {
+    auto addEntry = [this](ServerInfo *server, const InterfaceChangesList &list) {
         InterfaceWait wait;
         wait.lastCheckMs = runStartMs;
         wait.server = server;
-        wait.changes = changes;
-        for (const InterfaceChange &change : changes)
+        wait.changes = list;
+        for (const InterfaceChange &change : list)
             wait.changesCount += setMembersCount(change);
         enqueue(QStringLiteral("interfaces"), server, false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
     };
 
     if (targets.size() == 1) {
-        addEntry(targets.first(), changeSet->interfaces);
+        addEntry(targets.first(), changes.interfaces);
         return;
     }
     // Several servers share no interface names or addresses, so the one
@@ -559,7 +568,7 @@ void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
             if (!expected.isEmpty())
                 emit owner->addressesExpected(id, expected);
             const std::function<void()> onLimit =
-                forThisRun([this, id, flags] { failWait(id, -1, QStringLiteral("Request timeout"), flags); });
+                forThisRun([this, id, flags] { failWait(id, -1, mayHaveBeenApplied(kCheckTimeout), flags); });
             QTimer::singleShot(int(timing.confirmationLimitMs), Qt::PreciseTimer, this, onLimit);
         }));
 }
@@ -622,12 +631,15 @@ void ChangesManager::Impl::onInterfaceCheckAnswer(const QUuid &id, const BaseSer
 
     const InterfaceWait wait = *it;
     waits.erase(it);
+    // The server took the change; only its own listing shows that it did not
+    // carry it out.
+    const QString unconfirmed = succeeded ? QStringLiteral("Can't apply this parameter")
+                                          : mayHaveBeenApplied(kCheckTimeout);
     for (int i = 0; i < wait.changes.size(); ++i) {
         if (matched.at(i))
             addInterfaceRows(*wait.server, wait.changes.at(i), 0, QString(), AllEntitiesAffected);
         else
-            addInterfaceRows(*wait.server, wait.changes.at(i), -1, QStringLiteral("Can't apply this parameter"),
-                             NoEntitiesAffected);
+            addInterfaceRows(*wait.server, wait.changes.at(i), -1, unconfirmed, NoEntitiesAffected);
     }
     if (succeeded && confirmed) {
         wait.server->writableBaseInfo().hostAddress = info.hostAddress;

@@ -23,7 +23,7 @@ ServerShown shownOf(const ServerEntry &server)
     shown.port = base.port;
     shown.loggedIn = server.info.hasExtraInfo();
     shown.defaultPassword = hasDefaultPassword(server.info);
-    shown.conflict = !server.conflict.isEmpty();
+    shown.conflict = server.conflict;
     return shown;
 }
 
@@ -45,7 +45,7 @@ QVector<int> changedRoles(const ServerShown &before, const ServerShown &after)
     QVector<int> roles;
     // The name shown carries the conflict, if any.
     if (before.name != after.name || before.displayAddress != after.displayAddress
-        || before.conflict != after.conflict)
+        || before.conflict.isEmpty() != after.conflict.isEmpty())
         roles.append(Roles::NameRole);
     if (before.selectedState != after.selectedState)
         roles.append(Roles::SelectedStateRole);

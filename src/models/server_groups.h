@@ -40,7 +40,8 @@ struct ServerShown
     int port = 0;
     bool loggedIn = false;
     bool defaultPassword = false;
-    bool conflict = false;
+    // The addresses that answer as it while there are several: the row names them.
+    QStringList conflict;
 };
 
 struct SystemShown
@@ -69,6 +70,10 @@ struct ServerEntry
     // changes then), and when its port: reads started earlier are stale.
     quint64 changedAt = 0;
     qint64 portChangedAtMs = -1; // never
+    // Its password is one a change of the tool's set and the server
+    // confirmed, not since replaced by a login of its own: a sibling's login
+    // knows nothing of it.
+    bool passwordConfirmed = false;
 
     bool selected() const { return selectedState == Qt::Checked; }
     // Changes go only where the server is known to answer alone.

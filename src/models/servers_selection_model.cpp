@@ -34,6 +34,15 @@ bool subtract(qint64 first, qint64 second, qint64 *result)
     return true;
 }
 
+// "a", "a and b", "a, b and c".
+QString listed(const QStringList &items)
+{
+    if (items.size() < 2)
+        return items.join(QString());
+    return ServersSelectionModel::tr("%1 and %2").arg(items.mid(0, items.size() - 1).join(QStringLiteral(", ")),
+                                                      items.last());
+}
+
 } // namespace
 
 class ServersSelectionModel::Impl : public QObject, public ServerGroups
@@ -51,7 +60,8 @@ public:
     void onLoginSuccess(const QUuid &id, const ExtraServerInfo &extraInfo, const QString &host);
     void onLoginFailed(const QUuid &id, int errorCode);
     void ensureExtraInfo(ServerEntry &server);
-    void updatePassword(ServerEntry &server, const QString &password);
+    // confirmed: set by a change the server confirmed, else learnt by a login.
+    void updatePassword(ServerEntry &server, const QString &password, bool confirmed);
     void updateTime(ServerEntry &server, qint64 utcDateTimeMs, const QByteArray &timeZoneId, qint64 timestampMs);
     void updateInterfaces(ServerEntry &server, const InterfaceInfoList &interfaces, const QString &host);
     // A change of the tool's was confirmed: the server is selected, and reads
@@ -67,6 +77,11 @@ public:
 
     QVariant systemData(const SystemEntry &system, int role) const;
     QVariant serverData(const ServerEntry &server, int role) const;
+    // Whether the server itself listed every address that answers as it.
+    bool provenOneServer(const ServerEntry &server) const;
+    QString conflictText(const ServerEntry &server) const;
+    // What a password typed for the system will not reach, and why.
+    QString loginConflictText(const SystemEntry &system) const;
 
     ServersSelectionModel *const owner;
     bool selectionOutdated = false;
@@ -75,6 +90,10 @@ public:
     const ServersSelectionTiming timing;
     LoginScheduler *const scheduler;
     bool layoutPending = false;
+    // The addresses each server named as its own (where it was logged in,
+    // and its interfaces) when last read, kept after it leaves the list: if
+    // it comes back answering from several of them, they are its own.
+    QHash<QUuid, QStringList> ownAddresses;
 };
 
 // Gathers newly selected servers and refreshes them all with one request
@@ -199,7 +218,7 @@ void ServersSelectionModel::Impl::onLoginSuccess(const QUuid &id, const ExtraSer
     ServerEntry *const server = find(id);
     if (!server)
         return;
-    updatePassword(*server, extraInfo.password);
+    updatePassword(*server, extraInfo.password, false);
     updateTime(*server, extraInfo.utcDateTimeMs, extraInfo.timeZoneId, extraInfo.timestampMs);
     updateInterfaces(*server, extraInfo.interfaces, host);
     announce(*server);
@@ -235,12 +254,15 @@ void ServersSelectionModel::Impl::ensureExtraInfo(ServerEntry &server)
     announce(*server.system);
 }
 
-void ServersSelectionModel::Impl::updatePassword(ServerEntry &server, const QString &password)
+void ServersSelectionModel::Impl::updatePassword(ServerEntry &server, const QString &password, bool confirmed)
 {
     ensureExtraInfo(server);
     const QString oldPassword = server.info.extraInfo().password;
-    if (password == oldPassword)
+    if (password == oldPassword) {
+        server.passwordConfirmed = server.passwordConfirmed || confirmed;
         return;
+    }
+    server.passwordConfirmed = confirmed;
 
     // Servers of one system share the administrator password. Those whose
     // password is not known yet are counted, so that a fresh login does not
@@ -256,9 +278,15 @@ void ServersSelectionModel::Impl::updatePassword(ServerEntry &server, const QStr
     if (shareWithOthers) {
         const QString &systemName = server.info.baseInfo().systemName;
         for (const ServerEntryPtr &other : system.servers) {
+            // A password that worked on one server is only a guess for the
+            // others; one a server confirmed for itself outweighs it. Servers
+            // of one system need not take a new password at once (or at all).
+            if (!confirmed && other->passwordConfirmed)
+                continue;
             if (other->info.hasExtraInfo() && other->info.extraInfo().password == oldPassword
                 && other->info.baseInfo().systemName == systemName) {
                 setPassword(*other, password);
+                other->passwordConfirmed = false;
                 announce(*other);
             }
         }
@@ -341,6 +369,11 @@ void ServersSelectionModel::Impl::updateInterfaces(ServerEntry &server, const In
     QStringList trusted{host};
     for (const InterfaceInfo &interface : interfaces)
         trusted.append(interface.ip);
+    // A read without interfaces keeps those it listed before.
+    QStringList own{host};
+    for (const InterfaceInfo &interface : qAsConst(stored))
+        own.append(interface.ip);
+    ownAddresses.insert(server.info.baseInfo().id, own);
     emit owner->addressesTrusted(server.info.baseInfo().id, trusted);
 }
 
@@ -445,6 +478,8 @@ QVariant ServersSelectionModel::Impl::systemData(const SystemEntry &system, int 
         return int(system.servers.size());
     case LoggedStateRole:
         return systemLoggedState(system);
+    case ConflictRole:
+        return loginConflictText(system);
     default:
         return QVariant();
     }
@@ -475,14 +510,49 @@ QVariant ServersSelectionModel::Impl::serverData(const ServerEntry &server, int 
     case DefaultPasswordRole:
         return hasDefaultPassword(info);
     case ConflictRole:
-        if (server.conflict.isEmpty())
-            return QString();
-        return tr("Two hosts answer as this server: %1 and %2.\nIt cannot be selected until one of them stops "
-                  "answering.")
-            .arg(server.conflict.first(), server.conflict.mid(1).join(QStringLiteral(", ")));
+        return conflictText(server);
     default:
         return QVariant();
     }
+}
+
+bool ServersSelectionModel::Impl::provenOneServer(const ServerEntry &server) const
+{
+    const QStringList own = ownAddresses.value(server.info.baseInfo().id);
+    return !server.conflict.isEmpty()
+        && std::all_of(server.conflict.begin(), server.conflict.end(),
+                       [&own](const QString &address) { return own.contains(address); });
+}
+
+QString ServersSelectionModel::Impl::conflictText(const ServerEntry &server) const
+{
+    if (server.conflict.isEmpty())
+        return QString();
+    const QString addresses = listed(server.conflict);
+    if (provenOneServer(server))
+        return tr("Answers as this server come from %1.\nWhen it was logged in it listed them all as its own: "
+                  "it is one server with several interfaces.")
+            .arg(addresses);
+    return tr("Answers as this server come from %1.\nIt cannot be selected, and no typed password is sent to it, "
+              "while they all answer.\nIf its interfaces list all of these addresses, it is one server with "
+              "several interfaces: let it answer from one of them until it is logged in. If not, servers share "
+              "its id (a copied disk image): switch off all but one.")
+        .arg(addresses);
+}
+
+QString ServersSelectionModel::Impl::loginConflictText(const SystemEntry &system) const
+{
+    QStringList servers;
+    for (const ServerEntryPtr &server : system.servers) {
+        if (!server->conflict.isEmpty() && !server->info.hasExtraInfo() && !provenOneServer(*server))
+            servers.append(tr("%1 answers from %2.").arg(server->info.baseInfo().name, listed(server->conflict)));
+    }
+    if (servers.isEmpty())
+        return QString();
+    return tr("Not sent to a server that answers from several addresses:\n%1\nIf its interfaces list all of "
+              "them, it is one server: let it answer from one address until it is logged in. If not, servers "
+              "share its id (a copied disk image): switch off all but one.")
+        .arg(servers.join(QLatin1Char('\n')));
 }
 
 ServersSelectionModel::ServersSelectionModel(QObject *parent, const ServersSelectionTiming &timing,
@@ -738,11 +808,26 @@ void ServersSelectionModel::setServerConflict(const QUuid &id, const QStringList
     const bool deselect = server->selected() && !addresses.isEmpty();
     if (deselect)
         m_impl->setSelected(*server, false);
+    const bool ended = !server->conflict.isEmpty() && addresses.isEmpty();
     server->conflict = addresses;
     m_impl->announce(*server);
     m_impl->announce(*server->system);
+    // What the system's login would not reach has changed.
+    const int systemRow = m_impl->rowOf(*server->system);
+    m_impl->helper->dataChanged(systemRow, systemRow, {ConflictRole});
     if (deselect)
         emit selectionChanged();
+
+    if (m_impl->provenOneServer(*server)) {
+        // It named these addresses as its own before: they are trusted again,
+        // after this report has been taken in.
+        const QStringList own = m_impl->ownAddresses.value(id);
+        QMetaObject::invokeMethod(
+            this, [this, id, own] { emit addressesTrusted(id, own); }, Qt::QueuedConnection);
+    } else if (ended && !server->info.hasExtraInfo() && !server->loginHeld) {
+        // Only the default passwords were tried while it was in conflict.
+        m_impl->scheduler->loginAutomatically(*server);
+    }
 }
 
 void ServersSelectionModel::updateTimeDateInfo(const QUuid &id, qlonglong utcDateTimeMs,
@@ -787,7 +872,7 @@ void ServersSelectionModel::updatePortInfo(const QUuid &id, int port)
 void ServersSelectionModel::updatePasswordInfo(const QUuid &id, const QString &password)
 {
     if (ServerEntry *const server = m_impl->confirmedChange(id))
-        m_impl->updatePassword(*server, password);
+        m_impl->updatePassword(*server, password, true);
 }
 
 } // namespace rtu

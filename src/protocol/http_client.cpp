@@ -353,7 +353,7 @@ private:
                                                 << " bytes in " << queue.elapsedMs(*r) << " ms" << connectionText(c);
             alive = finish(r, [&](const HttpRequest &done) {
                 if (done.success)
-                    done.success(body);
+                    done.success(body, status);
             });
         } else {
             alive = fail(r, phrase.isEmpty() ? networkError(QString()) : phraseText(phrase), status, c);

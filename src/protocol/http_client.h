@@ -6,6 +6,8 @@
 #include <QUrl>
 
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 namespace rtu {
 
@@ -25,7 +27,36 @@ class HttpClient : public QObject
     Q_OBJECT
 
 public:
-    using OnSuccessReply = std::function<void(const QByteArray &body)>;
+    // Called with the body and the status of a 2xx reply; a callable that
+    // wants the body alone is taken too.
+    class OnSuccessReply
+    {
+    public:
+        OnSuccessReply() = default;
+        template<typename Function,
+                 std::enable_if_t<std::is_invocable_v<Function &, const QByteArray &, int>, int> = 0>
+        OnSuccessReply(Function function) : m_function(std::move(function))
+        {
+        }
+        template<typename Function,
+                 std::enable_if_t<!std::is_invocable_v<Function &, const QByteArray &, int>
+                                      && std::is_invocable_v<Function &, const QByteArray &>,
+                                  int> = 0>
+        OnSuccessReply(Function function)
+        {
+            if constexpr (std::is_constructible_v<bool, const Function &>) {
+                if (!static_cast<bool>(function))
+                    return;
+            }
+            m_function = [function = std::move(function)](const QByteArray &body, int) mutable { function(body); };
+        }
+
+        void operator()(const QByteArray &body, int status = 200) const { m_function(body, status); }
+        explicit operator bool() const { return static_cast<bool>(m_function); }
+
+    private:
+        std::function<void(const QByteArray &body, int status)> m_function;
+    };
     using OnErrorReply = std::function<void(const QString &reason, int httpStatus)>;
 
     // What a request does to the server, said by whoever sends it. A read

@@ -1,5 +1,6 @@
 #include "protocol/server_requests.h"
 
+#include "core/ascii.h"
 #include "core/date_time_helpers.h"
 #include "core/json_object.h"
 #include "protocol/http_client.h"
@@ -7,9 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QNetworkReply>
 #include <QTimeZone>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <algorithm>
 
 namespace rtu {
 
@@ -54,32 +58,94 @@ QJsonObject replyObject(const QByteArray &body)
     return parseJsonObject(body).value_or(QJsonObject());
 }
 
-// Whether the reply's "error", a string holding a decimal integer, is
-// non-zero. Absent, not a string, or not a number: all count as "no error".
-// The digits are judged as text, so a code too long for an int still counts
-// as the refusal it is instead of overflowing into "accepted".
-// Read by hand: every refresh reply passes here, and a pattern match cost
-// more than the rest of the check.
+bool isSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || (c.unicode() >= 9 && c.unicode() <= 13);
+}
+
+// Reads the digits of `base` from `at` on; false when there is none.
+bool readDigits(const QString &text, int &at, int end, int base, bool &nonZero)
+{
+    const int start = at;
+    for (; at < end; ++at) {
+        const int value = text[at].unicode() < 128 ? hexDigitValue(char(text[at].unicode())) : -1;
+        if (value < 0 || value >= base)
+            break;
+        nonZero = nonZero || value != 0;
+    }
+    return at > start;
+}
+
+bool isLetter(QChar c, char lower)
+{
+    return c.unicode() == ushort(lower) || c.unicode() == ushort(lower - 'a' + 'A');
+}
+
+// Whether the text holds a number other than zero in any usual notation:
+// decimal, with a fraction or an exponent ("1.0", ".5", "1e3"), with a
+// prefix for hexadecimal, octal or binary ("0x1"), or an infinity; blanks
+// around it and a sign are allowed. Judged as text, so that no code is too
+// long to count. Read by hand: every refresh reply passes here, and a pattern
+// match cost more than the rest of the check.
+bool holdsNonZeroNumber(const QString &text)
+{
+    int at = 0;
+    int end = text.size();
+    while (at < end && isSpace(text[at]))
+        ++at;
+    while (end > at && isSpace(text[end - 1]))
+        --end;
+    if (at < end && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
+        ++at;
+    const QStringRef rest = text.midRef(at, end - at);
+    if (rest.compare(QLatin1String("inf"), Qt::CaseInsensitive) == 0
+        || rest.compare(QLatin1String("infinity"), Qt::CaseInsensitive) == 0)
+        return true;
+
+    bool nonZero = false;
+    if (end - at > 2 && text[at] == QLatin1Char('0')) {
+        const QChar prefix = text[at + 1];
+        const int base = isLetter(prefix, 'x') ? 16 : isLetter(prefix, 'o') ? 8 : isLetter(prefix, 'b') ? 2 : 0;
+        if (base) {
+            at += 2;
+            return readDigits(text, at, end, base, nonZero) && at == end && nonZero;
+        }
+    }
+    const bool whole = readDigits(text, at, end, 10, nonZero);
+    bool fraction = false;
+    if (at < end && text[at] == QLatin1Char('.')) {
+        ++at;
+        fraction = readDigits(text, at, end, 10, nonZero);
+    }
+    if (!whole && !fraction)
+        return false;
+    if (at < end && isLetter(text[at], 'e')) {
+        ++at;
+        if (at < end && (text[at] == QLatin1Char('+') || text[at] == QLatin1Char('-')))
+            ++at;
+        bool exponentNonZero = false;
+        if (!readDigits(text, at, end, 10, exponentNonZero))
+            return false;
+    }
+    return at == end && nonZero;
+}
+
+// Whether the reply's "error" says no: a number or a boolean that is not
+// zero or false, or a string holding a number other than zero. Absent, null,
+// any other string, an array or an object all count as "no error".
 bool serverRefused(const QJsonObject &reply)
 {
-    const QString code = reply.value(QLatin1String("error")).toString();
-    const auto space = [](QChar c) { return c == QLatin1Char(' ') || (c.unicode() >= 9 && c.unicode() <= 13); };
-    const auto digit = [](QChar c) { return c.unicode() >= '0' && c.unicode() <= '9'; };
-    const int size = code.size();
-    int at = 0;
-    while (at < size && space(code[at]))
-        ++at;
-    if (at < size && (code[at] == QLatin1Char('+') || code[at] == QLatin1Char('-')))
-        ++at;
-    while (at < size && code[at] == QLatin1Char('0'))
-        ++at;
-    if (at == size || !digit(code[at]))
+    const QJsonValue error = reply.value(QLatin1String("error"));
+    switch (error.type()) {
+    case QJsonValue::Bool:
+        return error.toBool();
+    case QJsonValue::Double:
+        return error.toDouble() != 0;
+    case QJsonValue::String:
+        return holdsNonZeroNumber(error.toString());
+    default:
         return false;
-    while (at < size && digit(code[at]))
-        ++at;
-    while (at < size && space(code[at]))
-        ++at;
-    return at == size;
+    }
 }
 
 void report(const OperationCallback &callback, int code, const QString &reason, AffectedEntities affected)
@@ -115,28 +181,106 @@ void sendReadRequest(HttpClient *client, const BaseServerInfo &base, const QUrl 
     client->sendGet(url, onSuccess, transportFailure(failed, affected), timeoutMs, HttpClient::Kind::Read);
 }
 
+bool isBlank(const QByteArray &body)
+{
+    return std::all_of(body.begin(), body.end(), [](char c) { return isSpace(QLatin1Char(c)); });
+}
+
+// A 2xx answer to a change: an empty body or an object without a refusal is
+// the server's yes. Anything else that cannot be read may hide a no or a yes.
 HttpClient::OnSuccessReply changeAccepted(const OperationCallback &callback, AffectedEntities affected)
 {
     if (!callback)
         return HttpClient::OnSuccessReply();
-    return [callback, affected](const QByteArray &body) {
-        const QJsonObject reply = replyObject(body);
-        if (serverRefused(reply))
-            callback(-1, reply.value(QStringLiteral("errorString")).toString(), affected);
+    return [callback, affected](const QByteArray &body, int status) {
+        if (isBlank(body)) {
+            callback(0, QString(), affected);
+            return;
+        }
+        const std::optional<QJsonObject> reply = parseJsonObject(body);
+        if (!reply)
+            callback(-1, mayHaveBeenApplied(QStringLiteral("Unreadable answer (HTTP %1)").arg(status)), affected);
+        else if (serverRefused(*reply))
+            callback(-1, reply->value(QStringLiteral("errorString")).toString(), affected);
         else
             callback(0, QString(), affected);
     };
 }
 
+// The client's reasons (as HttpClient words them) for a request that never
+// reached the server: nobody took the connection, there was no such host,
+// or the address could not be used.
+QString networkError(const QString &detail)
+{
+    return QStringLiteral("Network Error: %1").arg(detail);
+}
+
+bool neverWritten(const QString &reason, int status)
+{
+    static const QStringList unsent{
+        networkError(QStringLiteral("#%1").arg(QNetworkReply::ConnectionRefusedError)),
+        networkError(QStringLiteral("#%1").arg(QNetworkReply::HostNotFoundError)),
+        networkError(QStringLiteral("#%1").arg(QNetworkReply::ProtocolUnknownError))};
+    return status == 0 && unsent.contains(reason);
+}
+
+// What a failed change tells: one that never reached the server was not
+// sent; one that did may have been carried out unless the server answered
+// that it refused it (a 4xx). A time-out says for itself whether the request
+// had gone out.
+HttpClient::OnErrorReply changeFailure(const OperationCallback &callback, AffectedEntities affected)
+{
+    if (!callback)
+        return HttpClient::OnErrorReply();
+    return [callback, affected](const QString &reason, int status) {
+        QString told = reason;
+        if (neverWritten(reason, status))
+            told = notSentReason(reason);
+        else if ((status < 400 || status > 499) && reason != networkError(QStringLiteral("Request Timed Out")))
+            told = mayHaveBeenApplied(reason);
+        callback(status, told, affected);
+    };
+}
+
+void sendChange(HttpClient *client, const QUrl &url, const QByteArray *body, AffectedEntities affected,
+                const OperationCallback &callback)
+{
+    if (body) {
+        client->sendPost(url, *body, changeAccepted(callback, affected), changeFailure(callback, affected), 0,
+                         HttpClient::Kind::Change);
+    } else {
+        client->sendGet(url, changeAccepted(callback, affected), changeFailure(callback, affected), 0,
+                        HttpClient::Kind::Change);
+    }
+}
+
+// A change refused before it went out.
+void refuseChange(const OperationCallback &callback, AffectedEntities affected)
+{
+    report(callback, -1, notSentReason(kInvalidParameters), affected);
+}
+
 void sendConfigure(HttpClient *client, const ServerInfo &info, const QString &password, const QueryItems &items,
                    AffectedEntities affected, const OperationCallback &callback)
 {
-    client->sendGet(makeUrl(info.baseInfo(), password, QStringLiteral("configure"), items),
-                    changeAccepted(callback, affected), transportFailure(callback, affected), 0,
-                    HttpClient::Kind::Change);
+    sendChange(client, makeUrl(info.baseInfo(), password, QStringLiteral("configure"), items), nullptr, affected,
+               callback);
 }
 
 } // namespace
+
+QString mayHaveBeenApplied(const QString &reason)
+{
+    static const QString phrase = QStringLiteral("the change may have been applied");
+    if (reason.contains(phrase))
+        return reason;
+    return reason.isEmpty() ? phrase : reason + QStringLiteral("; ") + phrase;
+}
+
+QString notSentReason(const QString &cause)
+{
+    return QStringLiteral("Not sent (%1)").arg(cause);
+}
 
 const QStringList &defaultPasswords()
 {
@@ -257,15 +401,14 @@ void sendSetTimeRequest(HttpClient *client, const ServerInfo &info, qint64 utcDa
     const AffectedEntities affected = AllDateTimeEntitiesAffected;
     if (!info.hasExtraInfo() || utcDateTimeMs <= 0 || !isValidClockMs(utcDateTimeMs)
         || !timeZoneById(timeZoneId).isValid() || !client) {
-        report(callback, -1, kInvalidParameters, affected);
+        refuseChange(callback, affected);
         return;
     }
     const QString password = info.extraInfo().password;
     const QueryItems items{{QStringLiteral("datetime"), QString::number(utcDateTimeMs)},
                            {QStringLiteral("timezone"), QString::fromUtf8(timeZoneId)}};
-    client->sendGet(makeUrl(info.baseInfo(), password, QStringLiteral("settime"), items),
-                    changeAccepted(callback, affected), transportFailure(callback, affected), 0,
-                    HttpClient::Kind::Change);
+    sendChange(client, makeUrl(info.baseInfo(), password, QStringLiteral("settime"), items), nullptr, affected,
+               callback);
 }
 
 void sendChangeSystemNameRequest(HttpClient *client, const ServerInfo &info, const QString &systemName,
@@ -273,7 +416,7 @@ void sendChangeSystemNameRequest(HttpClient *client, const ServerInfo &info, con
 {
     const AffectedEntities affected = SystemNameAffected;
     if (!client || !info.hasExtraInfo() || systemName.isEmpty()) {
-        report(callback, -1, kInvalidParameters, affected);
+        refuseChange(callback, affected);
         return;
     }
     const QString password = info.extraInfo().password;
@@ -287,7 +430,7 @@ void sendChangePasswordRequest(HttpClient *client, const ServerInfo &info, const
 {
     const AffectedEntities affected = PasswordAffected;
     if (!client || !info.hasExtraInfo() || password.isEmpty()) {
-        report(callback, -1, kInvalidParameters, affected);
+        refuseChange(callback, affected);
         return;
     }
     const QString oldPassword = useNewPasswordAsOld ? password : info.extraInfo().password;
@@ -300,7 +443,7 @@ void sendChangePortRequest(HttpClient *client, const ServerInfo &info, int port,
 {
     const AffectedEntities affected = PortAffected;
     if (!client || !info.hasExtraInfo() || port == 0) {
-        report(callback, -1, kInvalidParameters, affected);
+        refuseChange(callback, affected);
         return;
     }
     const QString password = info.extraInfo().password;
@@ -341,12 +484,12 @@ void sendIfConfigRequest(HttpClient *client, const ServerInfo &info, const Inter
         body.append(item);
     }
     if (!client || !info.hasExtraInfo()) {
-        report(callback, -1, kInvalidParameters, affected);
+        refuseChange(callback, affected);
         return;
     }
-    client->sendPost(makeUrl(info.baseInfo(), info.extraInfo().password, QStringLiteral("ifconfig")),
-                     QJsonDocument(body).toJson(), changeAccepted(callback, affected),
-                     transportFailure(callback, affected), 0, HttpClient::Kind::Change);
+    const QByteArray json = QJsonDocument(body).toJson();
+    sendChange(client, makeUrl(info.baseInfo(), info.extraInfo().password, QStringLiteral("ifconfig")), &json,
+               affected, callback);
 }
 
 } // namespace rtu

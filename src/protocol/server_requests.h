@@ -40,6 +40,11 @@ using InterfaceChangesList = QVector<InterfaceChange>;
 // server listing thousands can cost.
 constexpr int kMaxInterfaces = 64;
 
+// Failure texts of changes. A change the server may have carried out says so
+// (once); one that never left the tool says that it was not sent, and why.
+QString mayHaveBeenApplied(const QString &reason);
+QString notSentReason(const QString &cause);
+
 // "738", then "morvy".
 const QStringList &defaultPasswords();
 

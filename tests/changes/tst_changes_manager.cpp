@@ -548,7 +548,8 @@ private slots:
         const QVector<Row> failed = rowsOf(f.manager->failedResultsModel());
         QCOMPARE(failed.size(), 1);
         QVERIFY(failed.at(0).id.startsWith(stubborn.base.id.toString()));
-        QCOMPARE(failed.at(0).reason, QStringLiteral("Second refusal"));
+        // A 500 does not say that nothing was done.
+        QCOMPARE(failed.at(0).reason, QStringLiteral("Second refusal; the change may have been applied"));
 
         QCOMPARE(rowsFor(f.manager->successfulResultsModel(), plain).size(), 1);
         QCOMPARE(rowsFor(f.manager->successfulResultsModel(), alreadyChanged).size(), 1);
@@ -699,7 +700,8 @@ private slots:
         QVERIFY(accepted.elapsed() >= timing.confirmationLimitMs - 50);
         const QVector<Row> failed = rowsOf(f.manager->failedResultsModel());
         QCOMPARE(namesOf(failed), QStringList({QStringLiteral("dns")}));
-        QCOMPARE(failed.at(0).reason, QStringLiteral("Request timeout"));
+        // The server took the change; only no check could show it in time.
+        QCOMPARE(failed.at(0).reason, QStringLiteral("Request timeout; the change may have been applied"));
 
         // The late answer would confirm the change; it must change nothing.
         QSignalSpy modelChanges(&f.model, &QAbstractItemModel::dataChanged);

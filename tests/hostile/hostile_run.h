@@ -6,6 +6,7 @@
 #include "models/servers_selection_model.h"
 
 #include "peer_sim.h"
+#include "tool_on_fleet.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -23,10 +23,9 @@ namespace rtu::test {
 // One hostile peer (or a few) on the network beside three servers that
 // behave, with the real tool. What must hold whatever the peer does: the
 // tool lives on, and the good servers are listed, logged in and changeable.
-class HostileRun
+class HostileRun : public ToolOnFleet
 {
 public:
-    static constexpr int kWaitMs = 20000;
     static inline const QStringList kGoodNames{QStringLiteral("Good 1"), QStringLiteral("Good 2"),
                                                QStringLiteral("Good 3")};
 
@@ -49,22 +48,9 @@ public:
                 peer.insert(QStringLiteral("addresses"), QJsonArray{QStringLiteral("127.0.0.%1").arg(20 + i)});
             servers.append(peer);
         }
-        // A discovery port of its own keeps other finders in the namespace out.
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress(QHostAddress::AnyIPv4), 0))
-            return false;
-        discovery.port = probe.localPort();
-        probe.close();
-        if (!sim.start(QJsonObject{{QStringLiteral("servers"), servers}},
-                       {QStringLiteral("--discovery-port"), QString::number(discovery.port),
-                        QStringLiteral("--quiet-discovery")}))
-            return false;
-        for (const QJsonValue &server : sim.servers())
-            ids.insert(server[QStringLiteral("name")].toString(), server[QStringLiteral("id")].toString());
         startRss = residentKb(QByteArrayLiteral("VmRSS:"));
-        context.reset(new RtuContext(nullptr, discovery));
-        model = qobject_cast<ServersSelectionModel *>(context->selectionModel());
-        manager = qobject_cast<ChangesManager *>(context->changesManager());
+        if (!ToolOnFleet::start(QJsonObject{{QStringLiteral("servers"), servers}}))
+            return false;
         // The event loop's longest wait between two turns (a stalled GUI),
         // and the most memory the tool held.
         QObject::connect(&ticker, &QTimer::timeout, [this] {
@@ -73,28 +59,7 @@ public:
         });
         ticker.start(20);
         sinceTick.start();
-        return model && manager;
-    }
-
-    int rowOf(const QString &name) const
-    {
-        const QUuid id(ids.value(name));
-        for (int row = 0; row < model->rowCount(); ++row) {
-            if (model->data(model->index(row), ServersSelectionModel::IdRole).toUuid() == id)
-                return row;
-        }
-        return -1;
-    }
-
-    QVariant role(const QString &name, int role) const
-    {
-        const int row = rowOf(name);
-        return row < 0 ? QVariant() : model->data(model->index(row), role);
-    }
-
-    bool loggedIn(const QString &name) const
-    {
-        return role(name, ServersSelectionModel::LoggedInRole).toBool();
+        return true;
     }
 
     bool goodServersLoggedIn() const
@@ -199,24 +164,6 @@ public:
                  qPrintable(QStringLiteral("grew by %1 KiB").arg(peakRss - startRss)));
     }
 
-    // Discovery in short cycles; a scenario may change them before start().
-    static ServersFinderParameters shortCycles()
-    {
-        ServersFinderParameters parameters;
-        parameters.cycleIntervalMs = 200;
-        parameters.serverTimeoutMs = 1500;
-        parameters.answeringAddressTimeoutMs = 1500;
-        parameters.displayAddressSwitchMs = 1200;
-        parameters.unknownTimeoutMs = 5000;
-        return parameters;
-    }
-
-    PeerSim sim;
-    ServersFinderParameters discovery = shortCycles();
-    QHash<QString, QString> ids;
-    std::unique_ptr<RtuContext> context;
-    ServersSelectionModel *model = nullptr;
-    ChangesManager *manager = nullptr;
     QTimer ticker;
     QElapsedTimer sinceTick;
     qint64 longestStallMs = 0;

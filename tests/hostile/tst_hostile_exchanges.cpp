@@ -1,7 +1,7 @@
 #include "hostile_run.h"
 #include "private_network.h"
 
-#include "../changes/summary_rows.h"
+#include "summary_rows.h"
 
 #include "protocol/http_client.h"
 
@@ -163,7 +163,7 @@ private slots:
             run.manager->turnOnDhcp();
         applyAndWait(run);
 
-        const QString id = QUuid(run.ids.value(kPeer)).toString();
+        const QString id = QUuid(run.idOf(kPeer)).toString();
         logRows(run, id, changeRequests(run.sim.requestLog(), kind));
         QVector<Row> rows = rowsFor(run.manager->successfulResultsModel(), id);
         const QVector<Row> failed = rowsFor(run.manager->failedResultsModel(), id);
@@ -218,7 +218,7 @@ private slots:
         run.manager->addPasswordChange(QStringLiteral("never-taken"));
         applyAndWait(run);
 
-        const QString id = QUuid(run.ids.value(kPeer)).toString();
+        const QString id = QUuid(run.idOf(kPeer)).toString();
         logRows(run, id, changeRequests(run.sim.requestLog(), QStringLiteral("password")));
         for (const Row &row : rowsFor(run.manager->successfulResultsModel(), id))
             QVERIFY2(row.name != QLatin1String("password"), qPrintable(mode));

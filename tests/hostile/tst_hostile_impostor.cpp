@@ -1,7 +1,7 @@
 #include "hostile_run.h"
 #include "private_network.h"
 
-#include "../changes/summary_rows.h"
+#include "summary_rows.h"
 
 using namespace rtu;
 using rtu::test::HostileRun;
@@ -61,7 +61,7 @@ private slots:
         run.manager->addSystemChange(QStringLiteral("Renamed"));
         run.manager->applyChanges();
         QTRY_COMPARE_WITH_TIMEOUT(run.context->currentPage(), int(Constants::SummaryPage), HostileRun::kWaitMs);
-        const QString contested = QUuid(run.ids.value(QStringLiteral("Real"))).toString();
+        const QString contested = QUuid(run.idOf(QStringLiteral("Real"))).toString();
         QStringList toImpostor;
         for (const QJsonValue &entry : run.sim.requestLog()) {
             if (entry[QStringLiteral("local")].toString() == QLatin1String("127.0.0.21:7001"))

@@ -132,7 +132,7 @@ private slots:
         const QString beta = QStringLiteral("Beta");
         const QList<QVariantList> expected = {
             {int(Constants::SystemItemType), beta, int(Qt::PartiallyChecked), 1, 2,
-             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none, none},
+             int(Constants::LoggedToAllServers), none, beta, none, none, none, none, none, QString()},
             {int(Constants::ServerItemType), QStringLiteral("Cam one (%1)").arg(one.displayAddress), int(Qt::Checked),
              none, none, none, one.id, beta, QStringLiteral("11:22:33:44:55:66"), none, 1, true, true, QString()},
             {int(Constants::ServerItemType), QStringLiteral("Cam two (%1)").arg(two.displayAddress),
@@ -714,6 +714,57 @@ private slots:
         QCOMPARE(value(model, row, Model::NameRole).toString(), QStringLiteral("contested (%1)").arg(contested.displayAddress));
         model.changeItemSelectedState(row);
         QCOMPARE(model.selectedCount(), 2);
+    }
+
+    // A server answering from several addresses says which, and what the
+    // operator can do. Addresses it once named as its own (logged in) prove
+    // it is one server: they are trusted again, and once the conflict is
+    // over it is logged in with what is known for its system.
+    void conflictSaysWhatToDo()
+    {
+        test::FakeMediaServer fake(QStringLiteral("pw-harbour-1"));
+        Model model(nullptr);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const BaseServerInfo gate = makeServer(QStringLiteral("gate"), QStringLiteral("Harbour"), fake);
+        const BaseServerInfo dock = makeServer(QStringLiteral("dock"), QStringLiteral("Harbour"));
+        model.addServer(gate);
+        model.addServer(dock);
+        model.tryLoginWith(QStringLiteral("Harbour"), QStringLiteral("pw-harbour-1"), Callback());
+        QTRY_VERIFY(value(model, rowOf(model, gate.id), Model::LoggedInRole).toBool());
+        const QStringList own{gate.hostAddress, fake.ip};
+        // Both stay in the one system, whose row comes first.
+        const auto harbour = [&model](int role) { return value(model, 0, role); };
+
+        // Not logged in, in conflict with an address it never named.
+        model.setServerConflict(dock.id, {QStringLiteral("10.0.0.5"), QStringLiteral("10.0.0.66")});
+        const QString why = value(model, rowOf(model, dock.id), Model::ConflictRole).toString();
+        for (const char *fact : {"10.0.0.5 and 10.0.0.66", "no typed password is sent", "one server with several "
+                                 "interfaces", "copied disk image"})
+            QVERIFY2(why.contains(QLatin1String(fact)), qPrintable(why));
+        const QString login = harbour(Model::ConflictRole).toString();
+        QVERIFY2(login.contains(QLatin1String("dock answers from 10.0.0.5 and 10.0.0.66")), qPrintable(login));
+        QVERIFY2(!login.contains(QLatin1String("gate")), qPrintable(login));
+
+        // It leaves, comes back answering from both of its addresses and is
+        // tried with the default passwords alone meanwhile.
+        model.removeServers({gate.id});
+        model.addServer(gate);
+        QSignalSpy trusted(&model, &Model::addressesTrusted);
+        model.setServerConflict(gate.id, own);
+        const QString proven = value(model, rowOf(model, gate.id), Model::ConflictRole).toString();
+        QVERIFY2(proven.contains(QLatin1String("listed them all as its own")), qPrintable(proven));
+        QVERIFY(!harbour(Model::ConflictRole).toString().contains(QLatin1String("gate")));
+        QTRY_COMPARE(trusted.count(), 1);
+        QCOMPARE(trusted.first().at(0).toUuid(), gate.id);
+        QCOMPARE(trusted.first().at(1).toStringList(), own);
+        QTRY_COMPARE(harbour(Model::LoggedStateRole).toInt(),
+                     int(Constants::PartiallyLogged));
+        QVERIFY(!value(model, rowOf(model, gate.id), Model::LoggedInRole).toBool());
+
+        // Discovery no longer sees a conflict.
+        model.setServerConflict(gate.id, {});
+        QTRY_VERIFY(value(model, rowOf(model, gate.id), Model::LoggedInRole).toBool());
+        QCOMPARE(value(model, rowOf(model, gate.id), Model::ConflictRole).toString(), QString());
     }
 
     // However many interfaces come in over time, a server keeps 64.

@@ -52,8 +52,13 @@ class HostileCase(FleetCase):
 
 class Http(HostileCase):
     def test_closed_and_silent_ports(self):
+        kept = socket.create_connection((A, 7301), timeout=2)
+        self.addCleanup(kept.close)
+        kept.sendall(AUTHORIZED.encode("latin-1"))
+        self.assertTrue(kept.recv(65536).startswith(b"HTTP/1.1 200 OK"))
         self.fleet.knobs("Mean", http="closed")
         self.assertRaises(ConnectionRefusedError, socket.create_connection, (A, 7301), 1)
+        self.assertEqual(kept.recv(1), b"")                          # what it served before ends too
         self.fleet.knobs("Mean", http="silent")
         first = socket.create_connection((A, 7301), timeout=1)
         self.addCleanup(first.close)
@@ -168,6 +173,28 @@ class Exchanges(HostileCase):
         self.fleet.knobs("Mean", ignorePort=True)
         self.assertEqual(api(A, 7301, "/api/configure?port=7399&oldPassword=738", "738")["error"], "0")
         self.assertEqual(self.fleet.state("Mean")["port"], 7301)
+
+    def test_error_of_any_type_changes_nothing(self):
+        rename = "/api/configure?systemName=Other&oldPassword=738"
+        for error in (1, True, "1.0", "0x1", 0, False, "0.0"):
+            with self.subTest(error=error):
+                self.fleet.knobs("Mean", error=error)
+                self.assertEqual(api(A, 7301, rename, "738"), {"error": error})
+                self.assertEqual(self.fleet.state("Mean")["systemName"], "East")
+        self.fleet.knobs("Mean", error="0")
+        self.assertEqual(api(A, 7301, rename, "738")["error"], "0")
+        self.assertEqual(self.fleet.state("Mean")["systemName"], "Other")
+
+    def test_reply_status_follows_the_change(self):
+        self.fleet.knobs("Mean", replyStatus=500, faultCommands=["configure"])
+        status, reason, _, _ = call(A, 7301, "/api/configure?systemName=Other&oldPassword=738", password="738")
+        self.assertEqual((status, reason), (500, "Internal Server Error"))
+        self.assertEqual(self.fleet.state("Mean")["systemName"], "Other")
+        self.fleet.knobs("Mean", replyStatus=503)
+        self.assertEqual(call(A, 7301, "/api/gettime", password="738")[:2], (200, "OK"))
+        self.assertEqual(call(A, 7301, "/api/configure?port=7391&oldPassword=738", password="738")[:2],
+                         (503, "Service Unavailable"))
+        self.assertEqual(self.fleet.state("Mean")["port"], 7391)
 
     def test_delay_of_some_commands(self):
         self.fleet.knobs("Mean", delayMs=400, delayCommands=["gettime"])

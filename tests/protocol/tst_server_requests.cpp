@@ -308,6 +308,10 @@ private slots:
     {
         QTest::addColumn<Send>("send");
         QTest::addColumn<int>("affected");
+        QTest::addColumn<QString>("reason");
+        const QString read = QStringLiteral("Invalid request parameters");
+        // A change row says that the change never left the tool.
+        const QString change = QStringLiteral("Not sent (Invalid request parameters)");
 
         using C = HttpClient *;
         using S = const FakeHttpServer &;
@@ -319,48 +323,49 @@ private slots:
 
         QTest::newRow("extra info without client") << Send([pw](C, S s, O o) {
             requestExtraServerInfo(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
-        }) << 0x3F0;
+        }) << 0x3F0 << read;
         QTest::newRow("gettime without client") << Send([pw](C, S s, O o) {
             sendGetTimeRequest(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
-        }) << 0x300;
+        }) << 0x300 << read;
         QTest::newRow("iflist without client") << Send([pw](C, S s, O o) {
             sendIfListRequest(nullptr, baseFor(s, 3), pw, extraInfo(o), operation(o), 0);
-        }) << 0xFFF;
+        }) << 0xFFF << read;
         QTest::newRow("iflist without the interface flag") << Send([pw](C c, S s, O o) {
             sendIfListRequest(c, baseFor(s, Constants::AllowChangeDateTimeFlag), pw, extraInfo(o), operation(o), 0);
-        }) << 0xFFF;
+        }) << 0xFFF << read;
         QTest::newRow("settime, not logged in")
-            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, out(s), now, "UTC", operation(o)); }) << 0x300;
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, out(s), now, "UTC", operation(o)); }) << 0x300 << change;
         QTest::newRow("settime at 0")
-            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), 0, "UTC", operation(o)); }) << 0x300;
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), 0, "UTC", operation(o)); }) << 0x300 << change;
         QTest::newRow("settime in an unknown zone")
-            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), now, "Mars/Olympus", operation(o)); }) << 0x300;
+            << Send([=](C c, S s, O o) { sendSetTimeRequest(c, in(s), now, "Mars/Olympus", operation(o)); }) << 0x300 << change;
         QTest::newRow("settime without client")
-            << Send([=](C, S s, O o) { sendSetTimeRequest(nullptr, in(s), now, "UTC", operation(o)); }) << 0x300;
+            << Send([=](C, S s, O o) { sendSetTimeRequest(nullptr, in(s), now, "UTC", operation(o)); }) << 0x300 << change;
         QTest::newRow("empty system name")
-            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, in(s), QString(), operation(o)); }) << 0x004;
+            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, in(s), QString(), operation(o)); }) << 0x004 << change;
         QTest::newRow("system name, not logged in")
-            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, out(s), pw, operation(o)); }) << 0x004;
+            << Send([=](C c, S s, O o) { sendChangeSystemNameRequest(c, out(s), pw, operation(o)); }) << 0x004 << change;
         QTest::newRow("empty password")
             << Send([=](C c, S s, O o) { sendChangePasswordRequest(c, in(s), QString(), true, operation(o)); })
-            << 0x002;
+            << 0x002 << change;
         QTest::newRow("password without client")
-            << Send([=](C, S s, O o) { sendChangePasswordRequest(nullptr, in(s), pw, false, operation(o)); }) << 0x002;
+            << Send([=](C, S s, O o) { sendChangePasswordRequest(nullptr, in(s), pw, false, operation(o)); }) << 0x002 << change;
         QTest::newRow("port 0") << Send([=](C c, S s, O o) { sendChangePortRequest(c, in(s), 0, operation(o)); })
-                                << 0x001;
+                                << 0x001 << change;
         QTest::newRow("port, not logged in")
-            << Send([=](C c, S s, O o) { sendChangePortRequest(c, out(s), 7002, operation(o)); }) << 0x001;
+            << Send([=](C c, S s, O o) { sendChangePortRequest(c, out(s), 7002, operation(o)); }) << 0x001 << change;
         QTest::newRow("ifconfig without client") << Send([=](C, S s, O o) {
-            InterfaceChange change(QStringLiteral("eth0"));
-            change.gateway = QStringLiteral("10.0.0.1");
-            sendIfConfigRequest(nullptr, in(s), {change}, operation(o));
-        }) << 0x080;
+            InterfaceChange gateway(QStringLiteral("eth0"));
+            gateway.gateway = QStringLiteral("10.0.0.1");
+            sendIfConfigRequest(nullptr, in(s), {gateway}, operation(o));
+        }) << 0x080 << change;
     }
 
     void preconditionsRefuseSynchronously()
     {
         QFETCH(Send, send);
         QFETCH(int, affected);
+        QFETCH(QString, reason);
         FakeHttpServer server;
         HttpClient client(nullptr);
 
@@ -369,38 +374,81 @@ private slots:
         QCOMPARE(outcome->operationCalls, 1);
         QCOMPARE(outcome->successCalls, 0);
         QCOMPARE(outcome->code, -1);
-        QCOMPARE(outcome->reason, QStringLiteral("Invalid request parameters"));
+        QCOMPARE(outcome->reason, reason);
         QCOMPARE(int(outcome->affected), affected);
         QTest::qWait(50);
         QCOMPARE(server.connectionCount(), 0);
         QCOMPARE(outcome->calls(), 1);
     }
 
-    // How the answer of a change request becomes its outcome.
+    // How the answer of a change request becomes its outcome: the server's
+    // yes, its no (with its reason), or an answer that proves neither.
     void changeOutcomes_data()
     {
         QTest::addColumn<FakeReply>("reply");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("reason");
+        const auto ok = [](const char *body) { return FakeReply::json(QByteArray(body)); };
+        const auto no = QStringLiteral("Busy");
+        const QString unreadable = QStringLiteral("Unreadable answer (HTTP 200); the change may have been applied");
+        const QString maybe = QStringLiteral("; the change may have been applied");
 
-        QTest::newRow("200, empty body") << FakeReply::json(QByteArray()) << 0 << QString();
-        QTest::newRow("200, not JSON") << FakeReply::json("done") << 0 << QString();
-        QTest::newRow("error 0") << FakeReply::json("{\"error\":\"0\",\"errorString\":\"ignored\"}") << 0 << QString();
-        QTest::newRow("error as a number counts as none")
-            << FakeReply::json("{\"error\":7,\"errorString\":\"Busy\"}") << 0 << QString();
-        QTest::newRow("refused with a text")
-            << FakeReply::json("{\"error\":\"3\",\"errorString\":\"Port busy\"}") << -1 << "Port busy";
-        QTest::newRow("refused without a text") << FakeReply::json("{\"error\":\"2\"}") << -1 << QString();
-        QTest::newRow("refused with a code past the int range")
-            << FakeReply::json("{\"error\":\"4294967296\",\"errorString\":\"Busy\"}") << -1 << "Busy";
-        QTest::newRow("refused, code padded and signed")
-            << FakeReply::json("{\"error\":\" +007\\t\",\"errorString\":\"Busy\"}") << -1 << "Busy";
-        QTest::newRow("zero padded and signed is none") << FakeReply::json("{\"error\":\" -000 \"}") << 0 << QString();
-        QTest::newRow("digits with more after them are none")
-            << FakeReply::json("{\"error\":\"1 2\",\"errorString\":\"x\"}") << 0 << QString();
-        QTest::newRow("a sign alone is none") << FakeReply::json("{\"error\":\"-\"}") << 0 << QString();
+        // Yes: no body, or an object whose "error" is absent or zero.
+        QTest::newRow("empty body") << ok("") << 0 << QString();
+        QTest::newRow("blanks only") << ok("\r\n") << 0 << QString();
+        QTest::newRow("no error key") << ok("{\"reply\":{}}") << 0 << QString();
+        QTest::newRow("error \"0\"") << ok("{\"error\":\"0\",\"errorString\":\"ignored\"}") << 0 << QString();
+        QTest::newRow("error 0") << ok("{\"error\":0,\"errorString\":\"x\"}") << 0 << QString();
+        QTest::newRow("error false") << ok("{\"error\":false,\"errorString\":\"x\"}") << 0 << QString();
+        QTest::newRow("error null") << ok("{\"error\":null,\"errorString\":\"x\"}") << 0 << QString();
+        QTest::newRow("error an object") << ok("{\"error\":{\"code\":1},\"errorString\":\"x\"}") << 0 << QString();
+        for (const char *zero : {"0.0", "-0", " -000 ", "0x0", "0e9", ".0"})
+            QTest::newRow(qPrintable(QStringLiteral("zero \"%1\"").arg(QLatin1String(zero))))
+                << FakeReply::json("{\"error\":\"" + QByteArray(zero) + "\",\"errorString\":\"x\"}") << 0
+                << QString();
+        for (const char *text : {"abc", "", "1 2", "-", "1e", "0x", "0xg", "nan", "1.2.3"})
+            QTest::newRow(qPrintable(QStringLiteral("not a number \"%1\"").arg(QLatin1String(text))))
+                << FakeReply::json("{\"error\":\"" + QByteArray(text) + "\",\"errorString\":\"x\"}") << 0
+                << QString();
+
+        // No: a number, a boolean or a numeric text that is not zero.
+        for (const char *value : {"1", "-1", "0.5", "2.5e3", "true"})
+            QTest::newRow(qPrintable(QStringLiteral("error %1").arg(QLatin1String(value))))
+                << FakeReply::json("{\"error\":" + QByteArray(value) + ",\"errorString\":\"Busy\"}") << -1 << no;
+        for (const char *text : {"3", "1.0", "0x1", "1e3", ".5", "5.", "+7", " +007\\t", "4294967296", "1e-400",
+                                 "0X1f", "0b10", "0o7", "1E+2", "Infinity", "-inf"})
+            QTest::newRow(qPrintable(QStringLiteral("error \"%1\"").arg(QLatin1String(text))))
+                << FakeReply::json("{\"error\":\"" + QByteArray(text) + "\",\"errorString\":\"Busy\"}") << -1 << no;
+        QTest::newRow("refused without a text") << ok("{\"error\":\"2\"}") << -1 << QString();
+        QTest::newRow("refused with a text that is not one") << ok("{\"error\":true,\"errorString\":5}") << -1
+                                                              << QString();
+
+        // Neither: a body that is not one JSON object.
+        QTest::newRow("truncated JSON") << ok("{\"error\": \"1\", \"errorStr") << -1 << unreadable;
+        QTest::newRow("HTML page") << ok("<html><body>Service temporarily unavailable</body></html>") << -1
+                                   << unreadable;
+        QTest::newRow("plain text") << ok("done") << -1 << unreadable;
+        QTest::newRow("an array") << ok("[]") << -1 << unreadable;
+        QTest::newRow("a string") << ok("\"ok\"") << -1 << unreadable;
+        QTest::newRow("null") << ok("null") << -1 << unreadable;
+        QTest::newRow("a key twice") << ok("{\"error\":\"1\",\"error\":\"0\"}") << -1 << unreadable;
+        QTest::newRow("status as received") << FakeReply::json("<p>Accepted</p>", 202, "Accepted") << -1
+                                            << "Unreadable answer (HTTP 202); the change may have been applied";
+
+        // A failure says whether the change may have been carried out.
         QTest::newRow("server error") << FakeReply::json("{}", 503, "Service Unavailable") << 503
-                                      << "Service Unavailable";
+                                      << "Service Unavailable" + maybe;
+        QTest::newRow("internal error") << FakeReply::json("", 500, "Internal Server Error") << 500
+                                        << "Internal Server Error" + maybe;
+        QTest::newRow("redirect") << FakeReply::json("", 302, "Found") << 302 << "Found" + maybe;
+        QTest::newRow("4xx proves it was not") << FakeReply::json("{}", 403, "Forbidden") << 403 << "Forbidden";
+        FakeReply malformed;
+        malformed.raw = "HTTP/1.1 2OO OK\r\n\r\n";
+        QTest::newRow("malformed answer") << malformed << 0 << "Network Error: #399" + maybe;
+        FakeReply dropped;
+        dropped.drop = true;
+        QTest::newRow("closed unanswered, said once")
+            << dropped << 0 << QString::fromLatin1(HttpClient::kUnansweredChange);
     }
 
     void changeOutcomes()
@@ -418,6 +466,21 @@ private slots:
         QCOMPARE(outcome->code, code);
         QCOMPARE(outcome->reason, reason);
         QCOMPARE(outcome->affected, AffectedEntities(PortAffected));
+    }
+
+    // Nothing reached the server: the row says so and claims nothing more.
+    void refusedConnectionIsNotSent()
+    {
+        FakeHttpServer server;
+        const ServerInfo target = loggedIn(server, QStringLiteral("738"));
+        server.close();
+        HttpClient client(nullptr);
+
+        auto outcome = std::make_shared<Outcome>();
+        sendChangeSystemNameRequest(&client, target, QStringLiteral("South"), operation(outcome));
+        QTRY_COMPARE(outcome->calls(), 1);
+        QCOMPARE(outcome->code, 0);
+        QCOMPARE(outcome->reason, QStringLiteral("Not sent (Network Error: #1)"));
     }
 
     void wrongPasswordArrivesAs401()
@@ -572,8 +635,11 @@ private slots:
         QTest::newRow("error as a non-zero string")
             << QByteArray("{\"error\":\"1\",\"reply\":{\"utcTime\":\"42\",\"timezoneId\":\"UTC\"}}") << false
             << Q_INT64_C(0) << QByteArray();
-        QTest::newRow("error as a number counts as none")
-            << QByteArray("{\"error\":1,\"reply\":{\"utcTime\":\"42\",\"timezoneId\":\"UTC\"}}") << true
+        QTest::newRow("error as a number other than 0")
+            << QByteArray("{\"error\":1,\"reply\":{\"utcTime\":\"42\",\"timezoneId\":\"UTC\"}}") << false
+            << Q_INT64_C(0) << QByteArray();
+        QTest::newRow("error false is none")
+            << QByteArray("{\"error\":false,\"reply\":{\"utcTime\":\"42\",\"timezoneId\":\"UTC\"}}") << true
             << Q_INT64_C(42) << QByteArray("UTC");
         QTest::newRow("no zone at all") << QByteArray("{\"reply\":{\"utcTime\":\"42\"}}") << false << Q_INT64_C(0)
                                         << QByteArray();

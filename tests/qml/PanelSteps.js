@@ -34,3 +34,16 @@ function typeIntoDialog(testCase, text) {
     testCase.keyClick(Qt.Key_End);
     typeText(testCase, text);
 }
+
+// Scrolls the settings page with the mouse wheel until the field is in sight.
+function scrollTo(testCase, page, field) {
+    var flickable = testCase.findChild(page, "settingsFlickable");
+    for (var i = 0; i < 40; ++i) {
+        var top = field.mapToItem(flickable, 0, 0).y;
+        if (top >= 0 && top + field.height <= flickable.height)
+            return;
+        testCase.mouseWheel(flickable, flickable.width / 2, flickable.height / 2, 0, top < 0 ? 120 : -120);
+        testCase.tryVerify(function() { return !flickable.moving; });
+    }
+    testCase.fail("the field never came into sight");
+}

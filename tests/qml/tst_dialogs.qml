@@ -164,6 +164,21 @@ Item {
             tryVerify(function() { return field.activeFocus })
         }
 
+        // Servers the password will not reach are named above the field.
+        function test_login_dialog_says_what_it_cannot_reach() {
+            var dialog = create(loginComponent)
+            var text = findChild(dialog.contentItem, "conflictText")
+            showAndActivate(dialog)
+            verify(!text.visible)
+            var plain = dialog.height
+            dialog.close()
+            dialog.conflict = "Not sent to a server that answers from several addresses:\ngate answers from 127.0.0.11 and 127.0.0.12."
+            showAndActivate(dialog)
+            verify(text.visible)
+            compare(text.text, dialog.conflict)
+            verify(dialog.height > plain, "the dialog grows to show it")
+        }
+
         function test_login_dialog_enter_acts_as_ok_data() {
             return [
                 { tag: "Enter", key: Qt.Key_Enter },

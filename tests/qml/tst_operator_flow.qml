@@ -36,17 +36,8 @@ TestCase {
         waitForRendering(page());
     }
 
-    // Scrolls the settings with the mouse wheel until the field is in sight.
     function scrollTo(field) {
-        var flickable = findChild(page(), "settingsFlickable");
-        for (var i = 0; i < 40; ++i) {
-            var top = field.mapToItem(flickable, 0, 0).y;
-            if (top >= 0 && top + field.height <= flickable.height)
-                return;
-            mouseWheel(flickable, flickable.width / 2, flickable.height / 2, 0, top < 0 ? 120 : -120);
-            tryVerify(function() { return !flickable.moving; });
-        }
-        fail("the field never came into sight");
+        Steps.scrollTo(testCase, page(), field);
     }
 
     function replaceText(field, text) {

@@ -171,7 +171,7 @@ Item {
         // selection and says why under the pointer.
         function test_conflicting_server_says_why_and_stays_unselected() {
             var component = Qt.createComponent("qrc:/src/qml/controls/rtu/ServerItem.qml");
-            var why = "Two hosts answer as this server: 127.0.0.20 and 127.0.0.21.\nIt cannot be selected until one of them stops answering.";
+            var why = "Answers as this server come from 127.0.0.20 and 127.0.0.21.\nIt cannot be selected while they all answer.";
             var item = createTemporaryObject(component, root, { width: 400, loggedIn: true, name: "Real ()",
                                                                 conflict: why });
             var clicks = createTemporaryObject(signalSpyComponent, root, { target: item, signalName: "singleClicked" });
@@ -181,6 +181,7 @@ Item {
             tryVerify(function() { return item.conflictTooltip !== null && item.conflictTooltip.shown; });
             compare(item.conflictTooltip.text, why);
             compare(item.nameTooltip, null);
+            compare(findChild(item, "detailText").text, "Answers as this server come from 127.0.0.20 and 127.0.0.21.");
             mouseClick(item);
             compare(clicks.count, 0);
             item.conflict = "";

@@ -9,6 +9,8 @@ Window {
 
     // The system the password is for; the empty name is that of factory servers.
     property string systemName
+    // Which of its servers the password will not reach, and what to do; empty when none.
+    property string conflict
     readonly property alias passwordField: passwordField
     readonly property alias showPasswordCheckBox: showPassword
 
@@ -79,6 +81,19 @@ Window {
                 wrapMode: Text.Wrap
                 thin: false
                 text: qsTr("System: %1").arg(dialog.systemName.length ? dialog.systemName : qsTr("Unassigned system"))
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+
+            Base.Text {
+                id: conflictText
+
+                objectName: "conflictText"
+                width: passwordRow.width
+                visible: dialog.conflict.length !== 0
+                wrapMode: Text.Wrap
+                font.pixelSize: Common.SizeManager.fontSizes.small
+                text: dialog.conflict
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
             }

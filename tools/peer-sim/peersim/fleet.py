@@ -50,8 +50,9 @@ DEFAULT_KNOBS = {
     "delayMs": 0,               # before every authenticated answer
     "replyMode": "normal",
     "oversizeBytes": 8 * 1024 * 1024,
-    "error": None,              # non-zero text: refuse with this "error"
+    "error": None,              # any JSON value but "0" and "": answer with it and change nothing
     "errorString": None,        # None leaves the key out
+    "replyStatus": 200,         # status of the answers to faultCommands, the change carried out
     "faultCommands": None,      # commands the reply faults apply to; None: all
     "refuse": [],               # change kinds answered with an error
     "refuseString": "Operation is not permitted",
@@ -204,8 +205,11 @@ def check_knobs(path, knobs, base=None):
         elif key == "auth":
             _choice(where, value, AUTH_SCHEMES)
         elif key == "error":
-            if value is not None:
-                check_string(where, value)
+            # Any JSON value, so that every way a server may write "no" (1,
+            # true, "1.0", "0x1"...) or a zero that is a lie can be served.
+            pass
+        elif key == "replyStatus":
+            check_integer(where, value, 200, 599)
         elif key == "errorString":
             if value is not None:
                 check_string(where, value)

@@ -5,6 +5,7 @@ threads.
 """
 
 import asyncio
+import http
 import socket
 import struct
 from urllib.parse import unquote
@@ -13,6 +14,15 @@ REASONS = {200: "OK", 400: "Bad Request", 401: "Unauthorized", 404: "Not Found",
            405: "Method Not Allowed", 411: "Length Required", 413: "Payload Too Large",
            500: "Internal Server Error"}
 MAX_BODY = 1024 * 1024
+
+
+def reason_phrase(status):
+    if status in REASONS:
+        return REASONS[status]
+    try:
+        return http.HTTPStatus(status).phrase
+    except ValueError:
+        return "Unknown"
 
 
 class Request:
@@ -58,7 +68,7 @@ class Response:
         self.drop = False               # carried out; the connection ends unanswered
 
     def status_line(self):
-        return "HTTP/1.1 %d %s" % (self.status, REASONS.get(self.status, "Unknown"))
+        return "HTTP/1.1 %d %s" % (self.status, reason_phrase(self.status))
 
     def head(self, keep_alive, length=None, extra=()):
         lines = [self.status_line(), "Content-Type: %s" % self.content_type]
@@ -201,8 +211,11 @@ async def _read_request(reader, local, peer):
     return Request(parts[0], parts[1], parts[2], headers, body, local, peer)
 
 
-async def serve_connection(reader, writer, handler):
-    """Runs requests of one connection through handler(request) -> Response."""
+async def serve_connection(reader, writer, handler, connections=None):
+    """Runs requests of one connection through handler(request) -> Response;
+    the connection is in `connections` while it is open."""
+    if connections is not None:
+        connections.add(writer)
     local = writer.get_extra_info("sockname")[:2]
     peer = writer.get_extra_info("peername")[:2]
     try:
@@ -232,10 +245,12 @@ async def serve_connection(reader, writer, handler):
     except (ConnectionError, OSError):
         pass
     finally:
+        if connections is not None:
+            connections.discard(writer)
         writer.close()
 
 
-async def listen(address, port, handler):
+async def listen(address, port, handler, connections=None):
     return await asyncio.start_server(
-        lambda reader, writer: serve_connection(reader, writer, handler),
+        lambda reader, writer: serve_connection(reader, writer, handler, connections),
         host=address, port=port, reuse_address=True)

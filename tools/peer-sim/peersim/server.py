@@ -30,6 +30,11 @@ def envelope(reply=None, error="0", error_string=""):
     return body
 
 
+def refusing(error):
+    """Whether the error knob is set: "0" and "" are the ordinary answer."""
+    return error is not None and not (isinstance(error, str) and error in ("", "0"))
+
+
 class Refusal(Exception):
     """A request the server answers with a non-zero "error"."""
 
@@ -69,6 +74,8 @@ class SimServer:
         self.knobs = dict(description["knobs"])
         self.answer_extra = dict(description["answerExtra"])
         self.listeners = {}             # (address, port) -> asyncio server
+        self.connections = set()        # writers of the HTTP connections open now
+        self.binding = {}               # (address, port) -> listener being set up
         self.moving_to = None           # the new port while its answer is on the way
         self.turn = 0                   # for answering from two addresses in turn
         self.nonces = set()
@@ -209,8 +216,20 @@ class SimServer:
 
     async def bind(self, address, port):
         key = (address, port)
-        if key not in self.listeners:
-            self.listeners[key] = await self.sim.listen(address, port, self.handle)
+        if key in self.listeners:
+            return
+        # Requests that come in during a move all ask for the new port: they
+        # share one attempt instead of racing each other for the address.
+        pending = self.binding.get(key)
+        if pending is None:
+            pending = asyncio.ensure_future(self.sim.listen(address, port, self.handle, self.connections))
+            self.binding[key] = pending
+            try:
+                self.listeners[key] = await pending
+            finally:
+                self.binding.pop(key, None)
+        else:
+            await asyncio.shield(pending)
 
     def unbind_stale(self):
         for key in list(self.listeners):
@@ -219,6 +238,10 @@ class SimServer:
 
     async def start_http(self):
         mode = self.knobs["http"]
+        if mode != "normal":
+            # Nothing it served before goes on either.
+            for writer in list(self.connections):
+                writer.close()
         if mode == "normal":
             for address in self.addresses:
                 await self.bind(address, self.port)
@@ -380,7 +403,7 @@ class SimServer:
             return Response(405, json.dumps(envelope(None, "1", "Method not allowed")))
         faulty = self.knobs["faultCommands"] is None or command in self.knobs["faultCommands"]
         error = self.knobs["error"]
-        if faulty and error not in (None, "", "0"):
+        if faulty and refusing(error):
             body = {"error": error}
             if self.knobs["errorString"] is not None:
                 body["errorString"] = self.knobs["errorString"]
@@ -389,7 +412,8 @@ class SimServer:
             body, after = handler(request)
         except Refusal as refusal:
             body, after = envelope({}, "1", str(refusal)), None
-        response = Response(200, self._mangle(command, body) if faulty else json.dumps(body))
+        response = Response(self.knobs["replyStatus"] if faulty else 200,
+                            self._mangle(command, body) if faulty else json.dumps(body))
         response.drop = self._drops(command, request, body)
         if faulty and self.knobs["replyMode"] in fleet.FRAMING_MODES + fleet.TRAILING_MODES:
             response.mode = self.knobs["replyMode"]
@@ -507,6 +531,8 @@ class SimServer:
 
     def finish_move(self):
         """Leaves the old port once the answer has gone out through it."""
+        if self.moving_to is None:      # the move was called off meanwhile
+            return
         self.port, self.moving_to = self.moving_to, None
         self.unbind_stale()
 

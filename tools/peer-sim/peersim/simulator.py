@@ -63,8 +63,8 @@ class Simulator:
     def later(self, delay_ms, callback):
         asyncio.get_running_loop().call_later(delay_ms / 1000, callback)
 
-    async def listen(self, address, port, handler):
-        return await http.listen(address, port, handler)
+    async def listen(self, address, port, handler, connections=None):
+        return await http.listen(address, port, handler, connections)
 
     def port_free(self, server, port):
         for other in self.servers:

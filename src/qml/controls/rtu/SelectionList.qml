@@ -172,8 +172,9 @@ ListView {
     }
 
     // One dialog serves every system row.
-    function askForPassword(systemName) {
+    function askForPassword(systemName, conflict) {
         loginDialog.systemName = systemName;
+        loginDialog.conflict = conflict || "";
         loginDialog.show();
     }
 
@@ -378,7 +379,7 @@ ListView {
                 selectedServersCount: model.selectedServersCount ?? 0
                 rowIndex: rowLoader.row
                 onClicked: thisComponent.toggleRow(rowIndex)
-                onLoginRequested: thisComponent.askForPassword(systemName)
+                onLoginRequested: thisComponent.askForPassword(systemName, model.conflict)
             }
         }
 

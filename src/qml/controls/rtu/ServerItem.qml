@@ -131,12 +131,14 @@ Item {
                 }
             }
 
+            // In conflict: which addresses answer (the tooltip says what to do).
             Base.Text {
+                objectName: "detailText"
                 width: parent.width
                 elide: Text.ElideRight
                 visible: text.length !== 0
                 font.pixelSize: Common.SizeManager.fontSizes.small
-                text: thisComponent.macAddress
+                text: thisComponent.conflict.length ? thisComponent.conflict.split("\n")[0] : thisComponent.macAddress
             }
         }
     }

@@ -112,3 +112,20 @@ QString timeZoneOffsetText(const QTimeZone &zone, const QDateTime &at)
 }
 
 } // namespace rtu
+
+namespace rtu {
+
+QString isoDateTimeText(qint64 utcMs, const QTimeZone &zone)
+{
+    const QDateTime instant = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC);
+    const int offset = zone.isValid() ? zone.offsetFromUtc(instant) : 0;
+    const QDateTime wall = instant.addSecs(offset);
+    const int minutes = qAbs(offset) / 60;
+    return wall.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+        + QStringLiteral("%1%2:%3")
+              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace rtu

@@ -49,4 +49,8 @@ QString timeZoneDisplayText(const QTimeZone &zone, const QDateTime &at);
 // Always "(offset name) id", for rows that must show their identifier.
 QString timeZoneOffsetText(const QTimeZone &zone, const QDateTime &at);
 
+// The instant as the zone's wall clock in ISO 8601 with the zone's offset
+// ("2026-12-09T10:08:07+01:00"), for scripts; an invalid zone gives UTC.
+QString isoDateTimeText(qint64 utcMs, const QTimeZone &zone);
+
 } // namespace rtu

@@ -291,20 +291,29 @@ bool ChangeDraft::isEmpty() const
     return !d.port && !d.systemName && !d.password && !d.dhcpOnAll && d.interfaces.isEmpty() && !d.dateTime;
 }
 
-QVector<ChangeSetting> ChangeDraft::settings() const
+QVector<QPair<ChangeSetting, QString>> ChangeDraft::settings() const
 {
     const Impl &d = *m_impl;
-    QVector<ChangeSetting> result;
-    if (d.dateTime)
-        result << ChangeSetting::DateTime << ChangeSetting::TimeZone;
+    QVector<QPair<ChangeSetting, QString>> result;
+    if (d.dateTime) {
+        const DateTimeEdit &edit = *d.dateTime;
+        const QTimeZone zone = timeZoneById(edit.zoneId);
+        qint64 instant = edit.serversClockMs;
+        if (edit.useCurrent)
+            instant = QDateTime::currentMSecsSinceEpoch();
+        else if (edit.typed || instant <= 0)
+            instant = utcMsFromWallClock(edit.date, edit.time, zone);
+        result.append({ChangeSetting::DateTime, isoDateTimeText(instant, zone)});
+        result.append({ChangeSetting::TimeZone, ianaZoneId(edit.zoneId)});
+    }
     if (d.systemName)
-        result << ChangeSetting::SystemName;
+        result.append({ChangeSetting::SystemName, *d.systemName});
     if (d.password)
-        result << ChangeSetting::Password;
+        result.append({ChangeSetting::Password, QString()});
     if (d.port)
-        result << ChangeSetting::Port;
+        result.append({ChangeSetting::Port, *d.port});
     if (d.dhcpOnAll)
-        result << ChangeSetting::Dhcp;
+        result.append({ChangeSetting::Dhcp, QStringLiteral("on")});
     return result;
 }
 

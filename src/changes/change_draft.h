@@ -123,8 +123,9 @@ public:
 
     bool isEmpty() const;
     // The rows a run of this draft makes on a server, interfaces aside
-    // (their rows depend on the server); DHCP on is one "dhcp" row.
-    QVector<ChangeSetting> settings() const;
+    // (their rows depend on the server; DHCP on is one "dhcp" row), each
+    // with its value as ChangeOutcome gives it.
+    QVector<QPair<ChangeSetting, QString>> settings() const;
 
 private:
     class Impl;

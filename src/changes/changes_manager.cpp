@@ -286,8 +286,8 @@ void ChangesManager::Impl::buildDateTimeRequests(const ChangeSet &changes)
         expectRow(*server, ChangeSetting::DateTime, isoDateTimeText(change.valueAt(monotonicNowMs()), zone),
                   clock > 0 ? std::optional<QString>(isoDateTimeText(clock, timeZoneById(extra.timeZoneId)))
                             : std::nullopt);
-        expectRow(*server, ChangeSetting::TimeZone, QString::fromUtf8(change.timeZoneId),
-                  extra.timeZoneId.isEmpty() ? std::nullopt : std::optional<QString>(QString::fromUtf8(extra.timeZoneId)));
+        expectRow(*server, ChangeSetting::TimeZone, ianaZoneId(change.timeZoneId),
+                  extra.timeZoneId.isEmpty() ? std::nullopt : std::optional<QString>(ianaZoneId(extra.timeZoneId)));
         enqueue(QStringLiteral("date and time"), server, true, 2, [this, server, change] {
             // The server sets its clock about when it gets the request.
             const qint64 sentAtMs = monotonicNowMs();

@@ -180,7 +180,7 @@ QJsonObject serverJson(const ServerState &server)
     QJsonValue time;
     if (server.info.hasExtraInfo()) {
         const ExtraServerInfo &extra = server.info.extraInfo();
-        zone = textOrNull(QString::fromUtf8(extra.timeZoneId));
+        zone = textOrNull(ianaZoneId(extra.timeZoneId));
         const qint64 clock = serverClockNowMs(extra.utcDateTimeMs, extra.timestampMs, monotonicNowMs());
         if (clock > 0)
             time = isoDateTimeText(clock, timeZoneById(extra.timeZoneId));

@@ -61,14 +61,21 @@ ResultCounts countResults(const QVector<ChangeOutcome> &rows)
     return counts;
 }
 
-QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<ChangeSetting> &settings)
+QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<QPair<ChangeSetting, QString>> &settings)
 {
     const ChangeReason reason = unavailableReason(server);
+    const BaseServerInfo &base = server.info.baseInfo();
     QVector<ChangeOutcome> rows;
-    for (const ChangeSetting setting : settings) {
+    for (const auto &setting : settings) {
         ChangeOutcome row;
-        row.serverId = server.info.baseInfo().id;
-        row.setting = setting;
+        row.serverId = base.id;
+        row.setting = setting.first;
+        row.value = setting.second;
+        // Discovery tells these without a login.
+        if (setting.first == ChangeSetting::SystemName)
+            row.oldValue = base.systemName;
+        else if (setting.first == ChangeSetting::Port)
+            row.oldValue = QString::number(base.port);
         row.result = ChangeOutcome::Result::NotSent;
         row.reason = reason;
         row.reasonText = unavailableText(server);

@@ -25,7 +25,7 @@ ResultCounts countResults(const QVector<ChangeOutcome> &rows);
 
 // The rows a server that could not be changed gets: one per setting, not
 // sent, with the reason.
-QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<ChangeSetting> &settings);
+QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<QPair<ChangeSetting, QString>> &settings);
 
 // Rows by server (in the order of `rows`), each with the server's name and
 // address from `servers`.

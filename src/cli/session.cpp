@@ -173,7 +173,7 @@ public:
     void onDeadline();
     void finish(int status);
 
-    QJsonObject applyDocument() const;
+    QJsonObject applyDocument(int status, const QJsonArray &unmatched = QJsonArray()) const;
     void out(const QString &text) { writeTo(stdout, text); }
     void err(const QString &text)
     {
@@ -446,7 +446,7 @@ void Session::Impl::apply(const Fleet &fleet)
 
     if (options.dryRun) {
         if (options.json)
-            out(jsonText(applyDocument()));
+            out(jsonText(applyDocument(ExitSucceeded)));
         err(QStringLiteral("dry run: nothing was sent\n"));
         finish(ExitSucceeded);
         return;
@@ -542,12 +542,8 @@ void Session::Impl::refuseSelection(const QVector<Unmatched> &unmatched, int sta
                                  {QStringLiteral("reason"), item.text}});
     }
     warn(QStringLiteral("nothing was sent"));
-    if (options.json) {
-        QJsonObject document = applyDocument();
-        document.insert(QStringLiteral("unmatched"), items);
-        document.insert(QStringLiteral("exitStatus"), status);
-        out(jsonText(document));
-    }
+    if (options.json)
+        out(jsonText(applyDocument(status, items)));
     finish(status);
 }
 
@@ -634,7 +630,7 @@ void Session::Impl::endConfirming(ConfirmEnd end)
     report();
 }
 
-QJsonObject Session::Impl::applyDocument() const
+QJsonObject Session::Impl::applyDocument(int status, const QJsonArray &unmatched) const
 {
     QJsonArray selected;
     for (const QUuid &id : selectedIds)
@@ -657,7 +653,8 @@ QJsonObject Session::Impl::applyDocument() const
             {QStringLiteral("counts"), QJsonObject{{QStringLiteral("ok"), counts.ok},
                                                    {QStringLiteral("failed"), counts.failed},
                                                    {QStringLiteral("notSent"), counts.notSent}}},
-            {QStringLiteral("unmatched"), QJsonArray()}};
+            {QStringLiteral("unmatched"), unmatched},
+            {QStringLiteral("exitStatus"), status}};
 }
 
 void Session::Impl::report()
@@ -668,9 +665,7 @@ void Session::Impl::report()
     if (interrupted)
         status = ExitInterrupted;
     if (options.json) {
-        QJsonObject document = applyDocument();
-        document.insert(QStringLiteral("exitStatus"), status);
-        out(jsonText(document));
+        out(jsonText(applyDocument(status)));
     } else if (all.isEmpty()) {
         out(QStringLiteral("nothing to change on the selected servers\n"));
     } else {
@@ -727,11 +722,8 @@ void Session::Impl::onDeadline()
         return;
     }
     warn(QStringLiteral("--timeout: the time is up before anything was sent"));
-    if (options.json) {
-        QJsonObject document = applyDocument();
-        document.insert(QStringLiteral("exitStatus"), int(ExitSomeFailed));
-        out(jsonText(document));
-    }
+    if (options.json)
+        out(jsonText(applyDocument(ExitSomeFailed)));
     finish(ExitSomeFailed);
 }
 

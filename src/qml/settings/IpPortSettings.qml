@@ -94,7 +94,7 @@ Expandable.MaskedSettingsPanel {
     Dialogs.ErrorDialog {
         id: errorDialog
 
-        objectName: "errorDialog"
+        objectName: "portErrorDialog"
     }
 
     Component {

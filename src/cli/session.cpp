@@ -174,6 +174,7 @@ public:
     void finish(int status);
 
     QJsonObject applyDocument(int status, const QJsonArray &unmatched = QJsonArray()) const;
+    QVector<ChangeOutcome> allRows() const;
     void out(const QString &text) { writeTo(stdout, text); }
     void err(const QString &text)
     {
@@ -590,7 +591,7 @@ void Session::Impl::onRunFinished()
 
 void Session::Impl::onAnswer(const BaseServerInfo &info)
 {
-    if (phase != Phase::Running && phase != Phase::Confirming)
+    if (!options.port || (phase != Phase::Running && phase != Phase::Confirming))
         return;
     announcedPorts.insert(info.id, info.port);
     if (phase != Phase::Confirming)
@@ -630,13 +631,27 @@ void Session::Impl::endConfirming(ConfirmEnd end)
     report();
 }
 
+// The rows server by server, in the order they were selected, each
+// server's in the order they were sent; those not sent to last.
+QVector<ChangeOutcome> Session::Impl::allRows() const
+{
+    QHash<QUuid, int> rank;
+    for (const QUuid &id : selectedIds)
+        rank.insert(id, rank.size());
+    QVector<ChangeOutcome> ordered = rows;
+    std::stable_sort(ordered.begin(), ordered.end(), [&rank](const ChangeOutcome &first, const ChangeOutcome &second) {
+        return rank.value(first.serverId) < rank.value(second.serverId);
+    });
+    return ordered + skippedRows;
+}
+
 QJsonObject Session::Impl::applyDocument(int status, const QJsonArray &unmatched) const
 {
     QJsonArray selected;
     for (const QUuid &id : selectedIds)
         selected.append(serverJson(servers.value(id)));
     QJsonArray results;
-    const QVector<ChangeOutcome> all = rows + skippedRows;
+    const QVector<ChangeOutcome> all = allRows();
     for (const ChangeOutcome &row : all)
         results.append(resultRowJson(row, servers.value(row.serverId)));
     const ResultCounts counts = countResults(all);
@@ -659,7 +674,7 @@ QJsonObject Session::Impl::applyDocument(int status, const QJsonArray &unmatched
 
 void Session::Impl::report()
 {
-    const QVector<ChangeOutcome> all = rows + skippedRows;
+    const QVector<ChangeOutcome> all = allRows();
     const ResultCounts counts = countResults(all);
     int status = counts.failed + counts.notSent > 0 || timedOut ? ExitSomeFailed : ExitSucceeded;
     if (interrupted)

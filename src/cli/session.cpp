@@ -43,13 +43,6 @@ constexpr int kPollMs = 100;
 // brought no new login for longer is done with.
 constexpr qint64 kLoginQuietMs = 2500;
 
-// Discovery has found everything once a whole cycle and the answers to its
-// request brought no new server.
-qint64 quietMs(const ServersFinderParameters &discovery)
-{
-    return discovery.cycleIntervalMs + 250;
-}
-
 // A server that took a new port announces it with its next answer; answers
 // sent before the move may still come for about two cycles.
 qint64 portAnnouncementMs(const ServersFinderParameters &discovery)
@@ -154,6 +147,8 @@ public:
 
     void start();
     void poll();
+    void noteFound();
+    void onCycleStarted();
     void followLogins(const QVector<SystemState> &systems);
     void onLoginFailed(const QString &system);
     void onWaitOver();
@@ -206,8 +201,14 @@ public:
     QTimer deadline;
     QTimer confirmLimit;
     QElapsedTimer clock;
-    qint64 lastNewServerMs = 0;
+    // Discovery has found the fleet once a whole cycle (not the first)
+    // brought no new server: every server known answered it, or the next
+    // cycle began.
     int foundCount = 0;
+    int cycles = 0;
+    bool newInCycle = false;
+    QSet<QUuid> answeredInCycle;
+    bool discoveryQuiet = false;
     Phase phase = Phase::Looking;
 
     // The run: its servers as selected, by id, and its rows.
@@ -234,6 +235,7 @@ void Session::Impl::start()
     manager = qobject_cast<ChangesManager *>(context->changesManager());
     connect(context, &RtuContext::loginOperationFailed, this, &Impl::onLoginFailed);
     connect(context, &RtuContext::serverAnswered, this, &Impl::onAnswer);
+    connect(context, &RtuContext::discoveryCycleStarted, this, &Impl::onCycleStarted);
     connect(manager, &ChangesManager::runStarted, this, &Impl::onRunStarted);
     connect(manager, &ChangesManager::runFinished, this, &Impl::onRunFinished);
     connect(manager, &ChangesManager::appliedChangesCountChanged, this,
@@ -249,18 +251,36 @@ void Session::Impl::poll()
 {
     if (phase != Phase::Looking)
         return;
-    const qint64 now = clock.elapsed();
-    const LoginTally tally = model->loginTally();
-    if (tally.found > foundCount) {
-        foundCount = tally.found;
-        lastNewServerMs = now;
-    }
+    noteFound();
+    if (!discoveryQuiet && cycles >= 2 && !newInCycle && answeredInCycle.size() >= foundCount)
+        discoveryQuiet = true;
     if (!logins.isEmpty())
         followLogins(model->systems());
     const bool typing = std::any_of(logins.cbegin(), logins.cend(), [](const Login &login) { return login.trying; });
-    const qint64 quiet = quietMs(discovery);
-    if (tally.pending == 0 && !typing && now - lastNewServerMs >= quiet && now >= quiet)
+    if (discoveryQuiet && model->loginTally().pending == 0 && !typing)
         proceed();
+}
+
+void Session::Impl::noteFound()
+{
+    const int found = model->serversCount();
+    if (found > foundCount) {
+        newInCycle = true;
+        discoveryQuiet = false;
+    }
+    foundCount = found;
+}
+
+void Session::Impl::onCycleStarted()
+{
+    if (phase != Phase::Looking)
+        return;
+    noteFound();
+    if (cycles >= 2 && !newInCycle)
+        discoveryQuiet = true;
+    ++cycles;
+    newInCycle = false;
+    answeredInCycle.clear();
 }
 
 // A system that refuses the known passwords gets the one typed for it, and
@@ -591,6 +611,8 @@ void Session::Impl::onRunFinished()
 
 void Session::Impl::onAnswer(const BaseServerInfo &info)
 {
+    if (phase == Phase::Looking)
+        answeredInCycle.insert(info.id);
     if (!options.port || (phase != Phase::Running && phase != Phase::Confirming))
         return;
     announcedPorts.insert(info.id, info.port);

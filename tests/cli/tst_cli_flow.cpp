@@ -226,6 +226,26 @@ private slots:
         QCOMPARE(ids.size(), 1000);
     }
 
+    // A server first heard in the second discovery cycle is waited for,
+    // found, logged in and changed with the rest.
+    void aServerThatAnswersLateIsWaitedFor()
+    {
+        PeerSim sim;
+        QVERIFY2(sim.start(QByteArray(kFleet)), qPrintable(sim.errorString()));
+        QVERIFY(!sim.setKnobs(QStringLiteral("Yard One"), {{QStringLiteral("discovery"), false}}).isEmpty());
+        Command command({QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--set-system-name"),
+                         QStringLiteral("Depot"), QStringLiteral("--json")});
+        QVERIFY(command.waitForError(QStringLiteral("looking for servers")));
+        // Between the first request and the second.
+        QTest::qWait(1000);
+        QVERIFY(!sim.setKnobs(QStringLiteral("Yard One"), {{QStringLiteral("discovery"), true}}).isEmpty());
+        const Run run = command.finish();
+        QVERIFY2(run.exitCode == 0, qPrintable(run.describe()));
+        QCOMPARE(run.count("ok"), 4);
+        QCOMPARE(sim.server(QStringLiteral("Yard One")).value(QStringLiteral("systemName")).toString(),
+                 QStringLiteral("Depot"));
+    }
+
     // The same requests in the same order as the window's batch, a summary
     // that says what the servers now hold, and the new port announced.
     void renamesASystemAndMovesItsPort()

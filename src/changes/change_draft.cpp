@@ -285,12 +285,6 @@ bool ChangeDraft::submit(ChangesManager &manager) const
     return true;
 }
 
-bool ChangeDraft::isEmpty() const
-{
-    const Impl &d = *m_impl;
-    return !d.port && !d.systemName && !d.password && !d.dhcpOnAll && d.interfaces.isEmpty() && !d.dateTime;
-}
-
 QVector<QPair<ChangeSetting, QString>> ChangeDraft::settings() const
 {
     const Impl &d = *m_impl;

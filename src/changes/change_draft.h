@@ -121,7 +121,6 @@ public:
     // validate() refuses them.
     bool submit(ChangesManager &manager) const;
 
-    bool isEmpty() const;
     // The rows a run of this draft makes on a server, interfaces aside
     // (their rows depend on the server; DHCP on is one "dhcp" row), each
     // with its value as ChangeOutcome gives it.

@@ -92,6 +92,11 @@ endforeach()
 
 add_custom_target(tessaly_install_files ALL DEPENDS ${icon_files} ${man_pages})
 
+# The command's shell completion and the schema of its JSON documents.
+install(FILES ${TESSALY_PACKAGING_DIR}/tessaly-config-cli.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME tessaly-config-cli)
+install(FILES ${TESSALY_PACKAGING_DIR}/tessaly-config-cli.schema.json DESTINATION ${TESSALY_INSTALL_DOCDIR})
+
 # The Roboto fonts are embedded in the executable.
 install(FILES ${TESSALY_PACKAGING_DIR}/copyright ${PROJECT_SOURCE_DIR}/resources/Roboto-LICENSE.txt
   DESTINATION ${TESSALY_INSTALL_DOCDIR})

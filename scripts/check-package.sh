@@ -114,9 +114,11 @@ $lib/qml
 $lib/tessaly-config-cli
 $lib/tessaly-config-tool
 ./usr/share/applications/$app_id.desktop
+./usr/share/bash-completion/completions/tessaly-config-cli
 ./usr/share/doc/$name/Roboto-LICENSE.txt
 ./usr/share/doc/$name/changelog.gz
 ./usr/share/doc/$name/copyright
+./usr/share/doc/$name/tessaly-config-cli.schema.json
 ./usr/share/icons/hicolor/128x128/apps/$app_id.png
 ./usr/share/icons/hicolor/256x256/apps/$app_id.png
 ./usr/share/icons/hicolor/48x48/apps/$app_id.png
@@ -202,7 +204,7 @@ env -i HOME="$scratch" /usr/bin/tessaly-config-cli --version | grep -q "^tessaly
   || fail "tessaly-config-cli --version does not name the package's version"
 listed="$(timeout 60 "$root/scripts/netns.sh" env -i HOME="$scratch" /usr/bin/tessaly-config-cli list --wait 0.5 --json)" \
   || fail "the installed tessaly-config-cli list failed"
-grep -q '"serversCount": 0' <<<"$listed" || fail "the installed tessaly-config-cli listed: $listed"
+grep -q '"servers": 0' <<<"$listed" || fail "the installed tessaly-config-cli listed: $listed"
 
 step "apt-get purge $name"
 timeout 600 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o Dpkg::Use-Pty=0 -o DPkg::Lock::Timeout=300 "$name" \

@@ -15,6 +15,7 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream x11-utils gzip
   dbus dbus-bin at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
   apache2 nginx-light curl orca openbox nftables ansible-core yamllint pyflakes3
+  python3-jsonschema
 )
 # The sanitizer suite and the fuzz targets: clang with its run-time
 # libraries (libFuzzer among them) and the symbolizer for their reports.

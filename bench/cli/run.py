@@ -2,17 +2,24 @@
 """Times tessaly-config-cli apply against the serial floor of the same requests.
 
     scripts/netns.sh python3 bench/cli/run.py [--servers 1000] [--runs 5]
+    scripts/netns.sh python3 bench/cli/run.py --servers 10000 --processes 2 --changes name
 
-Each run starts tools/peer-sim/peer_sim.py --generate N --systems N/20 with a
-request log, then the command: apply --all --set-system-name --set-port --json,
-with its default three seconds of looking. The run's time is the one the
-command reports (from the start of the changes to the last answer); its
-start-up is the time from just before the process is spawned to the first
-discovery request the fleet hears. The same configure requests are then
-replayed one at a time on kept-alive connections (bench/tool/replay.py), each
-replay against a fresh fleet that logs as the command's did, and the median of
-those replays is the run's floor. As in bench/tool/run.py, the fleets run
-ahead of other load (nice -10 when run as root).
+Each run starts a fleet of N generated servers over N/20 systems, in one
+simulator process or split over several (each with its own addresses and
+request log), then the command: apply --all with the changes asked for
+(system name and port by default) and --json, without --wait, so that it
+looks as long as the fleet takes to log in. It reports:
+- first_change_s: from just before the process is spawned to the first
+  change request a simulator heard;
+- run_s: the run as the command reports it (first change to last answer);
+- total_s: the whole command, looking and the check of a new port included;
+- floor_s and ratio: the same configure requests replayed one at a time on
+  kept-alive connections (bench/tool/replay.py) against fresh fleets that log
+  as the command's did, the median of the replays, and run_s over it;
+- startup_ms: to the first discovery request heard;
+- the exit status and the rows: ok, failed, not sent, and servers selected.
+As in bench/tool/run.py, the fleets run ahead of other load (nice -10 when
+run as root).
 """
 
 import argparse
@@ -23,6 +30,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -30,60 +38,119 @@ sys.path.insert(0, os.path.join(ROOT, "bench", "tool"))
 import run as tool_bench  # noqa: E402  the fleet helpers of the window's batch bench
 
 REPLAY = os.path.join(ROOT, "bench", "tool", "replay.py")
+CHANGES = ("/api/configure", "/api/settime", "/api/ifconfig")
 
 
-def first_discovery_after(log, start_s):
-    with open(log, encoding="utf-8") as handle:
-        for line in handle:
-            entry = json.loads(line)
-            if entry["kind"] == "discovery" and entry["exact"] and entry["time"] >= start_s:
-                return entry["time"]
-    return None
+def split_fleet(servers, processes, work):
+    """Fleet files of the generated fleet split over processes, on addresses of their own."""
+    systems = max(1, servers // 20)
+    files = []
+    share = -(-servers // processes)
+    for part in range(processes):
+        indexes = range(part * share, min(servers, (part + 1) * share))
+        fleet = {"servers": [{
+            "id": "{%s}" % uuid.uuid5(uuid.NAMESPACE_OID, "peer-sim-generated-%d" % index),
+            "name": "Server %04d" % (index + 1),
+            "systemName": "System %02d" % (index % systems + 1),
+            # 127.<part*16 + block/256>.<block%256>.<2..254>
+            "addresses": ["127.%d.%d.%d" % (part * 16 + (number // 253) // 256, (number // 253) % 256,
+                                            number % 253 + 2)],
+        } for number, index in enumerate(indexes)]}
+        path = os.path.join(work, "fleet-%d-of-%d.json" % (part + 1, processes))
+        with open(path, "w", encoding="utf-8") as handle:
+            json.dump(fleet, handle)
+        files.append(path)
+    return files
 
 
-def configure_requests(log):
-    with open(log, encoding="utf-8") as handle:
-        return sum(1 for line in handle
-                   if '"/api/configure"' in line and json.loads(line).get("authorized"))
+def start_fleets(options, work, logs):
+    if options.processes == 1:
+        return [tool_bench.start_fleet(options.servers, work, logs[0], favoured=True)]
+    fleets = []
+    for path, log in zip(split_fleet(options.servers, options.processes, work), logs):
+        ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
+        command = [sys.executable, tool_bench.SIM, "--fleet", path, "--ready-file", ready, "--log", log]
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=tool_bench.favour)
+        fleets.append((process, ready))
+    deadline = time.monotonic() + 600
+    for process, ready in fleets:
+        while not os.path.exists(ready):
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("a fleet did not start")
+            time.sleep(0.1)
+    return [process for process, _ in fleets]
+
+
+def entries(logs):
+    for log in logs:
+        with open(log, encoding="utf-8") as handle:
+            for line in handle:
+                yield json.loads(line)
+
+
+def first_after(logs, start_s, wanted):
+    times = [entry["time"] for entry in entries(logs) if entry["time"] >= start_s and wanted(entry)]
+    return min(times) if times else None
+
+
+def counts_of(result):
+    # Format version 1 counts rows by outcome; older builds printed totals.
+    counts = result.get("counts") or {}
+    return (counts.get("ok", result.get("succeeded")), counts.get("failed", result.get("failed")),
+            counts.get("notSent", result.get("notSent", 0)))
 
 
 def one_run(options, work, number):
-    log = os.path.join(work, "cli-%d.log" % number)
-    fleet = tool_bench.start_fleet(options.servers, work, log, favoured=True)
+    logs = [os.path.join(work, "cli-%d-%d.log" % (number, part)) for part in range(options.processes)]
+    fleets = start_fleets(options, work, logs)
     try:
-        command = [options.command, "apply", "--all", "--set-system-name", "Bench %d" % number,
-                   "--set-port", "7002", "--json"]
+        command = [options.command, "apply", "--all", "--json"]
+        if "name" in options.changes:
+            command += ["--set-system-name", "Bench %d" % number]
+        if "port" in options.changes:
+            command += ["--set-port", "7002"]
+        command += options.extra
         started = time.time()
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=600)
-        wall = time.time() - started
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=1800)
+        total = time.time() - started
     finally:
-        tool_bench.stop(fleet)
-    if done.returncode != 0:
-        raise RuntimeError("the command ended with %d:\n%s" % (done.returncode, done.stderr))
+        for fleet in fleets:
+            tool_bench.stop(fleet)
+    if done.returncode not in (0, 1):
+        raise RuntimeError("the command ended with %d:\n%s" % (done.returncode, done.stderr[-3000:]))
     result = json.loads(done.stdout)
-    heard = first_discovery_after(log, started)
+    heard = first_after(logs, started, lambda entry: entry["kind"] == "discovery" and entry["exact"])
+    first_change = first_after(logs, started, lambda entry: entry["kind"] == "http" and entry["path"] in CHANGES)
+    sent = sum(1 for entry in entries(logs)
+               if entry["kind"] == "http" and entry["path"] == "/api/configure" and entry.get("authorized"))
 
     floors = []
     for replay in range(options.replays):
-        fresh = tool_bench.start_fleet(options.servers, work, os.path.join(work, "replay-%d-%d.log" % (number, replay)),
-                                       favoured=True)
+        replay_logs = [os.path.join(work, "replay-%d-%d-%d.log" % (number, replay, part))
+                       for part in range(options.processes)]
+        fresh = start_fleets(options, work, replay_logs)
         try:
             floors.append(json.loads(subprocess.run(
-                [sys.executable, REPLAY, log, "--from", "0", "--to", str(time.time() * 1000 + 1)],
+                [sys.executable, REPLAY] + logs + ["--from", "0", "--to", str(time.time() * 1000 + 1)],
                 stdout=subprocess.PIPE, text=True, check=True).stdout))
         finally:
-            tool_bench.stop(fresh)
+            for fleet in fresh:
+                tool_bench.stop(fleet)
     floor_s = statistics.median(floor["seconds"] for floor in floors)
+    ok, failed, not_sent = counts_of(result)
     row = {
+        "first_change_s": None if first_change is None else first_change - started,
         "run_s": result["seconds"],
+        "total_s": total,
         "floor_s": floor_s,
         "ratio": result["seconds"] / floor_s,
         "startup_ms": None if heard is None else (heard - started) * 1000,
-        "wall_s": wall,
-        "succeeded": result["succeeded"],
-        "failed": result["failed"],
+        "exit": done.returncode,
+        "ok": ok,
+        "failed": failed,
+        "not_sent": not_sent,
         "selected": len(result["selected"]),
-        "requests_sent": configure_requests(log),
+        "requests_sent": sent,
         "requests_replayed": floors[0]["requests"],
     }
     print("run %d: %s" % (number, json.dumps(row)), flush=True)
@@ -93,16 +160,20 @@ def one_run(options, work, number):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--servers", type=int, default=1000)
+    parser.add_argument("--processes", type=int, default=1, help="simulator processes the fleet is split over")
+    parser.add_argument("--changes", default="name,port", help="name, port or both (comma-separated)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--replays", type=int, default=3, help="replays of a run; their median is its floor")
     parser.add_argument("--command", default=os.path.join(ROOT, "build", "bin", "tessaly-config-cli"))
     parser.add_argument("--keep", action="store_true", help="keep the logs (their folder is printed)")
+    parser.add_argument("extra", nargs="*", help="more arguments for the command (after --)")
     options = parser.parse_args(argv)
     if os.environ.get("TESSALY_PRIVATE_NET") != "1":
         print("run.py starts fleets and the command: run it inside scripts/netns.sh", file=sys.stderr)
         return 2
     work = tempfile.mkdtemp(prefix="bench-cli-")
-    print("servers %d, %d runs, logs in %s" % (options.servers, options.runs, work), flush=True)
+    print("servers %d in %d simulator processes, changes %s, %d runs, logs in %s"
+          % (options.servers, options.processes, options.changes, options.runs, work), flush=True)
     rows = [one_run(options, work, number) for number in range(1, options.runs + 1)]
     tool_bench.summarise(rows)
     if not options.keep:

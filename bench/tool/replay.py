@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """The protocol floor of a batch: the same requests, one at a time.
 
-Reads a simulator request log, takes the authorized HTTP requests of the given
-paths sent in a time window, and sends them again, in the same order, to a
-fresh simulator of the same fleet: one kept-alive connection per server
-address, each request only after the previous answer is complete. Prints the
-seconds from the first request to the last answer.
+Reads simulator request logs (one per simulator process of the fleet), takes
+the authorized HTTP requests of the given paths sent in a time window, and
+sends them again, in the same order, to fresh simulators of the same fleet:
+one kept-alive connection per server address, each request only after the
+previous answer is complete. Prints the seconds from the first request to the
+last answer.
 
-    replay.py LOG --from EPOCH_MS --to EPOCH_MS [--path /api/configure]
+    replay.py LOG [LOG...] --from EPOCH_MS --to EPOCH_MS [--path /api/configure]
 """
 
 import argparse
@@ -18,19 +19,28 @@ import sys
 import time
 
 
-def requests_in(log_path, start_ms, end_ms, paths):
+def requests_in(log_paths, start_ms, end_ms, paths):
     chosen = []
-    with open(log_path, encoding="utf-8") as handle:
-        for line in handle:
-            entry = json.loads(line)
-            if entry.get("kind") != "http" or not entry.get("authorized"):
-                continue
-            if entry.get("path") not in paths:
-                continue
-            if not start_ms / 1000.0 <= entry["time"] <= end_ms / 1000.0:
-                continue
-            chosen.append(entry)
-    chosen.sort(key=lambda entry: entry["seq"])
+    for number, log_path in enumerate(log_paths):
+        with open(log_path, encoding="utf-8") as handle:
+            chosen += [(number, entry) for entry in entries_of(handle, start_ms, end_ms, paths)]
+    # One log keeps its own order; several are merged by time.
+    chosen.sort(key=lambda item: (item[1]["time"], item[0], item[1]["seq"]) if len(log_paths) > 1
+                else item[1]["seq"])
+    return [entry for _, entry in chosen]
+
+
+def entries_of(handle, start_ms, end_ms, paths):
+    chosen = []
+    for line in handle:
+        entry = json.loads(line)
+        if entry.get("kind") != "http" or not entry.get("authorized"):
+            continue
+        if entry.get("path") not in paths:
+            continue
+        if not start_ms / 1000.0 <= entry["time"] <= end_ms / 1000.0:
+            continue
+        chosen.append(entry)
     return chosen
 
 
@@ -67,7 +77,7 @@ def replay(entries):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("log")
+    parser.add_argument("log", nargs="+")
     parser.add_argument("--from", dest="start", type=float, required=True, metavar="EPOCH_MS")
     parser.add_argument("--to", dest="end", type=float, required=True, metavar="EPOCH_MS")
     parser.add_argument("--path", action="append", default=None)

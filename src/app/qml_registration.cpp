@@ -1,5 +1,7 @@
 #include "app/qml_registration.h"
 
+#include "app/input_validator.h"
+#include "changes/change_draft.h"
 #include "app/keyboard_mode.h"
 #include "app/local_ipv4_addresses.h"
 #include "models/buttons.h"
@@ -15,6 +17,8 @@ void registerQmlTypes()
     qmlRegisterUncreatableType<Constants>(uri, 1, 0, "Constants", QStringLiteral("Constants"));
     qmlRegisterType<Buttons>(uri, 1, 0, "Buttons");
     qmlRegisterType<LocalIPv4Addresses>(uri, 1, 0, "LocalIPv4Addresses");
+    qmlRegisterType<InputValidator>(uri, 1, 0, "InputValidator");
+    qmlRegisterType<ChangeDraft>(uri, 1, 0, "ChangeDraft");
     qmlRegisterSingletonType<KeyboardMode>(uri, 1, 0, "KeyboardMode",
                                            [](QQmlEngine *, QJSEngine *) -> QObject * { return new KeyboardMode; });
 }

@@ -54,6 +54,8 @@ public:
         // the server from it.
         connect(finder, &ServersFinder::serverDiscovered, changesManager, &ChangesManager::serverDiscovered);
         connect(finder, &ServersFinder::serverDiscovered, selectionModel, &ServersSelectionModel::serverDiscovered);
+        connect(finder, &ServersFinder::serverDiscovered, owner, &RtuContext::serverAnswered);
+        connect(finder, &ServersFinder::cycleStarted, owner, &RtuContext::discoveryCycleStarted);
     }
 
     // A summary never changes, so every selection change gets a new one.

@@ -50,6 +50,11 @@ signals:
     void currentPageChanged();
     void selectionChanged();
     void loginOperationFailed(const QString &primarySystem);
+    // Every discovery answer that is followed: what the server announces
+    // (its port among it) and the address it came from.
+    void serverAnswered(const rtu::BaseServerInfo &info);
+    // Discovery asks for servers again; the answers of the last cycle are in.
+    void discoveryCycleStarted();
 
 public slots:
     QObject *selectionModel();

@@ -1,6 +1,7 @@
 #include "changes/changes_manager.h"
 
 #include "changes/change_set.h"
+#include "changes/run_ledger.h"
 #include "changes/changes_summary_model.h"
 #include "core/constants.h"
 #include "core/date_time_helpers.h"
@@ -120,7 +121,7 @@ public:
     // By id: an answer given at once to the next request may end the run
     // and free the copies.
     using SettingPublisher = std::function<void(const QUuid &id)>;
-    void enqueueSettingRequests(const QString &rowName, const QString &value, AffectedEntity rowFlag,
+    void enqueueSettingRequests(ChangeSetting setting, const QString &value, AffectedEntity rowFlag,
                                 const SettingSender &send, const SettingWriter &writeBack,
                                 const SettingPublisher &publish);
 
@@ -128,10 +129,22 @@ public:
     void completeEntry(int weight, const std::function<void()> &afterNextRequest = {});
     void finishRun();
 
-    bool addRow(const ServerInfo &server, const QString &name, const QString &value, int errorCode,
-                const QString &reason, AffectedEntities flags, AffectedEntities rowFlags);
+    bool addRow(const ServerInfo &server, ChangeSetting setting, const QString &value, int errorCode,
+                const QString &reason, AffectedEntities flags, AffectedEntities rowFlags,
+                const QString &interfaceName = QString(), ChangeReason knownReason = ChangeReason::None,
+                const std::optional<QString> &scriptValue = std::nullopt);
     bool addInterfaceRows(const ServerInfo &server, const InterfaceChange &change, int errorCode,
-                          const QString &reason, AffectedEntities flags);
+                          const QString &reason, AffectedEntities flags,
+                          ChangeReason knownReason = ChangeReason::None);
+
+    // The run's rows by id (see RunLedger).
+    void expectRow(const ServerInfo &server, ChangeSetting setting, const QString &value,
+                   const std::optional<QString> &oldValue, const QString &interfaceName = QString());
+    void expectInterfaceRows(const ServerInfo &server, const InterfaceChange &change);
+    void answerRow(const ServerInfo &server, ChangeSetting setting, const QString &interfaceName, bool succeeded,
+                   int errorCode, const QString &reason, bool flagReported, ChangeReason knownReason,
+                   const std::optional<QString> &scriptValue);
+    void abandonRun();
 
     void onDateTimeAnswer(ServerInfo *server, const DateTimeChange &sent, qint64 sentAtMs, int errorCode,
                           const QString &reason, AffectedEntities flags);
@@ -143,7 +156,8 @@ public:
     void sendInterfaceRequest(const InterfaceWait &wait);
     void onInterfaceCheckAnswer(const QUuid &id, const BaseServerInfo &info, bool succeeded,
                                 const InterfaceInfoList &interfaces);
-    void failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags);
+    void failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags,
+                  ChangeReason knownReason = ChangeReason::None);
     void serverDiscovered(const BaseServerInfo &info);
     void stopSending();
 
@@ -171,6 +185,9 @@ public:
     bool progressShown = false;
     int runId = 0;
     qint64 runStartMs = 0;
+    RunLedger ledger;
+    // What the rows of a stopped run say they were not sent for.
+    ChangeReason stopReason = ChangeReason::Interrupted;
 };
 
 void ChangesManager::Impl::applyChanges()
@@ -204,6 +221,7 @@ void ChangesManager::Impl::applyChanges()
     ++runId;
     running = true;
     runStartMs = nowMs();
+    ledger.clear();
 
     buildDateTimeRequests(*staged);
     buildSystemNameRequests(*staged);
@@ -245,7 +263,8 @@ void ChangesManager::Impl::showProgress()
 {
     progressShown = true;
     if (context)
-        context->setCurrentPage(Constants::ProgressPage);
+        context->runStarted();
+    emit owner->runStarted();
 }
 
 void ChangesManager::Impl::enqueue(const QString &what, const ServerInfo *server, bool exclusive, int weight,
@@ -260,7 +279,15 @@ void ChangesManager::Impl::buildDateTimeRequests(const ChangeSet &changes)
     if (!changes.dateTime)
         return;
     const DateTimeChange change = *changes.dateTime;
+    const QTimeZone zone = timeZoneById(change.timeZoneId);
     for (ServerInfo *server : qAsConst(targets)) {
+        const ExtraServerInfo &extra = server->extraInfo();
+        const qint64 clock = serverClockNowMs(extra.utcDateTimeMs, extra.timestampMs, monotonicNowMs());
+        expectRow(*server, ChangeSetting::DateTime, isoDateTimeText(change.valueAt(monotonicNowMs()), zone),
+                  clock > 0 ? std::optional<QString>(isoDateTimeText(clock, timeZoneById(extra.timeZoneId)))
+                            : std::nullopt);
+        expectRow(*server, ChangeSetting::TimeZone, ianaZoneId(change.timeZoneId),
+                  extra.timeZoneId.isEmpty() ? std::nullopt : std::optional<QString>(ianaZoneId(extra.timeZoneId)));
         enqueue(QStringLiteral("date and time"), server, true, 2, [this, server, change] {
             // The server sets its clock about when it gets the request.
             const qint64 sentAtMs = monotonicNowMs();
@@ -280,7 +307,7 @@ void ChangesManager::Impl::buildSystemNameRequests(const ChangeSet &changes)
         return;
     const QString systemName = *changes.systemName;
     enqueueSettingRequests(
-        QStringLiteral("system name"), systemName, SystemNameAffected,
+        ChangeSetting::SystemName, systemName, SystemNameAffected,
         [this, systemName](ServerInfo *server, const OperationCallback &callback) {
             sendChangeSystemNameRequest(client, *server, systemName, callback);
         },
@@ -293,8 +320,11 @@ void ChangesManager::Impl::buildPasswordRequests(const ChangeSet &changes)
     if (!changes.password)
         return;
     const QString password = *changes.password;
-    for (ServerInfo *server : qAsConst(targets))
+    for (ServerInfo *server : qAsConst(targets)) {
+        // A password is never kept beside the results.
+        expectRow(*server, ChangeSetting::Password, QString(), std::nullopt);
         enqueue(QStringLiteral("password"), server, true, 1, [this, server, password] { sendPasswordRequest(server, password, false); });
+    }
 }
 
 void ChangesManager::Impl::buildPortRequests(const ChangeSet &changes)
@@ -303,7 +333,7 @@ void ChangesManager::Impl::buildPortRequests(const ChangeSet &changes)
         return;
     const int port = *changes.port;
     enqueueSettingRequests(
-        QStringLiteral("port"), QString::number(port), PortAffected,
+        ChangeSetting::Port, QString::number(port), PortAffected,
         [this, port](ServerInfo *server, const OperationCallback &callback) {
             sendChangePortRequest(client, *server, port, callback);
         },
@@ -311,15 +341,19 @@ void ChangesManager::Impl::buildPortRequests(const ChangeSet &changes)
         [this, port](const QUuid &id) { selectionModel->updatePortInfo(id, port); });
 }
 
-void ChangesManager::Impl::enqueueSettingRequests(const QString &rowName, const QString &value,
+void ChangesManager::Impl::enqueueSettingRequests(ChangeSetting setting, const QString &value,
                                                   AffectedEntity rowFlag, const SettingSender &send,
                                                   const SettingWriter &writeBack, const SettingPublisher &publish)
 {
+    const QString rowName = settingRowName(setting);
     for (ServerInfo *server : qAsConst(targets)) {
+        const BaseServerInfo &base = server->baseInfo();
+        expectRow(*server, setting, value,
+                  setting == ChangeSetting::Port ? QString::number(base.port) : base.systemName);
         enqueue(rowName, server, true, 1, [=] {
             send(server, forThisRun([=](int errorCode, const QString &reason, AffectedEntities flags) {
                      std::function<void()> show;
-                     if (addRow(*server, rowName, value, errorCode, reason, flags, rowFlag)) {
+                     if (addRow(*server, setting, value, errorCode, reason, flags, rowFlag)) {
                          writeBack(server);
                          show = [publish, id = server->baseInfo().id] { publish(id); };
                      }
@@ -339,8 +373,10 @@ void ChangesManager::Impl::buildInterfaceRequests(const ChangeSet &changes)
         wait.lastCheckMs = runStartMs;
         wait.server = server;
         wait.changes = list;
-        for (const InterfaceChange &change : list)
+        for (const InterfaceChange &change : list) {
             wait.changesCount += setMembersCount(change);
+            expectInterfaceRows(*server, change);
+        }
         enqueue(QStringLiteral("interfaces"), server, false, wait.changesCount, [this, wait] { sendInterfaceRequest(wait); });
     };
 
@@ -432,14 +468,18 @@ void ChangesManager::Impl::finishRun()
     if (!progressShown)
         showProgress();
     if (context)
-        context->setCurrentPage(Constants::SummaryPage);
+        context->runFinished();
+    emit owner->runFinished();
 }
 
-bool ChangesManager::Impl::addRow(const ServerInfo &server, const QString &name, const QString &value,
+bool ChangesManager::Impl::addRow(const ServerInfo &server, ChangeSetting setting, const QString &value,
                                   int errorCode, const QString &reason, AffectedEntities flags,
-                                  AffectedEntities rowFlags)
+                                  AffectedEntities rowFlags, const QString &interfaceName,
+                                  ChangeReason knownReason, const std::optional<QString> &scriptValue)
 {
-    const bool succeeded = accepted(errorCode, reason) && (flags & rowFlags) == rowFlags;
+    const QString name = settingRowName(setting);
+    const bool flagReported = (flags & rowFlags) == rowFlags;
+    const bool succeeded = accepted(errorCode, reason) && flagReported && knownReason == ChangeReason::None;
     if (logChanges().isInfoEnabled()) {
         // The summary shows a new password; the diagnostics never do.
         const QString shown = name == QLatin1String("password") ? QStringLiteral("(redacted)") : value;
@@ -455,26 +495,33 @@ bool ChangesManager::Impl::addRow(const ServerInfo &server, const QString &name,
         successfulResults->addRequestResult(server, name, value, QString());
     else
         failedResults->addRequestResult(server, name, value, stopping ? notSentReason() : reason);
+    answerRow(server, setting, interfaceName, succeeded, errorCode, reason, flagReported, knownReason, scriptValue);
     return succeeded;
 }
 
 bool ChangesManager::Impl::addInterfaceRows(const ServerInfo &server, const InterfaceChange &change,
-                                            int errorCode, const QString &reason, AffectedEntities flags)
+                                            int errorCode, const QString &reason, AffectedEntities flags,
+                                            ChangeReason knownReason)
 {
     bool succeeded = true;
+    const QString &name = change.name;
     if (change.useDHCP) {
-        succeeded &= addRow(server, QStringLiteral("dhcp"),
+        succeeded &= addRow(server, ChangeSetting::Dhcp,
                             *change.useDHCP ? QStringLiteral("on") : QStringLiteral("off"), errorCode, reason,
-                            flags, AffectedEntities(IpAddressAffected) | SubnetMaskAffected);
+                            flags, AffectedEntities(IpAddressAffected) | SubnetMaskAffected, name, knownReason);
     }
     if (change.address)
-        succeeded &= addRow(server, QStringLiteral("ip"), *change.address, errorCode, reason, flags, IpAddressAffected);
+        succeeded &= addRow(server, ChangeSetting::Address, *change.address, errorCode, reason, flags,
+                            IpAddressAffected, name, knownReason);
     if (change.mask)
-        succeeded &= addRow(server, QStringLiteral("mask"), *change.mask, errorCode, reason, flags, SubnetMaskAffected);
+        succeeded &= addRow(server, ChangeSetting::Mask, *change.mask, errorCode, reason, flags, SubnetMaskAffected,
+                            name, knownReason);
     if (change.dns)
-        succeeded &= addRow(server, QStringLiteral("dns"), *change.dns, errorCode, reason, flags, DnsAffected);
+        succeeded &= addRow(server, ChangeSetting::Dns, *change.dns, errorCode, reason, flags, DnsAffected, name,
+                            knownReason);
     if (change.gateway)
-        succeeded &= addRow(server, QStringLiteral("gateway"), *change.gateway, errorCode, reason, flags, GatewayAffected);
+        succeeded &= addRow(server, ChangeSetting::Gateway, *change.gateway, errorCode, reason, flags,
+                            GatewayAffected, name, knownReason);
     return succeeded;
 }
 
@@ -490,9 +537,10 @@ void ChangesManager::Impl::onDateTimeAnswer(ServerInfo *server, const DateTimeCh
     const QString dateTimeText = locale.toString(shown, locale.dateTimeFormat(QLocale::LongFormat));
     const QString zoneText = timeZoneDisplayText(zone, QDateTime::currentDateTime());
 
-    bool succeeded =
-        addRow(*server, QStringLiteral("date / time"), dateTimeText, errorCode, reason, flags, DateTimeAffected);
-    succeeded &= addRow(*server, QStringLiteral("time zone"), zoneText, errorCode, reason, flags, TimeZoneAffected);
+    bool succeeded = addRow(*server, ChangeSetting::DateTime, dateTimeText, errorCode, reason, flags,
+                            DateTimeAffected, QString(), ChangeReason::None,
+                            isoDateTimeText(sent.utcDateTimeMs, zone));
+    succeeded &= addRow(*server, ChangeSetting::TimeZone, zoneText, errorCode, reason, flags, TimeZoneAffected);
     if (succeeded) {
         ExtraServerInfo &extra = server->writableExtraInfo();
         extra.utcDateTimeMs = sent.utcDateTimeMs;
@@ -540,7 +588,7 @@ void ChangesManager::Impl::checkPassword(ServerInfo *server, const QString &pass
 void ChangesManager::Impl::onPasswordAnswer(ServerInfo *server, const QString &password, int errorCode,
                                             const QString &reason, AffectedEntities flags)
 {
-    if (addRow(*server, QStringLiteral("password"), password, errorCode, reason, flags, PasswordAffected)) {
+    if (addRow(*server, ChangeSetting::Password, password, errorCode, reason, flags, PasswordAffected)) {
         server->writableExtraInfo().password = password;
         selectionModel->updatePasswordInfo(server->baseInfo().id, password);
     }
@@ -568,7 +616,9 @@ void ChangesManager::Impl::sendInterfaceRequest(const InterfaceWait &wait)
             if (!expected.isEmpty())
                 emit owner->addressesExpected(id, expected);
             const std::function<void()> onLimit =
-                forThisRun([this, id, flags] { failWait(id, -1, mayHaveBeenApplied(kCheckTimeout), flags); });
+                forThisRun([this, id, flags] {
+                    failWait(id, -1, mayHaveBeenApplied(kCheckTimeout), flags, ChangeReason::ConfirmationTimeout);
+                });
             QTimer::singleShot(int(timing.confirmationLimitMs), Qt::PreciseTimer, this, onLimit);
         }));
 }
@@ -639,7 +689,8 @@ void ChangesManager::Impl::onInterfaceCheckAnswer(const QUuid &id, const BaseSer
         if (matched.at(i))
             addInterfaceRows(*wait.server, wait.changes.at(i), 0, QString(), AllEntitiesAffected);
         else
-            addInterfaceRows(*wait.server, wait.changes.at(i), -1, unconfirmed, NoEntitiesAffected);
+            addInterfaceRows(*wait.server, wait.changes.at(i), -1, unconfirmed, NoEntitiesAffected,
+                             succeeded ? ChangeReason::NotConfirmed : ChangeReason::ConfirmationTimeout);
     }
     if (succeeded && confirmed) {
         wait.server->writableBaseInfo().hostAddress = info.hostAddress;
@@ -648,7 +699,8 @@ void ChangesManager::Impl::onInterfaceCheckAnswer(const QUuid &id, const BaseSer
     completeEntry(wait.changesCount);
 }
 
-void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags)
+void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QString &reason, AffectedEntities flags,
+                                    ChangeReason knownReason)
 {
     const auto it = waits.find(id);
     if (it == waits.end())
@@ -656,8 +708,88 @@ void ChangesManager::Impl::failWait(const QUuid &id, int errorCode, const QStrin
     const InterfaceWait wait = *it;
     waits.erase(it);
     for (const InterfaceChange &change : wait.changes)
-        addInterfaceRows(*wait.server, change, errorCode, reason, flags);
+        addInterfaceRows(*wait.server, change, errorCode, reason, flags, knownReason);
     completeEntry(wait.changesCount);
+}
+
+void ChangesManager::Impl::expectRow(const ServerInfo &server, ChangeSetting setting, const QString &value,
+                                     const std::optional<QString> &oldValue, const QString &interfaceName)
+{
+    ChangeOutcome row;
+    row.serverId = server.baseInfo().id;
+    row.setting = setting;
+    row.interfaceName = interfaceName;
+    row.value = value;
+    row.oldValue = oldValue;
+    row.shownValue = value;
+    ledger.expect(row);
+}
+
+void ChangesManager::Impl::expectInterfaceRows(const ServerInfo &server, const InterfaceChange &change)
+{
+    const InterfaceInfo *before = nullptr;
+    for (const InterfaceInfo &iface : server.extraInfo().interfaces) {
+        if (iface.name == change.name)
+            before = &iface;
+    }
+    const auto old = [before](const QString InterfaceInfo::*member) {
+        return before ? std::optional<QString>(before->*member) : std::nullopt;
+    };
+    const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
+    if (change.useDHCP)
+        expectRow(server, ChangeSetting::Dhcp, onOff(*change.useDHCP),
+                  before ? std::optional<QString>(onOff(before->useDHCP == Qt::Checked)) : std::nullopt, change.name);
+    if (change.address)
+        expectRow(server, ChangeSetting::Address, *change.address, old(&InterfaceInfo::ip), change.name);
+    if (change.mask)
+        expectRow(server, ChangeSetting::Mask, *change.mask, old(&InterfaceInfo::mask), change.name);
+    if (change.dns)
+        expectRow(server, ChangeSetting::Dns, *change.dns, old(&InterfaceInfo::dns), change.name);
+    if (change.gateway)
+        expectRow(server, ChangeSetting::Gateway, *change.gateway, old(&InterfaceInfo::gateway), change.name);
+}
+
+void ChangesManager::Impl::answerRow(const ServerInfo &server, ChangeSetting setting, const QString &interfaceName,
+                                     bool succeeded, int errorCode, const QString &reason, bool flagReported,
+                                     ChangeReason knownReason, const std::optional<QString> &scriptValue)
+{
+    using Result = ChangeOutcome::Result;
+    if (succeeded) {
+        ledger.answer(server.baseInfo().id, setting, interfaceName, Result::Ok, ChangeReason::None, QString(),
+                      scriptValue);
+    } else if (stopping) {
+        ledger.answer(server.baseInfo().id, setting, interfaceName, Result::NotSent, stopReason, notSentReason(),
+                      scriptValue);
+    } else {
+        const ChangeReason code =
+            knownReason != ChangeReason::None ? knownReason : reasonOf(errorCode, reason, flagReported);
+        ledger.answer(server.baseInfo().id, setting, interfaceName, Result::Failed, code, reason, scriptValue);
+    }
+}
+
+void ChangesManager::Impl::abandonRun()
+{
+    if (!running)
+        return;
+    stopReason = ChangeReason::TimeLimit;
+    stopSending();
+    stopReason = ChangeReason::Interrupted;
+    if (!running)
+        return;
+    // What is under way gets no answer any more: the summary shows it too.
+    const QString text = QStringLiteral("No answer before the time limit; the change may have been applied");
+    const QVector<ChangeOutcome> unanswered =
+        ledger.answerPending(ChangeOutcome::Result::Failed, ChangeReason::TimeLimit, text);
+    QHash<QUuid, const ServerInfo *> copies;
+    for (const ServerInfo &copy : serverCopies)
+        copies.insert(copy.baseInfo().id, &copy);
+    for (const ChangeOutcome &row : unanswered) {
+        if (const ServerInfo *copy = copies.value(row.serverId))
+            failedResults->addRequestResult(*copy, settingRowName(row.setting), row.shownValue, text);
+    }
+    appliedChanges = totalChanges;
+    emit owner->appliedChangesCountChanged();
+    finishRun();
 }
 
 void ChangesManager::Impl::stopSending()
@@ -792,6 +924,16 @@ void ChangesManager::stopSending()
 QString ChangesManager::notSentReason()
 {
     return QStringLiteral("Not sent");
+}
+
+QVector<ChangeOutcome> ChangesManager::outcomes() const
+{
+    return m_impl->ledger.rows();
+}
+
+void ChangesManager::abandonRun()
+{
+    m_impl->abandonRun();
 }
 
 } // namespace rtu

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "changes/change_outcome.h"
 #include "core/server_info.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QTime>
+#include <QVector>
 
 namespace rtu {
 
@@ -48,6 +50,10 @@ signals:
     // A server accepted new interface addresses; discovery may trust its
     // answers from them.
     void addressesExpected(const QUuid &id, const QStringList &addresses);
+    // A run began (the queue is built and its first request is out) and
+    // ended (every row is answered); outcomes() then holds its rows.
+    void runStarted();
+    void runFinished();
 
 public slots:
     void addSystemChange(const QString &systemName);
@@ -82,6 +88,14 @@ public slots:
 
 public:
     static QString notSentReason();
+
+    // The rows of the latest run by server id, in the order they are sent;
+    // while it runs, those not answered yet are pending.
+    QVector<ChangeOutcome> outcomes() const;
+    // Ends the current run at once, for a time limit: nothing more is sent,
+    // each change not sent yet is "not sent" and each one under way fails as
+    // unanswered (it may have been applied). No run: nothing happens.
+    void abandonRun();
 
 private:
     class Impl;

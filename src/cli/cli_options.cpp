@@ -1,6 +1,8 @@
 #include "cli/cli_options.h"
 
-#include "cli/input_rules.h"
+#include "cli/draft_builder.h"
+#include "cli/secret_input.h"
+#include "core/input_rules.h"
 #include "models/time_zones_model.h"
 #include "tool_revision.h"
 
@@ -8,6 +10,7 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 namespace rtu::cli {
@@ -25,7 +28,7 @@ QString checkZone(const QByteArray &zoneId)
         if (zones.isValidValue(row) && zones.timeZoneIdByIndex(row) == zoneId)
             return QString();
     }
-    QString error = QStringLiteral("--set-zone: unknown time zone \"%1\"").arg(QString::fromUtf8(zoneId));
+    QString error = QStringLiteral("--set-zone: unknown time zone \"%1\"").arg(shownValue(QString::fromUtf8(zoneId)));
     const int near = zones.indexOfText(QString::fromUtf8(zoneId));
     if (near >= 0)
         error += QStringLiteral(" (did you mean \"%1\"?)").arg(QString::fromUtf8(zones.timeZoneIdByIndex(near)));
@@ -41,7 +44,7 @@ QString parseTime(const QString &text, TimeSetting &setting)
     const QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
     if (!text.contains(QLatin1Char('T')) || !parsed.isValid())
         return QStringLiteral("--set-time: \"%1\" is neither now nor a date and time such as 2024-05-31T14:30:00")
-            .arg(text);
+            .arg(shownValue(text));
     // The window's time field has no finer unit than seconds.
     const QTime time(parsed.time().hour(), parsed.time().minute(), parsed.time().second());
     if (parsed.timeSpec() == Qt::LocalTime) {
@@ -51,64 +54,55 @@ QString parseTime(const QString &text, TimeSetting &setting)
         setting.instantMs = QDateTime(parsed.date(), time, parsed.timeSpec(), parsed.offsetFromUtc())
                                 .toMSecsSinceEpoch();
     }
-    if (!isAcceptableDate(parsed.date()))
-        return QStringLiteral("--set-time: the year must be between 2000 and 2100");
+    if (!rules::isAcceptableDate(parsed.date()))
+        return QStringLiteral("--set-time: the year must be between %1 and %2").arg(rules::kMinYear).arg(rules::kMaxYear);
     return QString();
 }
 
-// NAME=ADDRESS/MASK[,gw=GATEWAY][,dns=DNS] or NAME=dhcp[,dns=DNS]
-QString parseInterface(const QString &text, InterfaceSetting &setting)
+// NAME=ADDRESS/MASK[,gw=GATEWAY][,dns=DNS] or NAME=dhcp[,dns=DNS]; the
+// values themselves are judged with the rest of the draft.
+QString parseInterface(const QString &text, InterfaceEdit &setting)
 {
     const int equals = text.indexOf(QLatin1Char('='));
     if (equals <= 0)
         return QStringLiteral("--set-ip: expected INTERFACE=ADDRESS/MASK[,gw=GATEWAY][,dns=DNS] or "
                               "INTERFACE=dhcp[,dns=DNS], got \"%1\"")
-            .arg(text);
+            .arg(shownValue(text));
     setting.name = text.left(equals);
     const QStringList parts = text.mid(equals + 1).split(QLatin1Char(','));
-    const QString &name = setting.name;
-    auto invalid = [&name](const QString &what, const QString &value) {
-        return QStringLiteral("--set-ip: invalid %1 for interface %2: \"%3\"").arg(what, name, value);
-    };
+    const QString name = shownValue(setting.name);
 
     const QString &first = parts.first();
+    // Given on the command line: the DHCP state is part of the change.
+    setting.dhcpChanged = true;
     if (first == QLatin1String("dhcp")) {
-        setting.dhcp = true;
+        setting.useDhcp = true;
     } else {
         const int slash = first.indexOf(QLatin1Char('/'));
         if (slash < 0)
-            return QStringLiteral("--set-ip: interface %1 needs ADDRESS/MASK or dhcp, got \"%2\"").arg(name, first);
+            return QStringLiteral("--set-ip: interface %1 needs ADDRESS/MASK or dhcp, got \"%2\"")
+                .arg(name, shownValue(first));
         setting.address = first.left(slash);
-        if (!isAcceptableAddress(setting.address))
-            return invalid(QStringLiteral("ip address"), setting.address);
-        const std::optional<QString> mask = dottedMask(first.mid(slash + 1));
-        if (!mask)
-            return invalid(QStringLiteral("mask"), first.mid(slash + 1));
-        setting.mask = *mask;
+        setting.mask = first.mid(slash + 1);
     }
 
     for (const QString &part : parts.mid(1)) {
         const QString key = part.section(QLatin1Char('='), 0, 0);
         const QString value = part.section(QLatin1Char('='), 1);
         std::optional<QString> *target = nullptr;
-        QString what;
         if (key == QLatin1String("gw")) {
             // Under DHCP the window's gateway field is disabled.
-            if (setting.dhcp)
+            if (setting.useDhcp)
                 return QStringLiteral("--set-ip: interface %1 takes its gateway from DHCP").arg(name);
             target = &setting.gateway;
-            what = QStringLiteral("gateway");
         } else if (key == QLatin1String("dns")) {
             target = &setting.dns;
-            what = QStringLiteral("dns");
         }
         if (!target || !part.contains(QLatin1Char('=')))
-            return QStringLiteral("--set-ip: unknown setting \"%1\" for interface %2 (gw= or dns=)").arg(part, name);
+            return QStringLiteral("--set-ip: unknown setting \"%1\" for interface %2 (gw= or dns=)")
+                .arg(shownValue(part), name);
         if (target->has_value())
             return QStringLiteral("--set-ip: %1 given twice for interface %2").arg(key, name);
-        // A blank field clears the setting; anything else must be an address.
-        if (!value.isEmpty() && !isAcceptableAddress(value))
-            return invalid(what, value);
         *target = value;
     }
     return QString();
@@ -123,28 +117,55 @@ struct OptionNames
 const OptionNames &optionNames()
 {
     static const OptionNames names{
-        {QStringLiteral("wait"), QStringLiteral("json"), QStringLiteral("login")},
-        {QStringLiteral("all"), QStringLiteral("system"), QStringLiteral("server"), QStringLiteral("dry-run"),
+        {QStringLiteral("wait"), QStringLiteral("json"), QStringLiteral("login"), QStringLiteral("timeout")},
+        {QStringLiteral("all"), QStringLiteral("system"), QStringLiteral("server"), QStringLiteral("expect"),
+         QStringLiteral("dry-run"),
          QStringLiteral("set-system-name"), QStringLiteral("set-port"), QStringLiteral("set-password"),
          QStringLiteral("set-time"), QStringLiteral("set-zone"), QStringLiteral("dhcp"), QStringLiteral("set-ip")}};
     return names;
 }
 
+// Seconds above 0, at most an hour, as milliseconds.
+QString readSeconds(const QCommandLineParser &parser, const QString &name, int &milliseconds)
+{
+    bool ok = false;
+    const QString text = parser.value(name);
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
+        return QStringLiteral("--%1: \"%2\" is not a number of seconds above 0 (at most 3600)")
+            .arg(name, shownValue(text));
+    milliseconds = std::max(1, int(std::lround(seconds * 1000)));
+    return QString();
+}
+
 QString readOptions(const QCommandLineParser &parser, Options &options)
 {
-    for (const QString &name : {QStringLiteral("wait"), QStringLiteral("set-system-name"), QStringLiteral("set-port"),
+    for (const QString &name : {QStringLiteral("wait"), QStringLiteral("timeout"), QStringLiteral("expect"),
+                                QStringLiteral("set-system-name"), QStringLiteral("set-port"),
                                 QStringLiteral("set-time"), QStringLiteral("set-zone"), QStringLiteral("dhcp")}) {
         if (parser.values(name).size() > 1)
             return QStringLiteral("--%1 is given more than once").arg(name);
     }
 
     if (parser.isSet(QStringLiteral("wait"))) {
+        const QString error = readSeconds(parser, QStringLiteral("wait"), options.waitMs);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        int milliseconds = 0;
+        const QString error = readSeconds(parser, QStringLiteral("timeout"), milliseconds);
+        if (!error.isEmpty())
+            return error;
+        options.timeoutMs = milliseconds;
+    }
+    if (parser.isSet(QStringLiteral("expect"))) {
+        const QString text = parser.value(QStringLiteral("expect"));
         bool ok = false;
-        const QString text = parser.value(QStringLiteral("wait"));
-        const double seconds = text.toDouble(&ok);
-        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600)
-            return QStringLiteral("--wait: \"%1\" is not a number of seconds above 0 (at most 3600)").arg(text);
-        options.waitMs = int(std::lround(seconds * 1000));
+        const int count = text.toInt(&ok);
+        if (!ok || count < 1 || text != QString::number(count))
+            return QStringLiteral("--expect: \"%1\" is not a number of servers (1 or more)").arg(shownValue(text));
+        options.expect = count;
     }
     options.json = parser.isSet(QStringLiteral("json"));
     options.logins = parser.values(QStringLiteral("login"));
@@ -156,18 +177,10 @@ QString readOptions(const QCommandLineParser &parser, Options &options)
     options.systems = parser.values(QStringLiteral("system"));
     options.servers = parser.values(QStringLiteral("server"));
 
-    if (parser.isSet(QStringLiteral("set-system-name"))) {
-        const QString name = parser.value(QStringLiteral("set-system-name"));
-        if (isBlank(name))
-            return QStringLiteral("--set-system-name: invalid system name: it is blank");
-        options.systemName = name;
-    }
-    if (parser.isSet(QStringLiteral("set-port"))) {
-        const QString port = parser.value(QStringLiteral("set-port"));
-        if (!isAcceptablePort(port))
-            return QStringLiteral("--set-port: invalid port \"%1\" (1 to 65535)").arg(port);
-        options.port = port.toInt();
-    }
+    if (parser.isSet(QStringLiteral("set-system-name")))
+        options.systemName = parser.value(QStringLiteral("set-system-name"));
+    if (parser.isSet(QStringLiteral("set-port")))
+        options.port = parser.value(QStringLiteral("set-port"));
     options.setPassword = parser.isSet(QStringLiteral("set-password"));
     if (parser.isSet(QStringLiteral("set-time"))) {
         TimeSetting setting;
@@ -189,12 +202,12 @@ QString readOptions(const QCommandLineParser &parser, Options &options)
     }
     QSet<QString> interfaceNames;
     for (const QString &text : parser.values(QStringLiteral("set-ip"))) {
-        InterfaceSetting setting;
+        InterfaceEdit setting;
         const QString error = parseInterface(text, setting);
         if (!error.isEmpty())
             return error;
         if (interfaceNames.contains(setting.name))
-            return QStringLiteral("--set-ip: interface %1 is given twice").arg(setting.name);
+            return QStringLiteral("--set-ip: interface %1 is given twice").arg(shownValue(setting.name));
         interfaceNames.insert(setting.name);
         options.interfaces.append(setting);
     }
@@ -219,10 +232,33 @@ QString checkCommand(const QCommandLineParser &parser, const Options &options)
                               "--set-zone, --dhcp on or --set-ip");
     if (options.dhcpOn && !options.interfaces.isEmpty())
         return QStringLiteral("--dhcp on is for several servers and --set-ip for one: give one of them");
-    return QString();
+    // The values, by the window's rules; the passwords come later.
+    return checkValues(options, Secrets(), false);
+}
+
+// "-all" read as "--all" would be a guess: only "-h" has one dash.
+QString singleDashError(const QStringList &arguments, const QString &parserError)
+{
+    if (!parserError.startsWith(QLatin1String("Unknown option")))
+        return parserError;
+    for (const QString &argument : arguments) {
+        if (argument.size() > 2 && argument.startsWith(QLatin1Char('-')) && argument.at(1) != QLatin1Char('-'))
+            return QStringLiteral("unknown option \"%1\" (long options take two dashes: -%1)").arg(shownValue(argument));
+    }
+    return parserError;
 }
 
 } // namespace
+
+QString shownValue(const QString &value)
+{
+    // Enough to recognise it; the rest would bury the message.
+    constexpr int kLongest = 60;
+    constexpr int kKept = 40;
+    if (value.size() <= kLongest)
+        return value;
+    return QStringLiteral("%1... (%2 characters)").arg(value.left(kKept)).arg(value.size());
+}
 
 bool Options::hasChanges() const
 {
@@ -238,11 +274,13 @@ ParsedArguments parseArguments(const QStringList &arguments)
 {
     ParsedArguments result;
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     parser.addOptions({
         {{QStringLiteral("h"), QStringLiteral("help")}, QString()},
         {QStringLiteral("version"), QString()},
         {QStringLiteral("wait"), QString(), QStringLiteral("SECONDS")},
+        {QStringLiteral("timeout"), QString(), QStringLiteral("SECONDS")},
+        {QStringLiteral("expect"), QString(), QStringLiteral("N")},
         {QStringLiteral("json"), QString()},
         {QStringLiteral("login"), QString(), QStringLiteral("SYSTEM")},
         {QStringLiteral("all"), QString()},
@@ -258,7 +296,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
         {QStringLiteral("set-ip"), QString(), QStringLiteral("SETTING")},
     });
     if (!parser.parse(QStringList(kProgram) + arguments)) {
-        result.error = parser.errorText();
+        result.error = singleDashError(arguments, parser.errorText());
         return result;
     }
     Options &options = result.options;
@@ -281,11 +319,11 @@ ParsedArguments parseArguments(const QStringList &arguments)
     } else if (positional.first() == QLatin1String("apply")) {
         options.command = Command::Apply;
     } else {
-        result.error = QStringLiteral("unknown command \"%1\": list or apply").arg(positional.first());
+        result.error = QStringLiteral("unknown command \"%1\": list or apply").arg(shownValue(positional.first()));
         return result;
     }
     if (positional.size() > 1) {
-        result.error = QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1));
+        result.error = QStringLiteral("unexpected argument \"%1\"").arg(shownValue(positional.at(1)));
         return result;
     }
 
@@ -297,9 +335,10 @@ ParsedArguments parseArguments(const QStringList &arguments)
 
 QString usageText()
 {
-    return QStringLiteral(R"(Usage: tessaly-config-cli list [--wait SECONDS] [--json] [--login SYSTEM]...
-       tessaly-config-cli apply SELECTION CHANGE... [--dry-run] [--wait SECONDS] [--json]
+    return QStringLiteral(R"(Usage: tessaly-config-cli list [--wait SECONDS] [--timeout SECONDS] [--json]
                           [--login SYSTEM]...
+       tessaly-config-cli apply SELECTION CHANGE... [--expect N] [--dry-run]
+                          [--wait SECONDS] [--timeout SECONDS] [--json] [--login SYSTEM]...
        tessaly-config-cli --help | --version
 
 Finds the video-management servers of the local network and logs in to them
@@ -313,20 +352,29 @@ Commands:
                            of every change
 
 Options of both:
-  --wait SECONDS           look for servers this long first (default 3)
-  --json                   print one JSON document instead of a table
+  --wait SECONDS           look for servers at most this long (default 30);
+                           the looking ends sooner once every server found
+                           has a login outcome and a discovery cycle found
+                           no new one
+  --timeout SECONDS        the whole command at most this long: what is not
+                           sent by then is not sent, what is under way fails
+  --json                   print one JSON document (format version 1)
+                           instead of a table
   --login SYSTEM           log in to a system that refuses the default
                            passwords, with a password from standard input
 
-Selection (apply; only logged-in servers can be selected):
+Selection (apply; every name must match a logged-in server):
   --system NAME            every server of the system ('' for the servers
                            not set up yet)
-  --server ID-OR-ADDRESS   one server, by its id or its address
-  --all                    every logged-in server
+  --server ID-OR-ADDRESS   one server, by its id or any address it answers from
+  --all                    every server found; those that cannot be changed
+                           are reported as not sent
+  --expect N               refuse the run unless exactly N servers are selected
 
 Changes (apply; at least one):
   --set-system-name NAME   move the servers to the system NAME
-  --set-port PORT          the HTTP port, 1 to 65535
+  --set-port PORT          the HTTP port, 1 to 65535; the server must then
+                           announce it
   --set-password           the administrator password, the next line of
                            standard input
   --set-time now|DATETIME  the date and time: now, or as 2024-05-31T14:30:00
@@ -336,20 +384,22 @@ Changes (apply; at least one):
   --dhcp on                DHCP on every interface of several servers
   --set-ip INTERFACE=ADDRESS/MASK[,gw=GATEWAY][,dns=DNS]
   --set-ip INTERFACE=dhcp[,dns=DNS]
-                           one server only: a static address (MASK dotted or
-                           as a prefix length) or DHCP; an empty gw= or dns=
+                           one server only: a static address with a dotted
+                           mask (255.255.255.0) or DHCP; an empty gw= or dns=
                            clears it; once per interface
   --dry-run                print the selection and stop before sending
 
 What matched is printed before anything is sent; progress goes to standard
 error. Standard input holds one line per --login, in their order, then the
-new password; on a terminal they are asked for without echo. Passwords are
-never printed.
+new password, and nothing more; on a terminal they are asked for without
+echo. Passwords are never printed. Names and passwords must be UTF-8 without
+control characters.
 
 Exit status: 0 every change succeeded, 1 some change failed or was not sent,
-2 usage error (nothing was changed), 3 no logged-in server matched,
-130 interrupted (Ctrl-C stops sending; the requests under way are answered
-first; a second Ctrl-C quits at once).
+2 usage error or a value refused (nothing was sent), 3 a name matched no
+logged-in server or --expect did not hold (nothing was sent), 130 interrupted
+(Ctrl-C stops sending; the requests under way are answered first; a second
+Ctrl-C quits at once).
 )");
 }
 

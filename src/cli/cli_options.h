@@ -1,5 +1,7 @@
 #pragma once
 
+#include "changes/change_draft.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -13,20 +15,6 @@ namespace rtu::cli {
 
 enum class Command { Help, Version, List, Apply };
 
-// One interface of the one selected server, as its line in the window's
-// network panel would send it.
-struct InterfaceSetting
-{
-    QString name;
-    // DHCP on; otherwise the static address and mask below.
-    bool dhcp = false;
-    QString address;
-    QString mask;
-    // Set when given; an empty text clears the setting, as a blank field does.
-    std::optional<QString> gateway;
-    std::optional<QString> dns;
-};
-
 // --set-time: the current time, a wall clock in the zone that is set, or an
 // instant given with its offset.
 struct TimeSetting
@@ -37,10 +25,17 @@ struct TimeSetting
     std::optional<qint64> instantMs;
 };
 
+// Long enough for 10,000 servers to be found and logged in; a fleet that
+// settles earlier ends the looking then.
+constexpr int kDefaultWaitMs = 30000;
+
 struct Options
 {
     Command command = Command::Help;
-    int waitMs = 3000;
+    // The longest time to look for servers and log in to them.
+    int waitMs = kDefaultWaitMs;
+    // The whole command, looking included.
+    std::optional<int> timeoutMs;
     bool json = false;
     bool dryRun = false;
     // Systems to log in to, each with the next line of standard input.
@@ -49,15 +44,18 @@ struct Options
     bool all = false;
     QStringList systems;
     QStringList servers;
+    // Exactly this many servers must be selected.
+    std::optional<int> expect;
 
     std::optional<QString> systemName;
-    std::optional<int> port;
+    std::optional<QString> port;
     // The new password comes from standard input, after the login passwords.
     bool setPassword = false;
     std::optional<TimeSetting> time;
     QByteArray zoneId;
     bool dhcpOn = false;
-    QVector<InterfaceSetting> interfaces;
+    // One per --set-ip, as an interface line of the network panel holds it.
+    QVector<InterfaceEdit> interfaces;
 
     bool hasChanges() const;
     // Lines to read from standard input.
@@ -74,6 +72,9 @@ struct ParsedArguments
 // Reads the arguments that follow the program name and applies the window's
 // rules to every value they give.
 ParsedArguments parseArguments(const QStringList &arguments);
+
+// A value as an error message repeats it: a huge one shortened.
+QString shownValue(const QString &value);
 
 QString usageText();
 QString versionText();

@@ -1,9 +1,9 @@
 #include "cli/fleet_listing.h"
 
 #include "core/constants.h"
-#include "models/servers_selection_model.h"
+#include "core/date_time_helpers.h"
 
-#include <QAbstractItemModel>
+#include <QDateTime>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -12,26 +12,26 @@ namespace rtu::cli {
 
 namespace {
 
-using Roles = ServersSelectionModel::Roles;
-
-// The name role reads "name (address)"; an address holds no parenthesis,
-// so the last " (" starts it whatever the name holds.
-void splitShownName(const QString &shown, ListedServer &server)
+// What the listing says of a login: the table's words and the document's key.
+struct LoginNames
 {
-    const int open = shown.lastIndexOf(QLatin1String(" ("));
-    if (open < 0 || !shown.endsWith(QLatin1Char(')'))) {
-        server.name = shown;
-        return;
+    const char *text;
+    const char *key;
+};
+
+LoginNames loginNames(const ServerState &server)
+{
+    switch (server.login) {
+    case LoginOutcome::LoggedIn:
+        return {server.defaultPassword ? "default password" : "typed password", "loggedIn"};
+    case LoginOutcome::PasswordRejected:
+        return {"password refused", "passwordRejected"};
+    case LoginOutcome::Failed:
+        return {"not readable", "failed"};
+    case LoginOutcome::Pending:
+        break;
     }
-    server.name = shown.left(open);
-    server.address = shown.mid(open + 2, shown.size() - open - 3);
-}
-
-QString loginText(const ListedServer &server)
-{
-    if (!server.loggedIn)
-        return QStringLiteral("not logged in");
-    return server.defaultPassword ? QStringLiteral("default password") : QStringLiteral("typed password");
+    return {"no login yet", "pending"};
 }
 
 QString padded(const QString &text, int width)
@@ -39,76 +39,46 @@ QString padded(const QString &text, int width)
     return text.leftJustified(width, QLatin1Char(' '));
 }
 
+QJsonValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QJsonArray interfacesJson(const ServerState &server)
+{
+    QJsonArray interfaces;
+    if (!server.info.hasExtraInfo())
+        return interfaces;
+    for (const InterfaceInfo &iface : server.info.extraInfo().interfaces) {
+        interfaces.append(QJsonObject{{QStringLiteral("name"), iface.name},
+                                      {QStringLiteral("address"), iface.ip},
+                                      {QStringLiteral("mask"), iface.mask},
+                                      {QStringLiteral("gateway"), iface.gateway},
+                                      {QStringLiteral("dns"), iface.dns},
+                                      {QStringLiteral("mac"), iface.macAddress},
+                                      {QStringLiteral("dhcp"), iface.useDHCP == Qt::Checked}});
+    }
+    return interfaces;
+}
+
 } // namespace
 
-int FleetListing::serversCount() const
+int Fleet::serversCount() const
 {
     int count = 0;
-    for (const ListedSystem &system : systems)
+    for (const SystemState &system : systems)
         count += system.servers.size();
     return count;
 }
 
-int FleetListing::loggedInCount() const
+int Fleet::loggedInCount() const
 {
     int count = 0;
-    for (const ListedSystem &system : systems)
-        count += int(std::count_if(system.servers.cbegin(), system.servers.cend(),
-                                   [](const ListedServer &server) { return server.loggedIn; }));
+    for (const SystemState &system : systems)
+        count += int(std::count_if(system.servers.cbegin(), system.servers.cend(), [](const ServerState &server) {
+            return server.login == LoginOutcome::LoggedIn;
+        }));
     return count;
-}
-
-const ListedSystem *FleetListing::system(const QString &name) const
-{
-    for (const ListedSystem &system : systems) {
-        if (system.name == name)
-            return &system;
-    }
-    return nullptr;
-}
-
-QVector<ListedServer> FleetListing::selectedServers() const
-{
-    QVector<ListedServer> selected;
-    for (const ListedSystem &system : systems) {
-        for (const ListedServer &server : system.servers) {
-            if (server.selected)
-                selected.append(server);
-        }
-    }
-    return selected;
-}
-
-FleetListing readFleet(const QAbstractItemModel &model)
-{
-    FleetListing fleet;
-    const int rows = model.rowCount();
-    for (int row = 0; row < rows; ++row) {
-        const QModelIndex index = model.index(row, 0);
-        const int type = model.data(index, Roles::ItemTypeRole).toInt();
-        if (type == Constants::SystemItemType) {
-            ListedSystem system;
-            system.row = row;
-            system.name = model.data(index, Roles::NameRole).toString();
-            system.locked = model.data(index, Roles::LoggedStateRole).toInt() != Constants::LoggedToAllServers;
-            system.selectedCount = model.data(index, Roles::SelectedServersCountRole).toInt();
-            fleet.systems.append(system);
-        } else if (type == Constants::ServerItemType && !fleet.systems.isEmpty()) {
-            ListedServer server;
-            server.row = row;
-            server.id = model.data(index, Roles::IdRole).toUuid();
-            splitShownName(model.data(index, Roles::NameRole).toString(), server);
-            server.port = model.data(index, Roles::PortRole).toInt();
-            server.loggedIn = model.data(index, Roles::LoggedInRole).toBool();
-            server.defaultPassword = model.data(index, Roles::DefaultPasswordRole).toBool();
-            server.selected = model.data(index, Roles::SelectedStateRole).toInt() == Qt::Checked;
-            server.conflict = model.data(index, Roles::ConflictRole).toString();
-            fleet.systems.last().servers.append(server);
-        } else if (type == Constants::UnknownEntityType) {
-            fleet.unknownHosts.append(model.data(index, Roles::IpAddressRole).toString());
-        }
-    }
-    return fleet;
 }
 
 QString systemLabel(const QString &name)
@@ -116,45 +86,83 @@ QString systemLabel(const QString &name)
     return name.isEmpty() ? QStringLiteral("Unassigned system") : name;
 }
 
-QString serverLabel(const ListedServer &server)
+QString serverLabel(const ServerState &server)
 {
-    return server.address.isEmpty() ? server.name : QStringLiteral("%1 (%2)").arg(server.name, server.address);
+    const QString &name = server.info.baseInfo().name;
+    return server.addresses.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, server.addresses.first());
 }
 
-QString listingTable(const FleetListing &fleet)
+ChangeReason unavailableReason(const ServerState &server)
+{
+    if (!server.conflict.isEmpty())
+        return ChangeReason::Conflict;
+    switch (server.login) {
+    case LoginOutcome::LoggedIn:
+        return ChangeReason::None;
+    case LoginOutcome::PasswordRejected:
+        return ChangeReason::PasswordRejected;
+    case LoginOutcome::Failed:
+        return ChangeReason::LoginFailed;
+    case LoginOutcome::Pending:
+        break;
+    }
+    return ChangeReason::LoginPending;
+}
+
+QString unavailableText(const ServerState &server)
+{
+    switch (unavailableReason(server)) {
+    case ChangeReason::Conflict:
+        return QStringLiteral("two hosts answer as it (%1)").arg(server.conflict.join(QStringLiteral(", ")));
+    case ChangeReason::PasswordRejected:
+        return QStringLiteral("locked: the passwords tried were refused (--login gives its system's)");
+    case ChangeReason::LoginFailed:
+        return QStringLiteral("not logged in: the server could not be read");
+    case ChangeReason::LoginPending:
+        return QStringLiteral("not logged in: no login outcome within --wait");
+    default:
+        break;
+    }
+    return QString();
+}
+
+QString listingTable(const Fleet &fleet)
 {
     if (fleet.systems.isEmpty() && fleet.unknownHosts.isEmpty())
         return QStringLiteral("No server was found.\n");
 
     int nameWidth = 4;
-    int addressWidth = 7;
-    for (const ListedSystem &system : fleet.systems) {
-        for (const ListedServer &server : system.servers) {
-            nameWidth = std::max(nameWidth, int(server.name.size()));
-            addressWidth = std::max(addressWidth, int(server.address.size()));
+    int addressWidth = 9;
+    for (const SystemState &system : fleet.systems) {
+        for (const ServerState &server : system.servers) {
+            nameWidth = std::max(nameWidth, int(server.info.baseInfo().name.size()));
+            addressWidth = std::max(addressWidth, int(server.addresses.join(QLatin1Char(',')).size()));
         }
     }
     QString text;
     if (!fleet.systems.isEmpty()) {
         text += QStringLiteral("  %1  %2  %3  %4  ID\n")
-                    .arg(padded(QStringLiteral("NAME"), nameWidth), padded(QStringLiteral("ADDRESS"), addressWidth),
+                    .arg(padded(QStringLiteral("NAME"), nameWidth), padded(QStringLiteral("ADDRESSES"), addressWidth),
                          QStringLiteral(" PORT"), padded(QStringLiteral("LOGIN"), 16));
     }
-    for (const ListedSystem &system : fleet.systems) {
+    for (const SystemState &system : fleet.systems) {
         const int count = system.servers.size();
         text += QStringLiteral("%1: %2 %3").arg(systemLabel(system.name)).arg(count).arg(
             count == 1 ? QStringLiteral("server") : QStringLiteral("servers"));
-        if (system.locked)
+        if (system.loggedState != Constants::LoggedToAllServers)
             text += QStringLiteral(", locked (log in with --login '%1')").arg(system.name);
         text += QLatin1Char('\n');
-        for (const ListedServer &server : system.servers) {
+        for (const ServerState &server : system.servers) {
+            const BaseServerInfo &base = server.info.baseInfo();
             text += QStringLiteral("  %1  %2  %3  %4  %5\n")
-                        .arg(padded(server.name, nameWidth),
-                             padded(server.address.isEmpty() ? QStringLiteral("-") : server.address, addressWidth),
-                             QString::number(server.port).rightJustified(5), padded(loginText(server), 16),
-                             server.id.toString());
+                        .arg(padded(base.name, nameWidth),
+                             padded(server.addresses.isEmpty() ? QStringLiteral("-")
+                                                               : server.addresses.join(QLatin1Char(',')),
+                                    addressWidth),
+                             QString::number(base.port).rightJustified(5), padded(QString::fromLatin1(loginNames(server).text), 16),
+                             base.id.toString());
             if (!server.conflict.isEmpty())
-                text += QStringLiteral("    ! %1\n").arg(server.conflict.simplified());
+                text += QStringLiteral("    ! %1\n").arg(unavailableText(server));
         }
     }
     if (!fleet.unknownHosts.isEmpty()) {
@@ -165,40 +173,69 @@ QString listingTable(const FleetListing &fleet)
     return text;
 }
 
-QJsonObject serverJson(const ListedServer &server, const QString &systemName)
+QJsonObject serverJson(const ServerState &server)
 {
-    return {{QStringLiteral("id"), server.id.toString()},
-            {QStringLiteral("name"), server.name},
-            {QStringLiteral("address"), server.address.isEmpty() ? QJsonValue() : QJsonValue(server.address)},
-            {QStringLiteral("port"), server.port},
-            {QStringLiteral("system"), systemName}};
+    const BaseServerInfo &base = server.info.baseInfo();
+    QJsonValue zone;
+    QJsonValue time;
+    if (server.info.hasExtraInfo()) {
+        const ExtraServerInfo &extra = server.info.extraInfo();
+        zone = textOrNull(ianaZoneId(extra.timeZoneId));
+        const qint64 clock = serverClockNowMs(extra.utcDateTimeMs, extra.timestampMs, monotonicNowMs());
+        if (clock > 0)
+            time = isoDateTimeText(clock, timeZoneById(extra.timeZoneId));
+    }
+    QJsonObject login{{QStringLiteral("state"), QString::fromLatin1(loginNames(server).key)},
+                      {QStringLiteral("reason"), textOrNull(unavailableText(server))}};
+    login.insert(QStringLiteral("password"),
+                 server.login != LoginOutcome::LoggedIn
+                     ? QJsonValue()
+                     : QJsonValue(server.defaultPassword ? QStringLiteral("default") : QStringLiteral("typed")));
+    return {{QStringLiteral("id"), base.id.toString()},
+            {QStringLiteral("name"), base.name},
+            {QStringLiteral("system"), server.systemName},
+            {QStringLiteral("addresses"), QJsonArray::fromStringList(server.addresses)},
+            {QStringLiteral("port"), base.port},
+            {QStringLiteral("flags"),
+             QJsonObject{{QStringLiteral("timeControl"), bool(base.flags & Constants::AllowChangeDateTimeFlag)},
+                         {QStringLiteral("interfaceControl"), bool(base.flags & Constants::AllowIfConfigFlag)},
+                         {QStringLiteral("factoryNew"), bool(base.flags & Constants::IsFactoryFlag)}}},
+            {QStringLiteral("timeZone"), zone},
+            {QStringLiteral("time"), time},
+            {QStringLiteral("login"), login},
+            {QStringLiteral("selectable"), server.selectable()},
+            {QStringLiteral("conflict"),
+             server.conflict.isEmpty() ? QJsonValue() : QJsonValue(QJsonArray::fromStringList(server.conflict))},
+            {QStringLiteral("interfaces"), interfacesJson(server)}};
 }
 
-QJsonObject listingJson(const FleetListing &fleet)
+QJsonObject listingJson(const Fleet &fleet)
 {
+    QJsonArray servers;
     QJsonArray systems;
-    for (const ListedSystem &system : fleet.systems) {
-        QJsonArray servers;
-        for (const ListedServer &server : system.servers) {
-            QJsonObject item = serverJson(server, system.name);
-            item.remove(QStringLiteral("system"));
-            item.insert(QStringLiteral("loggedIn"), server.loggedIn);
-            item.insert(QStringLiteral("password"),
-                        !server.loggedIn ? QJsonValue()
-                                         : QJsonValue(server.defaultPassword ? QStringLiteral("default")
-                                                                             : QStringLiteral("typed")));
-            item.insert(QStringLiteral("conflict"),
-                        server.conflict.isEmpty() ? QJsonValue() : QJsonValue(server.conflict.simplified()));
-            servers.append(item);
+    for (const SystemState &system : fleet.systems) {
+        QJsonArray ids;
+        for (const ServerState &server : system.servers) {
+            servers.append(serverJson(server));
+            ids.append(server.info.baseInfo().id.toString());
         }
         systems.append(QJsonObject{{QStringLiteral("name"), system.name},
-                                   {QStringLiteral("locked"), system.locked},
-                                   {QStringLiteral("servers"), servers}});
+                                   {QStringLiteral("locked"), system.loggedState != Constants::LoggedToAllServers},
+                                   {QStringLiteral("servers"), ids}});
     }
-    return {{QStringLiteral("systems"), systems},
+    return {{QStringLiteral("formatVersion"), kFormatVersion},
+            {QStringLiteral("command"), QStringLiteral("list")},
+            {QStringLiteral("generatedAt"), nowText()},
+            {QStringLiteral("servers"), servers},
+            {QStringLiteral("systems"), systems},
             {QStringLiteral("unknownHosts"), QJsonArray::fromStringList(fleet.unknownHosts)},
-            {QStringLiteral("serversCount"), fleet.serversCount()},
-            {QStringLiteral("loggedInCount"), fleet.loggedInCount()}};
+            {QStringLiteral("counts"), QJsonObject{{QStringLiteral("servers"), fleet.serversCount()},
+                                                   {QStringLiteral("loggedIn"), fleet.loggedInCount()}}}};
+}
+
+QString nowText()
+{
+    return isoDateTimeText(QDateTime::currentMSecsSinceEpoch(), QDateTime::currentDateTime().timeZone());
 }
 
 } // namespace rtu::cli

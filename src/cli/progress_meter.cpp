@@ -43,14 +43,18 @@ void ProgressMeter::update(int done, int total)
     m_sinceOutput.restart();
 }
 
-void ProgressMeter::finish(int done, int total, qint64 elapsedMs)
+void ProgressMeter::finish(int done, int total, qint64 elapsedMs, int notSent)
 {
     if (!m_started)
         return;
     if (m_terminal)
         draw(done, total);
     breakLine();
-    write(QStringLiteral("%1 of %2 changes done in %3 s\n").arg(done).arg(total).arg(elapsedMs / 1000.0, 0, 'f', 3));
+    write(QStringLiteral("%1 of %2 changes done in %3 s%4\n")
+              .arg(done)
+              .arg(total)
+              .arg(elapsedMs / 1000.0, 0, 'f', 3)
+              .arg(notSent > 0 ? QStringLiteral(", %1 not sent").arg(notSent) : QString()));
     m_started = false;
 }
 

@@ -16,7 +16,8 @@ public:
 
     void start(int total, int servers);
     void update(int done, int total);
-    void finish(int done, int total, qint64 elapsedMs);
+    // done: the changes answered; notSent: those a stopped run never sent.
+    void finish(int done, int total, qint64 elapsedMs, int notSent = 0);
     // Ends the line being drawn, so that a message can follow.
     void breakLine();
 

@@ -1,9 +1,7 @@
 #include "cli/run_results.h"
 
-#include "changes/changes_manager.h"
-#include "changes/changes_summary_model.h"
+#include "cli/fleet_listing.h"
 
-#include <QAbstractItemModel>
 #include <QStringList>
 
 #include <algorithm>
@@ -14,119 +12,97 @@ const QString kHiddenValue = QStringLiteral("********");
 
 namespace {
 
-using Roles = ChangesSummaryModel::Roles;
-
-// The order in which a run sends the settings; the interface rows keep
-// their own order, since they do not name their interface.
-int settingRank(const QString &setting)
+QString shownValueOf(const ChangeOutcome &row)
 {
-    static const QStringList order = {QStringLiteral("date / time"), QStringLiteral("time zone"),
-                                      QStringLiteral("system name"), QStringLiteral("password"),
-                                      QStringLiteral("port")};
-    const int rank = order.indexOf(setting);
-    return rank < 0 ? order.size() : rank;
+    return row.setting == ChangeSetting::Password ? kHiddenValue : row.value;
 }
 
-// A row's id reads "{server id}name (address)".
-void splitRowId(const QString &id, ResultRow &row)
+QString settingText(const ChangeOutcome &row)
 {
-    const int close = id.startsWith(QLatin1Char('{')) ? id.indexOf(QLatin1Char('}')) : -1;
-    row.serverId = id.left(close + 1);
-    const QString rest = id.mid(close + 1);
-    const int open = rest.lastIndexOf(QLatin1String(" ("));
-    if (open < 0 || !rest.endsWith(QLatin1Char(')'))) {
-        row.serverName = rest;
-        return;
-    }
-    row.serverName = rest.left(open);
-    row.address = rest.mid(open + 2, rest.size() - open - 3);
+    const QString name = settingRowName(row.setting);
+    return row.interfaceName.isEmpty() ? name : QStringLiteral("%1 %2").arg(row.interfaceName, name);
 }
 
-void readModel(const QAbstractItemModel *model, ResultRow::Outcome outcome, QVector<ResultRow> &rows)
+QString outcomeText(const ChangeOutcome &row)
 {
-    if (!model)
-        return;
-    for (int i = 0; i < model->rowCount(); ++i) {
-        const QModelIndex index = model->index(i, 0);
-        ResultRow row;
-        splitRowId(model->data(index, Roles::IdRole).toString(), row);
-        row.setting = model->data(index, Roles::NameRole).toString();
-        row.value = row.setting == QLatin1String("password") ? kHiddenValue
-                                                             : model->data(index, Roles::ValueRole).toString();
-        row.reason = model->data(index, Roles::ReasonRole).toString();
-        row.outcome = outcome;
-        if (outcome == ResultRow::Outcome::Failed && row.reason == ChangesManager::notSentReason())
-            row.outcome = ResultRow::Outcome::NotSent;
-        rows.append(row);
-    }
-}
-
-QString outcomeText(const ResultRow &row)
-{
-    switch (row.outcome) {
-    case ResultRow::Outcome::Succeeded:
+    switch (row.result) {
+    case ChangeOutcome::Result::Ok:
         return QStringLiteral("ok");
-    case ResultRow::Outcome::NotSent:
-        return QStringLiteral("not sent");
-    case ResultRow::Outcome::Failed:
+    case ChangeOutcome::Result::NotSent:
+        return QStringLiteral("not sent: %1").arg(row.reasonText);
+    case ChangeOutcome::Result::Pending:
+        return QStringLiteral("no answer");
+    case ChangeOutcome::Result::Failed:
         break;
     }
-    return row.reason.isEmpty() ? QStringLiteral("failed") : QStringLiteral("failed: %1").arg(row.reason);
+    return row.reasonText.isEmpty() ? QStringLiteral("failed (%1)").arg(reasonKey(row.reason))
+                                    : QStringLiteral("failed: %1").arg(row.reasonText);
 }
 
 } // namespace
 
-QVector<ResultRow> readResults(const QAbstractItemModel *succeeded, const QAbstractItemModel *failed)
-{
-    QVector<ResultRow> rows;
-    readModel(succeeded, ResultRow::Outcome::Succeeded, rows);
-    readModel(failed, ResultRow::Outcome::Failed, rows);
-    std::stable_sort(rows.begin(), rows.end(), [](const ResultRow &first, const ResultRow &second) {
-        if (first.serverId != second.serverId)
-            return first.serverId < second.serverId;
-        return settingRank(first.setting) < settingRank(second.setting);
-    });
-    return rows;
-}
-
-ResultCounts countResults(const QVector<ResultRow> &rows)
+ResultCounts countResults(const QVector<ChangeOutcome> &rows)
 {
     ResultCounts counts;
-    for (const ResultRow &row : rows) {
-        switch (row.outcome) {
-        case ResultRow::Outcome::Succeeded:
-            ++counts.succeeded;
+    for (const ChangeOutcome &row : rows) {
+        switch (row.result) {
+        case ChangeOutcome::Result::Ok:
+            ++counts.ok;
             break;
-        case ResultRow::Outcome::Failed:
-            ++counts.failed;
-            break;
-        case ResultRow::Outcome::NotSent:
+        case ChangeOutcome::Result::NotSent:
             ++counts.notSent;
+            break;
+        case ChangeOutcome::Result::Failed:
+        case ChangeOutcome::Result::Pending:
+            ++counts.failed;
             break;
         }
     }
     return counts;
 }
 
-QString resultsTable(const QVector<ResultRow> &rows)
+QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<QPair<ChangeSetting, QString>> &settings)
+{
+    const ChangeReason reason = unavailableReason(server);
+    const BaseServerInfo &base = server.info.baseInfo();
+    QVector<ChangeOutcome> rows;
+    for (const auto &setting : settings) {
+        ChangeOutcome row;
+        row.serverId = base.id;
+        row.setting = setting.first;
+        row.value = setting.second;
+        // Discovery tells these without a login.
+        if (setting.first == ChangeSetting::SystemName)
+            row.oldValue = base.systemName;
+        else if (setting.first == ChangeSetting::Port)
+            row.oldValue = QString::number(base.port);
+        row.result = ChangeOutcome::Result::NotSent;
+        row.reason = reason;
+        row.reasonText = unavailableText(server);
+        rows.append(row);
+    }
+    return rows;
+}
+
+QString resultsTable(const QVector<ChangeOutcome> &rows, const QHash<QUuid, ServerState> &servers)
 {
     int settingWidth = 0;
     int valueWidth = 0;
-    for (const ResultRow &row : rows) {
-        settingWidth = std::max(settingWidth, int(row.setting.size()));
-        valueWidth = std::max(valueWidth, int(row.value.size()));
+    for (const ChangeOutcome &row : rows) {
+        settingWidth = std::max(settingWidth, int(settingText(row).size()));
+        valueWidth = std::max(valueWidth, int(std::min(shownValueOf(row).size(), 40)));
     }
     QString text;
-    QString server;
-    for (const ResultRow &row : rows) {
-        if (row.serverId != server) {
-            server = row.serverId;
-            const QString label = row.address.isEmpty() ? row.serverName
-                                                        : QStringLiteral("%1 (%2)").arg(row.serverName, row.address);
-            text += QStringLiteral("%1 %2\n").arg(label, row.serverId);
+    QUuid current;
+    for (const ChangeOutcome &row : rows) {
+        if (row.serverId != current) {
+            current = row.serverId;
+            const auto server = servers.constFind(current);
+            const QString label = server == servers.cend() ? QString() : serverLabel(*server);
+            text += QStringLiteral("%1 %2\n").arg(label, current.toString());
         }
         text += QStringLiteral("  %1  %2  %3\n")
-                    .arg(row.setting.leftJustified(settingWidth), row.value.leftJustified(valueWidth),
+                    .arg(settingText(row).leftJustified(settingWidth), shownValueOf(row).leftJustified(valueWidth),
                          outcomeText(row));
     }
     return text;
@@ -134,38 +110,34 @@ QString resultsTable(const QVector<ResultRow> &rows)
 
 QString countsLine(const ResultCounts &counts)
 {
-    const int total = counts.succeeded + counts.failed + counts.notSent;
+    const int total = counts.ok + counts.failed + counts.notSent;
     QString line = QStringLiteral("%1 %2: %3 succeeded, %4 failed")
                        .arg(total)
                        .arg(total == 1 ? QStringLiteral("change") : QStringLiteral("changes"))
-                       .arg(counts.succeeded)
+                       .arg(counts.ok)
                        .arg(counts.failed);
     if (counts.notSent > 0)
         line += QStringLiteral(", %1 not sent").arg(counts.notSent);
     return line + QLatin1Char('\n');
 }
 
-QJsonObject resultRowJson(const ResultRow &row)
+QJsonObject resultRowJson(const ChangeOutcome &row, const ServerState &server)
 {
-    QString outcome;
-    switch (row.outcome) {
-    case ResultRow::Outcome::Succeeded:
-        outcome = QStringLiteral("ok");
-        break;
-    case ResultRow::Outcome::Failed:
-        outcome = QStringLiteral("failed");
-        break;
-    case ResultRow::Outcome::NotSent:
-        outcome = QStringLiteral("not sent");
-        break;
-    }
-    return {{QStringLiteral("id"), row.serverId},
-            {QStringLiteral("name"), row.serverName},
-            {QStringLiteral("address"), row.address.isEmpty() ? QJsonValue() : QJsonValue(row.address)},
-            {QStringLiteral("setting"), row.setting},
-            {QStringLiteral("value"), row.value},
-            {QStringLiteral("result"), outcome},
-            {QStringLiteral("reason"), row.reason}};
+    const bool hidden = row.setting == ChangeSetting::Password;
+    const QJsonValue nothing;
+    return {{QStringLiteral("id"), row.serverId.toString()},
+            {QStringLiteral("name"), server.info.baseInfo().name},
+            {QStringLiteral("system"), server.systemName},
+            {QStringLiteral("address"), server.addresses.isEmpty() ? nothing : QJsonValue(server.addresses.first())},
+            {QStringLiteral("setting"), settingKey(row.setting)},
+            {QStringLiteral("interface"), row.interfaceName.isEmpty() ? nothing : QJsonValue(row.interfaceName)},
+            {QStringLiteral("value"), hidden ? nothing : QJsonValue(row.value)},
+            {QStringLiteral("oldValue"), hidden || !row.oldValue ? nothing : QJsonValue(*row.oldValue)},
+            {QStringLiteral("outcome"), resultKey(row.result == ChangeOutcome::Result::Pending
+                                                      ? ChangeOutcome::Result::Failed
+                                                      : row.result)},
+            {QStringLiteral("reasonCode"), row.reason == ChangeReason::None ? nothing : QJsonValue(reasonKey(row.reason))},
+            {QStringLiteral("reason"), row.reasonText}};
 }
 
 } // namespace rtu::cli

@@ -1,45 +1,36 @@
 #pragma once
 
+#include "changes/change_outcome.h"
+#include "models/server_state.h"
+
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
+#include <QUuid>
 #include <QVector>
-
-class QAbstractItemModel;
 
 namespace rtu::cli {
 
-// One row of a run's summary: one setting of one server.
-struct ResultRow
-{
-    enum class Outcome { Succeeded, Failed, NotSent };
-
-    QString serverId;
-    QString serverName;
-    QString address;
-    QString setting;
-    // A password's value is never kept: it reads as kHiddenValue.
-    QString value;
-    Outcome outcome = Outcome::Succeeded;
-    QString reason;
-};
-
+// What a table shows for a password.
 extern const QString kHiddenValue;
 
 struct ResultCounts
 {
-    int succeeded = 0;
+    int ok = 0;
     int failed = 0;
     int notSent = 0;
 };
 
-// The rows of the successful and the failed result models, server by server
-// in the order of their ids, each server's settings in the order the run
-// sends them.
-QVector<ResultRow> readResults(const QAbstractItemModel *succeeded, const QAbstractItemModel *failed);
-ResultCounts countResults(const QVector<ResultRow> &rows);
+ResultCounts countResults(const QVector<ChangeOutcome> &rows);
 
-QString resultsTable(const QVector<ResultRow> &rows);
+// The rows a server that could not be changed gets: one per setting, not
+// sent, with the reason.
+QVector<ChangeOutcome> notSentRows(const ServerState &server, const QVector<QPair<ChangeSetting, QString>> &settings);
+
+// Rows by server (in the order of `rows`), each with the server's name and
+// address from `servers`.
+QString resultsTable(const QVector<ChangeOutcome> &rows, const QHash<QUuid, ServerState> &servers);
 QString countsLine(const ResultCounts &counts);
-QJsonObject resultRowJson(const ResultRow &row);
+QJsonObject resultRowJson(const ChangeOutcome &row, const ServerState &server);
 
 } // namespace rtu::cli

@@ -1,7 +1,7 @@
 #include "cli/secret_input.h"
 
 #include "cli/cli_options.h"
-#include "cli/input_rules.h"
+#include "core/input_rules.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,8 +56,10 @@ bool onTerminal()
 }
 #endif
 
-// One line without its line end; false at the end of the input.
-bool readLine(const QString &prompt, QString &line)
+enum class LineRead { Read, Ended, NotUtf8 };
+
+// One line without its line end.
+LineRead readLine(const QString &prompt, QString &line)
 {
     const bool terminal = onTerminal();
     if (terminal) {
@@ -75,13 +77,43 @@ bool readLine(const QString &prompt, QString &line)
     if (terminal)
         std::fputs("\n", stderr);
     if (!read)
-        return false;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        return LineRead::Ended;
+    // A line end written by Windows.
+    if (!text.empty() && text.back() == '\r')
         text.pop_back();
-    line = QString::fromStdString(text);
+    const QByteArray bytes = QByteArray::fromRawData(text.data(), int(text.size()));
+    const bool utf8 = rules::isValidUtf8(bytes);
+    if (utf8)
+        line = QString::fromUtf8(bytes);
     // The password leaves no copy behind in freed memory.
     std::fill(text.begin(), text.end(), '\0');
+    return utf8 ? LineRead::Read : LineRead::NotUtf8;
+}
+
+// A line read for `what`, or the message of why it cannot be used.
+bool readSecret(const QString &prompt, const QString &what, QString &secret, QString &error)
+{
+    switch (readLine(prompt, secret)) {
+    case LineRead::Ended:
+        error = QStringLiteral("standard input ended before %1").arg(what);
+        return false;
+    case LineRead::NotUtf8:
+        error = QStringLiteral("standard input: %1 is not valid UTF-8").arg(what);
+        return false;
+    case LineRead::Read:
+        break;
+    }
+    if (!rules::isPlainText(secret)) {
+        error = QStringLiteral("standard input: %1 holds a control character").arg(what);
+        return false;
+    }
     return true;
+}
+
+// Lines nobody asked for mean the input was meant for something else.
+bool inputEnded()
+{
+    return onTerminal() || std::cin.peek() == std::char_traits<char>::eof();
 }
 
 } // namespace
@@ -90,21 +122,21 @@ bool readSecrets(const Options &options, Secrets &secrets, QString &error)
 {
     for (const QString &system : options.logins) {
         QString password;
-        if (!readLine(QStringLiteral("Password of system \"%1\": ").arg(system), password)) {
-            error = QStringLiteral("standard input ended before the password of system \"%1\" (--login)").arg(system);
+        if (!readSecret(QStringLiteral("Password of system \"%1\": ").arg(system),
+                        QStringLiteral("the password of system \"%1\" (--login)").arg(shownValue(system)), password,
+                        error))
             return false;
-        }
         secrets.loginPasswords.append(password);
     }
-    if (options.setPassword) {
-        if (!readLine(QStringLiteral("New administrator password: "), secrets.newPassword)) {
-            error = QStringLiteral("standard input ended before the new password (--set-password)");
-            return false;
-        }
-        if (isBlank(secrets.newPassword)) {
-            error = QStringLiteral("--set-password: invalid password: it is blank");
-            return false;
-        }
+    if (options.setPassword
+        && !readSecret(QStringLiteral("New administrator password: "),
+                       QStringLiteral("the new password (--set-password)"), secrets.newPassword, error))
+        return false;
+    if (options.secretsCount() > 0 && !inputEnded()) {
+        error = QStringLiteral("standard input holds more than the %1 that --login and --set-password read")
+                    .arg(options.secretsCount() == 1 ? QStringLiteral("one line")
+                                                     : QStringLiteral("%1 lines").arg(options.secretsCount()));
+        return false;
     }
     return true;
 }

@@ -17,10 +17,10 @@ enum ExitStatus : int {
 };
 
 // One run of the command on the tool's own application context: it looks
-// for servers for the time given, logs in to the systems named, then lists
-// the servers, or selects some through the selection model and applies the
-// changes through the changes manager, following the run by the context's
-// page and the manager's counters, as the window does.
+// for servers until every one found has a login outcome and discovery has
+// gone quiet (or --wait is over), logs in to the systems named, then lists
+// the servers, or selects some by id and applies the changes through a
+// change draft and the changes manager, following the run by its events.
 class Session : public QObject
 {
     Q_OBJECT
@@ -43,5 +43,8 @@ private:
 // The whole command, from the arguments after the program name to the exit
 // status; runs the event loop of the application object, which must exist.
 int runCommand(const QStringList &arguments);
+// The same from the bytes of the arguments, which must be UTF-8: a byte
+// sequence that is not would reach a server as replacement characters.
+int runCommand(const QByteArrayList &arguments);
 
 } // namespace rtu::cli

@@ -112,3 +112,34 @@ QString timeZoneOffsetText(const QTimeZone &zone, const QDateTime &at)
 }
 
 } // namespace rtu
+
+namespace rtu {
+
+QString ianaZoneId(const QByteArray &id)
+{
+    if (id.isEmpty() || platformTimeZoneIdSet().contains(id) || !id.startsWith("UTC"))
+        return QString::fromUtf8(id);
+    const QTimeZone zone = timeZoneById(id);
+    const int offset = zone.isValid() ? zone.offsetFromUtc(QDateTime::currentDateTimeUtc()) : 1;
+    if (offset == 0)
+        return QStringLiteral("Etc/UTC");
+    if (offset % 3600 != 0)
+        return QString::fromUtf8(id);
+    // The Etc zones count the other way: Etc/GMT+5 is five hours behind.
+    return QStringLiteral("Etc/GMT%1%2").arg(offset < 0 ? QLatin1Char('+') : QLatin1Char('-')).arg(qAbs(offset) / 3600);
+}
+
+QString isoDateTimeText(qint64 utcMs, const QTimeZone &zone)
+{
+    const QDateTime instant = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC);
+    const int offset = zone.isValid() ? zone.offsetFromUtc(instant) : 0;
+    const QDateTime wall = instant.addSecs(offset);
+    const int minutes = qAbs(offset) / 60;
+    return wall.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
+        + QStringLiteral("%1%2:%3")
+              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace rtu

@@ -49,4 +49,13 @@ QString timeZoneDisplayText(const QTimeZone &zone, const QDateTime &at);
 // Always "(offset name) id", for rows that must show their identifier.
 QString timeZoneOffsetText(const QTimeZone &zone, const QDateTime &at);
 
+// A zone as scripts name it: the IANA id. A fixed offset that a server
+// reported in place of a zone ("UTC-05:00") becomes the IANA zone of that
+// offset ("Etc/GMT+5") when it is a whole number of hours.
+QString ianaZoneId(const QByteArray &id);
+
+// The instant as the zone's wall clock in ISO 8601 with the zone's offset
+// ("2026-12-09T10:08:07+01:00"), for scripts; an invalid zone gives UTC.
+QString isoDateTimeText(qint64 utcMs, const QTimeZone &zone);
+
 } // namespace rtu

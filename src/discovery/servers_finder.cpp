@@ -244,6 +244,7 @@ ServersFinder::Impl::Impl(ServersFinder *owner, const ServersFinderParameters &p
 
 void ServersFinder::Impl::runCycle()
 {
+    emit owner->cycleStarted();
     const qint64 time = now();
 
     const ServerRegistry::Expiry expired = registry.expire(time);

@@ -94,6 +94,8 @@ signals:
     // it answers from one it is known at: those first, then the others. Empty
     // once the others have been silent for the answering-address time-out.
     void serverConflictChanged(const QUuid &id, const QStringList &addresses);
+    // A cycle begins: its requests go out now, its answers follow.
+    void cycleStarted();
 
 private:
     explicit ServersFinder(const ServersFinderParameters &parameters);

@@ -74,6 +74,10 @@ struct ServerEntry
     // confirmed, not since replaced by a login of its own: a sibling's login
     // knows nothing of it.
     bool passwordConfirmed = false;
+    // A login has reported, success or failure.
+    bool loginReported = false;
+    // The addresses its discovery answers came from, and when (monotonic ms).
+    QHash<QString, qint64> answeredAtMs;
 
     bool selected() const { return selectedState == Qt::Checked; }
     // Changes go only where the server is known to answer alone.

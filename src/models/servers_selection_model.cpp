@@ -43,6 +43,15 @@ QString listed(const QStringList &items)
                                                       items.last());
 }
 
+LoginOutcome outcomeOf(const ServerEntry &server)
+{
+    if (server.info.hasExtraInfo())
+        return LoginOutcome::LoggedIn;
+    if (server.loginState == PasswordRejected)
+        return LoginOutcome::PasswordRejected;
+    return server.loginReported ? LoginOutcome::Failed : LoginOutcome::Pending;
+}
+
 } // namespace
 
 class ServersSelectionModel::Impl : public QObject, public ServerGroups
@@ -69,6 +78,8 @@ public:
     ServerEntry *selectForUpdate(const QUuid &id);
     ServerEntry *confirmedChange(const QUuid &id);
     void markOutdated();
+    void noteAnswer(ServerEntry &server, const QString &address);
+    ServerState stateOf(const ServerEntry &server) const;
 
     // Selection
     class RefreshCollector;
@@ -141,6 +152,7 @@ void ServersSelectionModel::Impl::add(const BaseServerInfo &baseInfo)
     server->refreshedAtMs = scheduler->nextRefreshSlot();
     server->loginState = Unavailable;
     server->info = ServerInfo(baseInfo);
+    server->answeredAtMs.insert(baseInfo.hostAddress, scheduler->now());
     scheduler->hold(*insertServer(std::move(server), *system));
     emit owner->serversCountChanged();
 }
@@ -218,6 +230,7 @@ void ServersSelectionModel::Impl::onLoginSuccess(const QUuid &id, const ExtraSer
     ServerEntry *const server = find(id);
     if (!server)
         return;
+    server->loginReported = true;
     updatePassword(*server, extraInfo.password, false);
     updateTime(*server, extraInfo.utcDateTimeMs, extraInfo.timeZoneId, extraInfo.timestampMs);
     updateInterfaces(*server, extraInfo.interfaces, host);
@@ -231,6 +244,7 @@ void ServersSelectionModel::Impl::onLoginFailed(const QUuid &id, int errorCode)
         return;
 
     const bool wasSelected = server->selected();
+    server->loginReported = true;
     uncount(*server);
     server->loginState = errorCode == 401 ? PasswordRejected : Unavailable;
     server->info.resetExtraInfo();
@@ -758,6 +772,7 @@ void ServersSelectionModel::serverDiscovered(const BaseServerInfo &baseInfo)
     ServerEntry *const server = m_impl->find(baseInfo.id);
     if (!server)
         return;
+    m_impl->noteAnswer(*server, baseInfo.hostAddress);
     // A server that accepted a port and kept serving on its old one is found
     // where it says it is. Answers sent before a confirmed move may still be
     // on their way for a moment after it.
@@ -873,6 +888,112 @@ void ServersSelectionModel::updatePasswordInfo(const QUuid &id, const QString &p
 {
     if (ServerEntry *const server = m_impl->confirmedChange(id))
         m_impl->updatePassword(*server, password, true);
+}
+
+void ServersSelectionModel::Impl::noteAnswer(ServerEntry &server, const QString &address)
+{
+    const qint64 now = scheduler->now();
+    server.answeredAtMs.insert(address, now);
+    // Bounded by the addresses discovery follows per server; old ones go.
+    if (server.answeredAtMs.size() > 1) {
+        for (auto it = server.answeredAtMs.begin(); it != server.answeredAtMs.end();) {
+            if (now - it.value() > timing.answeringAddressMs)
+                it = server.answeredAtMs.erase(it);
+            else
+                ++it;
+        }
+    }
+}
+
+ServerState ServersSelectionModel::Impl::stateOf(const ServerEntry &server) const
+{
+    ServerState state;
+    state.info = server.info;
+    state.systemName = server.system->name();
+    const BaseServerInfo &base = server.info.baseInfo();
+    if (!base.displayAddress.isEmpty())
+        state.addresses.append(base.displayAddress);
+    QStringList others = server.answeredAtMs.keys();
+    others.append(base.hostAddress);
+    others.sort();
+    // Its own interfaces' addresses too: discovery follows its answers from
+    // them as soon as it is logged in, and only from then on.
+    if (server.info.hasExtraInfo()) {
+        for (const InterfaceInfo &iface : server.info.extraInfo().interfaces)
+            others.append(iface.ip);
+    }
+    for (const QString &address : qAsConst(others)) {
+        if (!address.isEmpty() && address != QLatin1String("0.0.0.0") && !state.addresses.contains(address))
+            state.addresses.append(address);
+    }
+    state.login = outcomeOf(server);
+    state.defaultPassword = hasDefaultPassword(server.info);
+    state.conflict = server.conflict;
+    state.selected = server.selected();
+    return state;
+}
+
+QVector<SystemState> ServersSelectionModel::systems() const
+{
+    QVector<SystemState> result;
+    for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+        SystemState state;
+        state.name = system->name();
+        state.loggedState = systemLoggedState(*system);
+        state.servers.reserve(int(system->servers.size()));
+        for (const ServerEntryPtr &server : system->servers)
+            state.servers.append(m_impl->stateOf(*server));
+        result.append(state);
+    }
+    return result;
+}
+
+LoginTally ServersSelectionModel::loginTally() const
+{
+    LoginTally tally;
+    for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+        for (const ServerEntryPtr &server : system->servers) {
+            ++tally.found;
+            switch (outcomeOf(*server)) {
+            case LoginOutcome::LoggedIn:
+                ++tally.loggedIn;
+                break;
+            case LoginOutcome::PasswordRejected:
+                ++tally.rejected;
+                break;
+            case LoginOutcome::Failed:
+                ++tally.failed;
+                break;
+            case LoginOutcome::Pending:
+                ++tally.pending;
+                break;
+            }
+        }
+    }
+    return tally;
+}
+
+QStringList ServersSelectionModel::unknownHosts() const
+{
+    return m_impl->unknownEntities;
+}
+
+int ServersSelectionModel::selectServers(const QSet<QUuid> &ids)
+{
+    bool toggled = false;
+    for (SystemEntry *system = m_impl->firstSystem(); system; system = Impl::nextSystem(system)) {
+        for (const ServerEntryPtr &server : system->servers) {
+            const bool wanted = server->selectable() && ids.contains(server->info.baseInfo().id);
+            if (wanted == server->selected())
+                continue;
+            m_impl->setSelected(*server, wanted);
+            toggled = true;
+        }
+    }
+    if (toggled)
+        emit selectionChanged();
+    m_impl->announceAll();
+    return m_impl->selectedTotal;
 }
 
 } // namespace rtu

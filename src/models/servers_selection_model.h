@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/server_info.h"
+#include "models/server_state.h"
 
 #include <QAbstractListModel>
 #include <QByteArray>
+#include <QSet>
 #include <QStringList>
+#include <QVector>
 
 namespace rtu {
 
@@ -27,6 +30,8 @@ struct ServersSelectionTiming
     // taken as the server's word only after this long: those sent before
     // the move may still arrive for a moment.
     qint64 announcedPortSettleMs = 4020;
+    // An address a server answered from counts as one of its own this long.
+    qint64 answeringAddressMs = 12000;
 };
 
 // The flat list behind the server list: every system row followed by its
@@ -75,6 +80,17 @@ public:
 
     // True while the list holds as many servers as it may.
     bool serversLimitReached() const;
+
+    // The servers by id, for front ends that do not show the list: every
+    // system in list order with its servers, their records and logins.
+    QVector<SystemState> systems() const;
+    QStringList unknownHosts() const;
+    // The same counted, without copying any record.
+    LoginTally loginTally() const;
+    // Selects exactly the selectable servers among ids and deselects the
+    // rest; returns how many are selected. Unlike a click in the list it asks
+    // for no refresh: the records are as fresh as their logins.
+    int selectServers(const QSet<QUuid> &ids);
 
 signals:
     // Follows the structural changes, once per turn of the event loop; the

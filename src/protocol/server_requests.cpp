@@ -4,6 +4,7 @@
 #include "core/date_time_helpers.h"
 #include "core/json_object.h"
 #include "protocol/http_client.h"
+#include "protocol/http_request_writer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -490,6 +491,12 @@ void sendIfConfigRequest(HttpClient *client, const ServerInfo &info, const Inter
     const QByteArray json = QJsonDocument(body).toJson();
     sendChange(client, makeUrl(info.baseInfo(), info.extraInfo().password, QStringLiteral("ifconfig")), &json,
                affected, callback);
+}
+
+int configureRequestLineBytes(const QVector<QPair<QString, QString>> &items)
+{
+    const QByteArray target = HttpRequestWriter::target(makeUrl(BaseServerInfo(), QString(), QStringLiteral("configure"), items));
+    return int(qstrlen("GET ") + target.size() + qstrlen(" HTTP/1.1"));
 }
 
 } // namespace rtu

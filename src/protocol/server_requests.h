@@ -72,4 +72,8 @@ void sendChangePortRequest(HttpClient *client, const ServerInfo &info, int port,
 void sendIfConfigRequest(HttpClient *client, const ServerInfo &info, const InterfaceChangesList &changes,
                          const OperationCallback &callback);
 
+// The bytes of the request line ("GET /api/configure?... HTTP/1.1") that a
+// "configure" request with these query items, in this order, goes out with.
+int configureRequestLineBytes(const QVector<QPair<QString, QString>> &items);
+
 } // namespace rtu

@@ -18,6 +18,7 @@
 #include <QUrlQuery>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -855,6 +856,101 @@ private slots:
         QVERIFY(!lost.at(0).reason.isEmpty());
         QCOMPARE(f.record(vanishing)->baseInfo().systemName, QStringLiteral("lab"));
         QCOMPARE(f.record(refusing)->baseInfo().systemName, QStringLiteral("lab"));
+    }
+
+    // What front ends read by id: every row known when the run starts (with
+    // the value before), answered as the requests are, each failure with a
+    // code that does not hang on its text; the run's start and end as events.
+    void outcomesByServerId()
+    {
+        Fixture f;
+        SimServer &first = f.addServer(QStringLiteral("one"));
+        SimServer &second = f.addServer(QStringLiteral("two"));
+        QVERIFY(f.selectAll());
+        second.override = [](const QString &command, const ReceivedRequest &request) -> std::optional<FakeReply> {
+            if (command == QLatin1String("configure") && request.query().contains(QLatin1String("port=")))
+                return FakeReply::json(QByteArrayLiteral("{\"error\":\"1\",\"errorString\":\"Port is in use\"}"));
+            return std::nullopt;
+        };
+        QSignalSpy started(f.manager.get(), &ChangesManager::runStarted);
+        QSignalSpy finished(f.manager.get(), &ChangesManager::runFinished);
+        QVector<ChangeOutcome> atStart;
+        connect(f.manager.get(), &ChangesManager::runStarted, this, [&] { atStart = f.manager->outcomes(); });
+        bool summaryShownFirst = false;
+        connect(f.manager.get(), &ChangesManager::runFinished, this,
+                [&] { summaryShownFirst = f.context.currentPage() == Constants::SummaryPage; });
+
+        f.manager->addSystemChange(QStringLiteral("renamed"));
+        f.manager->addPortChange(7020);
+        f.manager->applyChanges();
+        QVERIFY(f.waitForPage(Constants::SummaryPage));
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(summaryShownFirst);
+        QCOMPARE(atStart.size(), 4);
+        QVERIFY(std::all_of(atStart.cbegin(), atStart.cend(),
+                            [](const ChangeOutcome &row) { return row.result == ChangeOutcome::Result::Pending; }));
+
+        const QVector<ChangeOutcome> rows = f.manager->outcomes();
+        QCOMPARE(rows.size(), 4);
+        const QVector<QPair<const SimServer *, ChangeSetting>> order{{&first, ChangeSetting::SystemName},
+                                                                     {&second, ChangeSetting::SystemName},
+                                                                     {&first, ChangeSetting::Port},
+                                                                     {&second, ChangeSetting::Port}};
+        for (int i = 0; i < rows.size(); ++i) {
+            const ChangeOutcome &row = rows.at(i);
+            QCOMPARE(row.serverId, order.at(i).first->base.id);
+            QCOMPARE(row.setting, order.at(i).second);
+            const bool name = row.setting == ChangeSetting::SystemName;
+            QCOMPARE(row.value, name ? QStringLiteral("renamed") : QStringLiteral("7020"));
+            QCOMPARE(row.oldValue.value_or(QString()),
+                     name ? QStringLiteral("lab") : QString::number(order.at(i).first->base.port));
+            const bool refused = i == 3;
+            QCOMPARE(row.result, refused ? ChangeOutcome::Result::Failed : ChangeOutcome::Result::Ok);
+            QCOMPARE(row.reason, refused ? ChangeReason::Refused : ChangeReason::None);
+            QCOMPARE(row.reasonText, refused ? QStringLiteral("Port is in use") : QString());
+        }
+    }
+
+    // A time limit ends the run at once: what is under way fails as
+    // unanswered, what was not sent is not sent, and no late answer counts.
+    void anAbandonedRunEndsAtOnce()
+    {
+        Fixture f;
+        SimServer &slow = f.addServer(QStringLiteral("slow"));
+        SimServer &next = f.addServer(QStringLiteral("next"));
+        QVERIFY(f.selectAll());
+        slow.override = [](const QString &command, const ReceivedRequest &) -> std::optional<FakeReply> {
+            if (command != QLatin1String("configure"))
+                return std::nullopt;
+            FakeReply reply = FakeReply::json(QByteArrayLiteral("{\"error\":\"0\"}"));
+            reply.delayMs = 800;
+            return reply;
+        };
+        QSignalSpy finished(f.manager.get(), &ChangesManager::runFinished);
+        f.manager->addSystemChange(QStringLiteral("renamed"));
+        f.manager->applyChanges();
+        QTRY_COMPARE(slow.seen(QStringLiteral("configure")).size(), 1);
+        f.manager->abandonRun();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(f.context.currentPage(), int(Constants::SummaryPage));
+        QCOMPARE(f.manager->appliedChangesCount(), f.manager->totalChangesCount());
+
+        const QVector<ChangeOutcome> rows = f.manager->outcomes();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).serverId, slow.base.id);
+        QCOMPARE(rows.at(0).result, ChangeOutcome::Result::Failed);
+        QCOMPARE(rows.at(0).reason, ChangeReason::TimeLimit);
+        QCOMPARE(rows.at(1).serverId, next.base.id);
+        QCOMPARE(rows.at(1).result, ChangeOutcome::Result::NotSent);
+        QCOMPARE(rows.at(1).reason, ChangeReason::TimeLimit);
+        QCOMPARE(rowsOf(f.manager->failedResultsModel()).size(), 2);
+
+        // The answer that comes after the end changes nothing.
+        QTest::qWait(1200);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(f.manager->outcomes().at(0).result, ChangeOutcome::Result::Failed);
+        QVERIFY(next.seen(QStringLiteral("configure")).isEmpty());
     }
 };
 

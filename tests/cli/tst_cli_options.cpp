@@ -1,9 +1,13 @@
 #include "cli/cli_options.h"
-#include "cli/input_rules.h"
+#include "cli/draft_builder.h"
+#include "cli/secret_input.h"
+#include "field_inputs.h"
 
 #include <QtTest>
 
 using namespace rtu::cli;
+using rtu::test::FieldInput;
+using rtu::test::fieldInputs;
 
 namespace {
 
@@ -19,66 +23,55 @@ class TestCliOptions : public QObject
     Q_OBJECT
 
 private slots:
-    // The window's field rules, applied to typed text.
-    void fieldRules_data()
+    // The values the window's fields take or refuse, given to the command:
+    // it must take and refuse the same (the Qt Quick side runs this table
+    // through the panels).
+    void fieldTable_data()
     {
-        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("port 1") << "port" << "1" << true;
-        QTest::newRow("port 65535") << "port" << "65535" << true;
-        QTest::newRow("port 0") << "port" << "0" << false;
-        QTest::newRow("port 65536") << "port" << "65536" << false;
-        QTest::newRow("port with a leading zero") << "port" << "080" << false;
-        QTest::newRow("port with a sign") << "port" << "+80" << false;
-        QTest::newRow("port with a line end") << "port" << "80\n" << false;
-        QTest::newRow("address") << "address" << "192.168.0.254" << true;
-        QTest::newRow("address of zeros") << "address" << "0.0.0.0" << true;
-        QTest::newRow("address 255") << "address" << "255.255.255.255" << true;
-        QTest::newRow("octet 256") << "address" << "256.1.1.1" << false;
-        QTest::newRow("octet with a leading zero") << "address" << "10.01.0.1" << false;
-        QTest::newRow("three octets") << "address" << "10.0.0" << false;
-        QTest::newRow("five octets") << "address" << "10.0.0.1.5" << false;
-        QTest::newRow("empty octet") << "address" << "10..0.1" << false;
-        QTest::newRow("trailing blank") << "address" << "10.0.0.1 " << false;
-        QTest::newRow("name") << "blank" << " North " << false;
-        QTest::newRow("blank name") << "blank" << " \t " << true;
+        for (const FieldInput &input : fieldInputs()) {
+            QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(input.field, input.why)))
+                << input.field << input.text << input.accepted;
+        }
     }
 
-    void fieldRules()
+    void fieldTable()
     {
-        QFETCH(QString, rule);
+        QFETCH(QString, field);
         QFETCH(QString, text);
         QFETCH(bool, accepted);
-        if (rule == QLatin1String("port"))
-            QCOMPARE(isAcceptablePort(text), accepted);
-        else if (rule == QLatin1String("address"))
-            QCOMPARE(isAcceptableAddress(text), accepted);
+        const QString server = QStringLiteral("127.0.0.5");
+        const QString address = QStringLiteral("10.1.0.9");
+        const QString mask = QStringLiteral("255.255.0.0");
+        QStringList arguments{QStringLiteral("apply"), QStringLiteral("--server"), server};
+        if (field == QLatin1String("port"))
+            arguments << QStringLiteral("--set-port") << text;
+        else if (field == QLatin1String("address"))
+            arguments << QStringLiteral("--set-ip") << QStringLiteral("eth0=%1/%2").arg(text, mask);
+        else if (field == QLatin1String("mask"))
+            arguments << QStringLiteral("--set-ip") << QStringLiteral("eth0=%1/%2").arg(address, text);
+        else if (field == QLatin1String("gateway"))
+            arguments << QStringLiteral("--set-ip") << QStringLiteral("eth0=%1/%2,gw=%3").arg(address, mask, text);
+        else if (field == QLatin1String("dns"))
+            arguments << QStringLiteral("--set-ip") << QStringLiteral("eth0=%1/%2,dns=%3").arg(address, mask, text);
+        else if (field == QLatin1String("systemName"))
+            arguments << QStringLiteral("--set-system-name") << text;
         else
-            QCOMPARE(isBlank(text), accepted);
-    }
-
-    // The confirmation compares the mask with what the server reports,
-    // which is dotted.
-    void masks_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("dotted");
-        QTest::newRow("dotted") << "255.255.240.0" << "255.255.240.0";
-        QTest::newRow("prefix 24") << "24" << "255.255.255.0";
-        QTest::newRow("prefix 20") << "20" << "255.255.240.0";
-        QTest::newRow("prefix 0") << "0" << "0.0.0.0";
-        QTest::newRow("prefix 32") << "32" << "255.255.255.255";
-        QTest::newRow("prefix 33") << "33" << "";
-        QTest::newRow("incomplete") << "255.255.0" << "";
-        QTest::newRow("empty") << "" << "";
-    }
-
-    void masks()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, dotted);
-        QCOMPARE(dottedMask(text).value_or(QString()), dotted);
+            arguments << QStringLiteral("--set-password");
+        const ParsedArguments parsed = parseArguments(arguments);
+        QString error = parsed.error;
+        if (error.isEmpty() && field == QLatin1String("password")) {
+            // The new password comes from standard input, checked as the command does.
+            Secrets secrets;
+            secrets.newPassword = text;
+            error = checkValues(parsed.options, secrets);
+        }
+        QVERIFY2(error.isEmpty() == accepted, qPrintable(error.isEmpty() ? QStringLiteral("taken") : error));
+        // A refused value is named, shortened when it is long.
+        if (!accepted)
+            QVERIFY2(error.size() < 400, qPrintable(error));
     }
 
     void refusedArguments_data()
@@ -103,9 +96,15 @@ private slots:
         QTest::newRow("dhcp off") << "apply --all --dhcp off" << "--dhcp: only \"on\"";
         QTest::newRow("incomplete address") << "apply --all --set-ip eth0=10.0.0/24" << "invalid ip address for interface eth0";
         QTest::newRow("incomplete mask") << "apply --all --set-ip eth0=10.0.0.2/255.255" << "invalid mask for interface eth0";
+        QTest::newRow("one dash") << "apply -all --set-port 7001" << "unknown option \"-all\" (long options take two dashes: --all)";
+        QTest::newRow("one dash, list") << "list -json" << "unknown option \"-json\"";
+        QTest::newRow("expect none") << "apply --all --expect 0 --set-port 7001" << "--expect: \"0\" is not a number";
+        QTest::newRow("expect in words") << "apply --all --expect two --set-port 7001" << "--expect: \"two\"";
+        QTest::newRow("expect with list") << "list --expect 2" << "--expect belongs to apply";
+        QTest::newRow("timeout of 0") << "list --timeout 0" << "--timeout: \"0\"";
         QTest::newRow("no mask") << "apply --all --set-ip eth0=10.0.0.2" << "needs ADDRESS/MASK or dhcp";
         QTest::newRow("no interface") << "apply --all --set-ip 10.0.0.2/24" << "expected INTERFACE=";
-        QTest::newRow("bad gateway") << "apply --all --set-ip eth0=10.0.0.2/24,gw=10.0.0" << "invalid gateway";
+        QTest::newRow("bad gateway") << "apply --all --set-ip eth0=10.0.0.2/255.255.255.0,gw=10.0.0" << "invalid gateway";
         QTest::newRow("bad dns") << "apply --all --set-ip eth0=dhcp,dns=300.1.1.1" << "invalid dns";
         QTest::newRow("gateway under dhcp") << "apply --all --set-ip eth0=dhcp,gw=10.0.0.1" << "takes its gateway from DHCP";
         QTest::newRow("unknown setting") << "apply --all --set-ip eth0=dhcp,mtu=9000" << "unknown setting \"mtu=9000\"";
@@ -125,18 +124,43 @@ private slots:
         QVERIFY2(parsed.error.contains(message), qPrintable(parsed.error));
     }
 
+    // A huge value comes back shortened, whatever option carried it.
+    void hugeValuesAreShortened_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        const QString huge = QStringLiteral("7").repeated(100000);
+        QTest::newRow("port") << QStringList{QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--set-port"), huge};
+        QTest::newRow("zone") << QStringList{QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--set-zone"), huge};
+        QTest::newRow("address") << QStringList{QStringLiteral("apply"), QStringLiteral("--all"), QStringLiteral("--set-ip"),
+                                                QStringLiteral("eth0=%1/255.0.0.0").arg(huge)};
+        QTest::newRow("command") << QStringList{huge};
+        QTest::newRow("wait") << QStringList{QStringLiteral("list"), QStringLiteral("--wait"), huge + QLatin1Char('s')};
+    }
+
+    void hugeValuesAreShortened()
+    {
+        QFETCH(QStringList, arguments);
+        const QString error = parseArguments(arguments).error;
+        QVERIFY(!error.isEmpty());
+        QVERIFY2(error.size() < 300, qPrintable(error.left(300)));
+        QVERIFY2(error.contains(QStringLiteral("(100000 characters)")) || error.contains(QStringLiteral("(100001 characters)")),
+                 qPrintable(error));
+    }
+
     void listOptions()
     {
         ParsedArguments parsed = parseArguments(split(QStringLiteral("list")));
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         QCOMPARE(parsed.options.command, Command::List);
-        QCOMPARE(parsed.options.waitMs, 3000);
+        QCOMPARE(parsed.options.waitMs, kDefaultWaitMs);
+        QVERIFY(!parsed.options.timeoutMs);
         QVERIFY(!parsed.options.json);
         QCOMPARE(parsed.options.secretsCount(), 0);
 
-        parsed = parseArguments(split(QStringLiteral("list --wait 1.25 --json --login \"Warehouse A\" --login B")));
+        parsed = parseArguments(split(QStringLiteral("list --wait 1.25 --timeout 9 --json --login \"Warehouse A\" --login B")));
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         QCOMPARE(parsed.options.waitMs, 1250);
+        QCOMPARE(parsed.options.timeoutMs.value_or(0), 9000);
         QVERIFY(parsed.options.json);
         QCOMPARE(parsed.options.logins, QStringList({QStringLiteral("Warehouse A"), QStringLiteral("B")}));
         QCOMPARE(parsed.options.secretsCount(), 2);
@@ -147,7 +171,7 @@ private slots:
         // An empty name stands for the servers not set up yet.
         const ParsedArguments parsed = parseArguments(
             split(QStringLiteral("apply --system North --server 127.0.0.5 --set-system-name \" Depot 2 \" "
-                                 "--set-port 7010 --set-password --login North --dry-run"))
+                                 "--set-port 7010 --set-password --login North --dry-run --expect 2"))
             + QStringList{QStringLiteral("--system"), QString()});
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         const Options &options = parsed.options;
@@ -157,7 +181,8 @@ private slots:
         QVERIFY(!options.all);
         // Sent as typed, as the window does.
         QCOMPARE(options.systemName.value_or(QString()), QStringLiteral(" Depot 2 "));
-        QCOMPARE(options.port.value_or(0), 7010);
+        QCOMPARE(options.port.value_or(QString()), QStringLiteral("7010"));
+        QCOMPARE(options.expect.value_or(0), 2);
         QVERIFY(options.setPassword);
         QVERIFY(options.dryRun);
         QCOMPARE(options.secretsCount(), 2);
@@ -166,19 +191,19 @@ private slots:
     void interfaceSettings()
     {
         const ParsedArguments parsed = parseArguments(split(
-            QStringLiteral("apply --server 127.0.0.5 --set-ip eth0=10.0.0.2/24,gw=10.0.0.1,dns= --set-ip eth1=dhcp")));
+            QStringLiteral("apply --server 127.0.0.5 --set-ip eth0=10.0.0.2/255.255.255.0,gw=10.0.0.1,dns= --set-ip eth1=dhcp")));
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-        const QVector<InterfaceSetting> &settings = parsed.options.interfaces;
+        const QVector<rtu::InterfaceEdit> &settings = parsed.options.interfaces;
         QCOMPARE(settings.size(), 2);
         QCOMPARE(settings.at(0).name, QStringLiteral("eth0"));
-        QVERIFY(!settings.at(0).dhcp);
+        QVERIFY(!settings.at(0).useDhcp);
         QCOMPARE(settings.at(0).address, QStringLiteral("10.0.0.2"));
         QCOMPARE(settings.at(0).mask, QStringLiteral("255.255.255.0"));
         QCOMPARE(settings.at(0).gateway.value_or(QStringLiteral("unset")), QStringLiteral("10.0.0.1"));
         // An empty value clears the setting: set, but empty.
         QCOMPARE(settings.at(0).dns.value_or(QStringLiteral("unset")), QString());
         QCOMPARE(settings.at(1).name, QStringLiteral("eth1"));
-        QVERIFY(settings.at(1).dhcp);
+        QVERIFY(settings.at(1).useDhcp);
         QVERIFY(!settings.at(1).dns);
         QVERIFY(!settings.at(1).gateway);
     }

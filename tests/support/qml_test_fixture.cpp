@@ -1,5 +1,7 @@
 #include "qml_test_fixture.h"
 
+#include "field_inputs.h"
+
 #include "test_paths.h"
 
 #include "models/servers_selection_model.h"
@@ -86,6 +88,11 @@ bool QmlTestFixture::saveWindowImage(QObject *itemOrWindow, const QString &path)
     if (auto *item = qobject_cast<QQuickItem *>(itemOrWindow))
         window = item->window();
     return window && window->grabWindow().save(path);
+}
+
+QVariantList QmlTestFixture::fieldInputs() const
+{
+    return fieldInputsForQml();
 }
 
 } // namespace rtu::test

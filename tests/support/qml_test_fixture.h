@@ -33,6 +33,9 @@ public slots:
     // may list (they answer nothing).
     QObject *fullSelectionModel(int servers);
 
+    // The table of values both front ends must take or refuse alike.
+    QVariantList fieldInputs() const;
+
     // A variable of the runner's environment (where screenshots go, for example).
     QString environment(const QString &name) const;
 

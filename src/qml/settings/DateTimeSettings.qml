@@ -17,13 +17,6 @@ Expandable.MaskedSettingsPanel {
                                              && (selection.flags & TessRtu.Constants.AllowChangeDateTimeFlag) !== 0
     readonly property Item dateTimeEditor: (maskedArea && maskedArea.showItem) ? maskedArea.currentItem : null
 
-    function refuse(message, control) {
-        errorDialog.message = message;
-        errorDialog.show();
-        control.forceActiveFocus();
-        return false;
-    }
-
     function tryApplyChanges() {
         var editor = dateTimeEditor;
         if (!changed || !editor)
@@ -31,29 +24,28 @@ Expandable.MaskedSettingsPanel {
 
         var zones = editor.timeZonePicker.model;
         var index = editor.timeZonePicker.currentIndex;
-        if (!zones.isValidValue(index))
-            return refuse("Please choose time zone", editor.timeZonePicker);
+        var invalid = new Date(NaN);
+        draft.clear();
+        draft.setDateTime(zones.isValidValue(index) ? zones.timeZoneIdByIndex(index) : "",
+                          editor.useCurrentTimeControl.checkedState === Qt.Checked,
+                          editor.dateControl.acceptableInput ? editor.dateControl.date : invalid,
+                          editor.timeControl.acceptableInput ? editor.timeControl.time : invalid,
+                          editor.dateTyped || editor.timeTyped,
+                          selection ? selection.currentClockMs() : 0);
 
-        var useCurrent = editor.useCurrentTimeControl.checkedState === Qt.Checked;
-        if (!useCurrent) {
-            if (!editor.dateControl.acceptableInput)
-                return refuse("Please enter valid date", editor.dateControl);
-            if (!editor.timeControl.acceptableInput)
-                return refuse("Please enter valid time", editor.timeControl);
+        var problem = draft.problem();
+        if (problem.field !== TessRtu.ChangeDraft.NoField) {
+            errorDialog.message = problem.message;
+            errorDialog.show();
+            if (problem.field === TessRtu.ChangeDraft.TimeZoneField)
+                editor.timeZonePicker.forceActiveFocus();
+            else if (problem.field === TessRtu.ChangeDraft.DateField)
+                editor.dateControl.forceActiveFocus();
+            else
+                editor.timeControl.forceActiveFocus();
+            return false;
         }
-
-        var zoneId = zones.timeZoneIdByIndex(index);
-        var manager = rtuContext.changesManager();
-        var serversClock = selection ? selection.currentClockMs() : 0;
-        // A clock read now runs on until each server gets it; what the
-        // operator typed goes as typed.
-        if (useCurrent)
-            manager.addCurrentDateTimeChange(Date.now(), zoneId);
-        else if (editor.dateTyped || editor.timeTyped || serversClock <= 0)
-            manager.addDateTimeChange(editor.dateControl.date, editor.timeControl.time, zoneId);
-        else
-            manager.addCurrentDateTimeChange(serversClock, zoneId);
-        return true;
+        return draft.submit(rtuContext.changesManager());
     }
 
     propertiesGroupName: qsTr("Set Device Date & Time")
@@ -295,6 +287,10 @@ Expandable.MaskedSettingsPanel {
                 onDateChanged: dateControl.setDate(date)
             }
         }
+    }
+
+    TessRtu.ChangeDraft {
+        id: draft
     }
 
     Dialogs.ErrorDialog {

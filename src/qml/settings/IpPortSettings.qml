@@ -5,6 +5,7 @@ import orvane.rtu 1.0 as TessRtu
 import "../controls/base" as Base
 import "../controls/expandable" as Expandable
 import "../controls/rtu" as Rtu
+import "../dialogs" as Dialogs
 import "../common" as Common
 
 Expandable.MaskedSettingsPanel {
@@ -22,17 +23,27 @@ Expandable.MaskedSettingsPanel {
             return true;
 
         var properties = maskedArea;
+        var manager = rtuContext.changesManager();
+        draft.clear();
         if (properties.portControl.changed)
-            rtuContext.changesManager().addPortChange(parseInt(properties.portControl.text, 10));
+            draft.setPort(properties.portControl.text);
 
         var editor = properties.interfaceEditor;
-        if (!showInterfaces || !editor)
-            return true;
-
-        if (!singleSelection && editor.enableDhcpOnAll.checkedState === Qt.Checked) {
-            rtuContext.changesManager().turnOnDhcp();
-            return true;
+        var dhcpOnAll = showInterfaces && editor && !singleSelection
+            && editor.enableDhcpOnAll.checkedState === Qt.Checked;
+        if (dhcpOnAll)
+            draft.turnOnDhcp();
+        var problem = draft.problem();
+        if (problem.field !== TessRtu.ChangeDraft.NoField) {
+            errorDialog.message = problem.message;
+            errorDialog.show();
+            properties.portControl.forceActiveFocus();
+            return false;
         }
+        draft.submit(manager);
+
+        if (!showInterfaces || !editor || dhcpOnAll)
+            return true;
         return editor.tryApplyChanges();
     }
 
@@ -74,6 +85,16 @@ Expandable.MaskedSettingsPanel {
                 Accessible.name: qsTr("Port")
             }
         }
+    }
+
+    TessRtu.ChangeDraft {
+        id: draft
+    }
+
+    Dialogs.ErrorDialog {
+        id: errorDialog
+
+        objectName: "portErrorDialog"
     }
 
     Component {

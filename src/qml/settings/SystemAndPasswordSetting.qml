@@ -1,5 +1,7 @@
 import QtQuick 2.5
 
+import orvane.rtu 1.0 as TessRtu
+
 import "../controls/base" as Base
 import "../controls/expandable" as Expandable
 import "../dialogs" as Dialogs
@@ -13,32 +15,28 @@ Expandable.MaskedSettingsPanel {
     readonly property string systemName: selection ? selection.systemName : ""
     readonly property string password: selection ? selection.password : ""
 
-    function refuse(what, field) {
-        errorDialog.message = qsTr("Invalid %1 specified. Can't apply changes").arg(what);
-        errorDialog.show();
-        field.forceActiveFocus();
-        return false;
-    }
-
+    // The name and password as typed; the draft refuses blank ones and what
+    // no server could be sent.
     function tryApplyChanges() {
         if (!changed)
             return true;
 
-        var manager = rtuContext.changesManager();
         var nameField = maskedArea.systemNameField;
-        if (nameField.changed) {
-            if (nameField.text.trim().length === 0)
-                return refuse(qsTr("system name"), nameField);
-            manager.addSystemChange(nameField.text);
-        }
-
         var passwordField = maskedArea.passwordField;
-        if (passwordField.changed) {
-            if (passwordField.text.trim().length === 0)
-                return refuse(qsTr("password"), passwordField);
-            manager.addPasswordChange(passwordField.text);
+        draft.clear();
+        if (nameField.changed)
+            draft.setSystemName(nameField.text);
+        if (passwordField.changed)
+            draft.setPassword(passwordField.text);
+
+        var problem = draft.problem();
+        if (problem.field !== TessRtu.ChangeDraft.NoField) {
+            errorDialog.message = problem.message;
+            errorDialog.show();
+            (problem.field === TessRtu.ChangeDraft.SystemNameField ? nameField : passwordField).forceActiveFocus();
+            return false;
         }
-        return true;
+        return draft.submit(rtuContext.changesManager());
     }
 
     propertiesGroupName: qsTr("Set System Name and Password")
@@ -87,6 +85,10 @@ Expandable.MaskedSettingsPanel {
             initialText: differs ? qsTr("<different passwords>") : thisComponent.password
             Accessible.name: qsTr("System Password")
         }
+    }
+
+    TessRtu.ChangeDraft {
+        id: draft
     }
 
     Dialogs.ErrorDialog {

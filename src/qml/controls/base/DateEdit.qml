@@ -1,5 +1,7 @@
 import QtQuick 2.5
 
+import orvane.rtu 1.0 as TessRtu
+
 import "." as Base
 import "../../common" as Common
 
@@ -184,13 +186,17 @@ FocusScope {
 
             objectName: "yearField"
             label: qsTr("%1, %2").arg(edit.label).arg(qsTr("year"))
-            minimum: 2000
-            maximum: 2100
+            minimum: yearRule.bottom
+            maximum: yearRule.top
             digits: 4
             unknownText: "----"
             separators: "./- "
             stepping: true
-            validator: RegExpValidator { regExp: /^(20[0-9][0-9]|2100)$/ }
+            validator: TessRtu.InputValidator {
+                id: yearRule
+
+                rule: TessRtu.InputValidator.Year
+            }
             onActiveFocusChanged: {
                 if (!activeFocus)
                     edit.leaveField(yearField)

@@ -1,5 +1,7 @@
 import QtQuick 2.9
 
+import orvane.rtu 1.0 as TessRtu
+
 import "../../common" as Common
 
 TextInput {
@@ -71,7 +73,7 @@ TextInput {
     Accessible.focusable: true
     // Only 0..255 without leading zeros can be typed, so a complete octet
     // is never read as octal or with group separators by a server.
-    validator: RegExpValidator { regExp: /^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$/ }
+    validator: TessRtu.InputValidator { rule: TessRtu.InputValidator.Octet }
 
     FontMetrics {
         id: widest

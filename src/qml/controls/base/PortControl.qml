@@ -1,5 +1,7 @@
 import QtQuick 2.5
 
+import orvane.rtu 1.0 as TessRtu
+
 import "." as Base
 
 Base.TextField {
@@ -13,9 +15,7 @@ Base.TextField {
     clearOnInitValue: initialPort === 0
     horizontalAlignment: TextInput.AlignRight
     // 1..65535 only; anything else cannot be typed.
-    validator: RegExpValidator {
-        regExp: /^([1-9][0-9]{0,3}|[1-5][0-9]{4}|6[0-4][0-9]{3}|65[0-4][0-9]{2}|655[0-2][0-9]|6553[0-5])$/
-    }
+    validator: TessRtu.InputValidator { rule: TessRtu.InputValidator.Port }
 
     onInitialTextChanged: lastValidValue = initialText
     onTextChanged: {

@@ -1,5 +1,7 @@
 import QtQuick 2.5
 
+import orvane.rtu 1.0 as TessRtu
+
 import "../base" as Base
 import "../../dialogs" as Dialogs
 import "../../common" as Common
@@ -21,64 +23,55 @@ Column {
     // Said above the greyed fields when the list is disabled.
     property string disabledReason
 
-    function showError(field, adapterName, control) {
-        errorDialog.message = qsTr("Invalid %1 for interface %2 specified. Can't apply changes.")
-            .arg(field).arg(adapterName);
-        errorDialog.show();
-        control.forceActiveFocus();
-        return false;
+    // The field of a line that a refusal is about.
+    function fieldOf(line, field) {
+        switch (field) {
+        case TessRtu.ChangeDraft.AddressField:
+            return line.ipAddressControl;
+        case TessRtu.ChangeDraft.MaskField:
+            return line.subnetMaskControl;
+        case TessRtu.ChangeDraft.DnsField:
+            return line.dnsControl;
+        default:
+            return line.gatewayControl;
+        }
     }
 
-    // An address field left blank clears the setting; anything else must be a valid address.
-    function isAcceptableOrEmpty(control) {
-        return control.isEmptyAddress || control.acceptableInput;
-    }
-
+    // The changed lines go through a draft, which applies the tool's rules
+    // (an emptied DNS or gateway field clears the setting).
     function tryApplyChanges() {
         if (!changed)
             return true;
 
-        var manager = rtuContext.changesManager();
+        draft.clear();
+        var changedLines = {};
         for (var i = 0; i < repeater.count; ++i) {
             var line = repeater.itemAt(i);
             if (!line.changed)
                 continue;
-
-            var name = line.adapterName;
-            var useDHCP = line.useDHCPControl.checkedState !== Qt.Unchecked;
-            var somethingChanged = line.useDHCPControl.changed;
-
-            // Without DHCP the server needs both address and mask, even unchanged ones.
-            if (!useDHCP) {
-                if (!line.ipAddressControl.acceptableInput)
-                    return showError(qsTr("ip address"), name, line.ipAddressControl);
-                manager.addAddressChange(name, line.ipAddressControl.text);
-
-                if (!line.subnetMaskControl.acceptableInput)
-                    return showError(qsTr("mask"), name, line.subnetMaskControl);
-                manager.addMaskChange(name, line.subnetMaskControl.text);
-                somethingChanged = true;
-            }
-
-            if (line.dnsControl.changed) {
-                if (!isAcceptableOrEmpty(line.dnsControl))
-                    return showError(qsTr("dns"), name, line.dnsControl);
-                manager.addDNSChange(name, line.dnsControl.isEmptyAddress ? "" : line.dnsControl.text);
-                somethingChanged = true;
-            }
-
-            if (line.gatewayControl.changed) {
-                if (!isAcceptableOrEmpty(line.gatewayControl))
-                    return showError(qsTr("gateway"), name, line.gatewayControl);
-                manager.addGatewayChange(name,
-                    line.gatewayControl.isEmptyAddress ? "" : line.gatewayControl.text);
-                somethingChanged = true;
-            }
-
-            if (somethingChanged)
-                manager.addDHCPChange(name, useDHCP);
+            changedLines[line.adapterName] = line;
+            var edit = {
+                "name": line.adapterName,
+                "useDhcp": line.useDHCPControl.checkedState !== Qt.Unchecked,
+                "dhcpChanged": line.useDHCPControl.changed,
+                "address": line.ipAddressControl.text,
+                "mask": line.subnetMaskControl.text
+            };
+            if (line.dnsControl.changed)
+                edit.dns = line.dnsControl.text;
+            if (line.gatewayControl.changed)
+                edit.gateway = line.gatewayControl.text;
+            draft.addInterface(edit);
         }
-        return true;
+
+        var problem = draft.problem();
+        if (problem.field !== TessRtu.ChangeDraft.NoField) {
+            errorDialog.message = problem.message;
+            errorDialog.show();
+            fieldOf(changedLines[problem.interfaceName], problem.field).forceActiveFocus();
+            return false;
+        }
+        return draft.submit(rtuContext.changesManager());
     }
 
     spacing: Common.SizeManager.spacing.large
@@ -116,6 +109,10 @@ Column {
             dns: model.dns
             useDHCP: model.useDHCP
         }
+    }
+
+    TessRtu.ChangeDraft {
+        id: draft
     }
 
     Dialogs.ErrorDialog {

@@ -2,6 +2,8 @@
 
 #include "app/input_validator.h"
 #include "changes/change_draft.h"
+#include "app/accessible_extras.h"
+#include "app/accessible_item.h"
 #include "app/keyboard_mode.h"
 #include "app/local_ipv4_addresses.h"
 #include "models/buttons.h"
@@ -19,8 +21,11 @@ void registerQmlTypes()
     qmlRegisterType<LocalIPv4Addresses>(uri, 1, 0, "LocalIPv4Addresses");
     qmlRegisterType<InputValidator>(uri, 1, 0, "InputValidator");
     qmlRegisterType<ChangeDraft>(uri, 1, 0, "ChangeDraft");
+    qmlRegisterUncreatableType<AccessibleExtras>(uri, 1, 0, "AccessibleExtras",
+                                                 QStringLiteral("AccessibleExtras is attached to items"));
     qmlRegisterSingletonType<KeyboardMode>(uri, 1, 0, "KeyboardMode",
                                            [](QQmlEngine *, QJSEngine *) -> QObject * { return new KeyboardMode; });
+    installAccessibleItems();
 }
 
 } // namespace rtu

@@ -441,6 +441,11 @@ ListView {
                 .arg(primarySystem);
             loginErrorDialog.show();
         }
+
+        function onLoginOperationSucceeded(primarySystem) {
+            Common.Announcer.say(qsTr("Logged in to system %1")
+                                 .arg(primarySystem.length ? primarySystem : qsTr("Unassigned system")));
+        }
     }
 
     Dialogs.MessageDialog {

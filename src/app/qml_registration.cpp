@@ -9,6 +9,7 @@
 #include "models/buttons.h"
 #include "core/constants.h"
 
+#include <QCoreApplication>
 #include <QQmlEngine>
 
 namespace rtu {
@@ -23,8 +24,10 @@ void registerQmlTypes()
     qmlRegisterType<ChangeDraft>(uri, 1, 0, "ChangeDraft");
     qmlRegisterUncreatableType<AccessibleExtras>(uri, 1, 0, "AccessibleExtras",
                                                  QStringLiteral("AccessibleExtras is attached to items"));
-    qmlRegisterSingletonType<KeyboardMode>(uri, 1, 0, "KeyboardMode",
-                                           [](QQmlEngine *, QJSEngine *) -> QObject * { return new KeyboardMode; });
+    // Made now, not when a document first reads it: it must see the first
+    // Tab, which comes before any focus frame asks whether to show.
+    static KeyboardMode *const keyboardMode = new KeyboardMode(QCoreApplication::instance());
+    qmlRegisterSingletonInstance(uri, 1, 0, "KeyboardMode", keyboardMode);
     installAccessibleItems();
 }
 

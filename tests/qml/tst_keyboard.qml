@@ -115,6 +115,17 @@ Item {
             return list;
         }
 
+        // Sorted first on purpose: the first Tab of the run.
+        function test_a_first_tab_shows_the_frame() {
+            var holder = createTemporaryObject(listComponent, root);
+            waitForRendering(holder.list);
+            root.forceActiveFocus();
+            keyClick(Qt.Key_Tab);
+            var box = holder.list.headerItem.selectAllBox;
+            verify(box.activeFocus);
+            verify(findChild(box, "focusFrame").visible, "the first Tab frames the select-all box");
+        }
+
         function row(name) {
             var server = Fleet.serverRow(testFixture, model, name);
             return server >= 0 ? server : Fleet.systemRow(testFixture, model, name);

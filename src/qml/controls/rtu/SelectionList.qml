@@ -442,7 +442,11 @@ ListView {
             loginErrorDialog.show();
         }
 
+        // The keyboard goes back to the system row, whose entry goes once
+        // logged in; after a refusal it stays on the entry, to try again.
         function onLoginOperationSucceeded(primarySystem) {
+            if (thisComponent.keyOnPassword)
+                thisComponent.focusRow(thisComponent.keyRow, false);
             Common.Announcer.say(qsTr("Logged in to system %1")
                                  .arg(primarySystem.length ? primarySystem : qsTr("Unassigned system")));
         }
@@ -478,11 +482,6 @@ ListView {
 
         objectName: "loginDialog"
 
-        // The keyboard goes back to the system row, whose entry goes once logged in.
-        onLoginClicked: {
-            if (thisComponent.keyOnPassword)
-                thisComponent.focusRow(thisComponent.keyRow, false);
-            rtuContext.tryLoginWith(loginDialog.systemName, password);
-        }
+        onLoginClicked: rtuContext.tryLoginWith(loginDialog.systemName, password)
     }
 }

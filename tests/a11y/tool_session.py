@@ -17,6 +17,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tests", "peer_sim"))
 
 import pyatspi  # noqa: E402
+from gi.repository import GLib  # noqa: E402
 from sim_harness import Fleet, wait_until  # noqa: E402
 
 DEMO_FLEET = os.path.join(ROOT, "tools", "peer-sim", "fleets", "demo.json")
@@ -219,6 +220,47 @@ class ToolSession:
             if node.getRole() in NO_ROLES or unnamed:
                 lacking.append(describe(node))
         return {"nodes": len(nodes), "interactive": len(interactive), "lacking": lacking}
+
+
+def pump():
+    """Delivers the accessibility events received so far to their listeners."""
+    while GLib.MainContext.default().iteration(False):
+        pass
+
+
+def holds_keyboard(node):
+    """Focused and showing, asked afresh (a node gone with its control is not)."""
+    try:
+        node.clearCache()
+        states = node.getState()
+        return states.contains(pyatspi.STATE_FOCUSED) and states.contains(pyatspi.STATE_SHOWING)
+    except Exception:
+        return False
+
+
+class FocusWatch:
+    """The last node of the tool that announced it took the focus. Cheaper
+    than walking the tree after each key, and it sees a loss: the node it
+    holds then no longer has the keyboard, and no other announced itself."""
+
+    def __init__(self, session):
+        self.session = session
+        self.node = None
+        pyatspi.Registry.registerEventListener(self.on_focus, "object:state-changed:focused")
+
+    def on_focus(self, event):
+        if event.detail1 == 1 and event.host_application.get_process_id() == self.session.process.pid:
+            self.node = event.source
+
+    def close(self):
+        pyatspi.Registry.deregisterEventListener(self.on_focus, "object:state-changed:focused")
+
+    def holder(self, timeout=3.0):
+        """The node that holds the keyboard, or None once timeout has passed."""
+        def held():
+            pump()
+            return self.node is not None and holds_keyboard(self.node)
+        return self.node if wait_until(held, timeout=timeout, step=0.05) else None
 
 
 class ScreenReader:

@@ -114,11 +114,10 @@ ListView {
     function focusSelectAll(holder) {
         if (!holder || !holder.visible)
             return;
-        if (holder === headerItem) {
+        if (holder === headerItem)
             positionViewAtBeginning();
-        } else {
+        else
             positionViewAtEnd();
-        }
         holder.selectAllBox.forceActiveFocus();
     }
 

@@ -1,11 +1,11 @@
 #include "app/qml_registration.h"
 
-#include "app/input_validator.h"
-#include "changes/change_draft.h"
 #include "app/accessible_extras.h"
 #include "app/accessible_item.h"
+#include "app/input_validator.h"
 #include "app/keyboard_mode.h"
 #include "app/local_ipv4_addresses.h"
+#include "changes/change_draft.h"
 #include "models/buttons.h"
 #include "core/constants.h"
 

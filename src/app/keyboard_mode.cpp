@@ -20,10 +20,25 @@ bool KeyboardMode::active() const
     return m_active;
 }
 
+bool KeyboardMode::tabbing() const
+{
+    return m_tabbing;
+}
+
+bool KeyboardMode::backwards() const
+{
+    return m_backwards;
+}
+
 bool KeyboardMode::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::KeyRelease:
+        m_tabbing = m_backwards = false;
+        break;
     case QEvent::KeyPress:
+        m_backwards = static_cast<QKeyEvent *>(event)->key() == Qt::Key_Backtab;
+        m_tabbing = m_backwards || static_cast<QKeyEvent *>(event)->key() == Qt::Key_Tab;
         // Keys that move between controls or rows; typing into a clicked
         // field is still mouse work.
         switch (static_cast<QKeyEvent *>(event)->key()) {

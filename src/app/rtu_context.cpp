@@ -171,11 +171,13 @@ QDateTime RtuContext::applyTimeZone(const QDate &date, const QTime &time, const 
 
 void RtuContext::tryLoginWith(const QString &primarySystem, const QString &password)
 {
-    // The model calls back only when no server of the system took the password.
     const QPointer<RtuContext> context(this);
     m_impl->selectionModel->tryLoginWith(primarySystem, password, [context, primarySystem]() {
         if (context)
             emit context->loginOperationFailed(primarySystem);
+    }, [context, primarySystem]() {
+        if (context)
+            emit context->loginOperationSucceeded(primarySystem);
     });
 }
 

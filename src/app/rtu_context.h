@@ -55,6 +55,8 @@ signals:
     void serverAnswered(const rtu::BaseServerInfo &info);
     // Discovery asks for servers again; the answers of the last cycle are in.
     void discoveryCycleStarted();
+    // The first server of the system took the typed password.
+    void loginOperationSucceeded(const QString &primarySystem);
 
 public slots:
     QObject *selectionModel();

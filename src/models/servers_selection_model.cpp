@@ -699,13 +699,14 @@ void ServersSelectionModel::setAllItemSelected(bool selected)
 }
 
 void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QString &password,
-                                         const Callback &callback)
+                                         const Callback &failed, const Callback &succeeded)
 {
-    // Calls the callback when the last login attempt lets go of it without a
-    // success; a model that is being destroyed reports nothing.
+    // Calls the failure callback when the last login attempt lets go of it
+    // without a success; a model that is being destroyed reports nothing.
     struct CallbackHolder
     {
         Callback callback;
+        Callback succeeded;
         QPointer<Impl> impl;
         ~CallbackHolder()
         {
@@ -714,7 +715,8 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
         }
     };
     auto holder = std::make_shared<CallbackHolder>();
-    holder->callback = callback;
+    holder->callback = failed;
+    holder->succeeded = succeeded;
     holder->impl = m_impl;
 
     // The list names a system by its row, where factory servers sit under
@@ -735,7 +737,12 @@ void ServersSelectionModel::tryLoginWith(const QString &primarySystem, const QSt
         }
     }
     for (const BaseServerInfo &baseInfo : qAsConst(candidates))
-        m_impl->scheduler->loginWithPassword(baseInfo, password, [holder] { holder->callback = nullptr; });
+        m_impl->scheduler->loginWithPassword(baseInfo, password, [holder] {
+            holder->callback = nullptr;
+            const Callback succeeded = std::exchange(holder->succeeded, nullptr);
+            if (succeeded && holder->impl)
+                succeeded();
+        });
 }
 
 bool ServersSelectionModel::selectionOutdated() const

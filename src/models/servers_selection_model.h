@@ -108,7 +108,10 @@ public slots:
     void changeItemSelectedState(int rowIndex);
     void setItemSelected(int rowIndex);
     void setAllItemSelected(bool selected);
-    void tryLoginWith(const QString &primarySystem, const QString &password, const rtu::Callback &callback);
+    // failed: no server of the system took the password; succeeded: the
+    // first one that did (once).
+    void tryLoginWith(const QString &primarySystem, const QString &password, const rtu::Callback &failed,
+                      const rtu::Callback &succeeded = rtu::Callback());
 
     bool selectionOutdated() const;
     int selectedCount() const;

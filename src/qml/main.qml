@@ -6,6 +6,8 @@ import QtQuick.Layouts 1.1
 import orvane.rtu 1.0 as TessRtu
 
 import "pages" as Pages
+import "controls/base" as Base
+import "common" as Common
 
 Window {
     id: mainWindow
@@ -24,10 +26,25 @@ Window {
         }
     }
 
-    // Every reload builds the page afresh, which also throws unapplied edits away.
-    function reloadPage() {
+    function keyboardInPage() {
+        for (var item = activeFocusItem; item; item = item.parent) {
+            if (item === pageHolder)
+                return true;
+        }
+        return activeFocusItem === null || activeFocusItem === contentItem;
+    }
+
+    // Every reload builds the page afresh, which also throws unapplied edits
+    // away. An operator on the keyboard, who was on the page or nowhere,
+    // starts on the new page's first stop (always on a page that follows a
+    // run's steps) instead of getting lost with the control that went away;
+    // after clicks the page takes no focus, as before.
+    function reloadPage(stepChanged) {
+        var refocus = TessRtu.KeyboardMode.active && (stepChanged === true || keyboardInPage());
         pageLoader.sourceComponent = undefined;
         pageLoader.sourceComponent = chosenPage();
+        if (refocus && pageLoader.item && typeof pageLoader.item.focusHome === "function")
+            pageLoader.item.focusHome();
     }
 
     title: rtuContext.toolDisplayName + (rtuContext.isBeta ? " (beta)" : "")
@@ -77,10 +94,23 @@ Window {
         }
     }
 
+    Base.Announcement {
+        id: announcement
+
+        objectName: "announcement"
+
+        Connections {
+            target: Common.Announcer
+            function onSaid(line) {
+                announcement.say(line);
+            }
+        }
+    }
+
     Connections {
         target: rtuContext
         function onCurrentPageChanged() {
-            mainWindow.reloadPage();
+            mainWindow.reloadPage(true);
         }
 
         function onSelectionChanged() {

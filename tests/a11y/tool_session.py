@@ -6,6 +6,8 @@ and the fleet then belong to this run alone."""
 
 import json
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -15,6 +17,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tests", "peer_sim"))
 
 import pyatspi  # noqa: E402
+from gi.repository import GLib  # noqa: E402
 from sim_harness import Fleet, wait_until  # noqa: E402
 
 DEMO_FLEET = os.path.join(ROOT, "tools", "peer-sim", "fleets", "demo.json")
@@ -51,12 +54,13 @@ def named(role, prefix, description=None):
     return predicate
 
 
-def labelled_by_parent(node):
-    """Qt withholds the name of a password field: a named group around it labels it."""
-    parent = node.parent
-    windows = NO_ROLES | {pyatspi.ROLE_FRAME, pyatspi.ROLE_WINDOW, pyatspi.ROLE_DIALOG}
-    return (node.getRole() == pyatspi.ROLE_PASSWORD_TEXT and parent is not None
-            and parent.getRole() not in windows and (parent.name or "").strip())
+def keys(*names):
+    """Real key presses on the session's display."""
+    subprocess.run(["xdotool", "key", "--delay", "60"] + list(names), check=True)
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "60", text], check=True)
 
 
 class ToolSession:
@@ -212,7 +216,108 @@ class ToolSession:
             if not (states.contains(pyatspi.STATE_FOCUSABLE) or actions):
                 continue
             interactive.append(node)
-            unnamed = not (node.name or "").strip() and not labelled_by_parent(node)
+            unnamed = not (node.name or "").strip()
             if node.getRole() in NO_ROLES or unnamed:
                 lacking.append(describe(node))
         return {"nodes": len(nodes), "interactive": len(interactive), "lacking": lacking}
+
+
+def pump():
+    """Delivers the accessibility events received so far to their listeners."""
+    while GLib.MainContext.default().iteration(False):
+        pass
+
+
+def holds_keyboard(node):
+    """Focused and showing, asked afresh (a node gone with its control is not)."""
+    try:
+        node.clearCache()
+        states = node.getState()
+        return states.contains(pyatspi.STATE_FOCUSED) and states.contains(pyatspi.STATE_SHOWING)
+    except Exception:
+        return False
+
+
+class FocusWatch:
+    """The last node of the tool that announced it took the focus. Cheaper
+    than walking the tree after each key, and it sees a loss: the node it
+    holds then no longer has the keyboard, and no other announced itself."""
+
+    def __init__(self, session):
+        self.session = session
+        self.node = None
+        pyatspi.Registry.registerEventListener(self.on_focus, "object:state-changed:focused")
+
+    def on_focus(self, event):
+        if event.detail1 == 1 and event.host_application.get_process_id() == self.session.process.pid:
+            self.node = event.source
+
+    def close(self):
+        pyatspi.Registry.deregisterEventListener(self.on_focus, "object:state-changed:focused")
+
+    def holder(self, timeout=3.0):
+        """The node that holds the keyboard, or None once timeout has passed."""
+        def held():
+            pump()
+            return self.node is not None and holds_keyboard(self.node)
+        return self.node if wait_until(held, timeout=timeout, step=0.05) else None
+
+
+class ScreenReader:
+    """Orca, as Debian ships it, on the session's display and accessibility
+    bus, beside a window manager (which gives each new window the keyboard).
+    No speech engine: its debug log has every line it would speak."""
+
+    SPOKEN = re.compile(r"^\d\d:\d\d:\d\d\.\d+ - SPEECH OUTPUT: '(.*)'(?: voice=\S+)?\s*\[?\{")
+
+    def __init__(self, session):
+        self.session = session
+        self.log = os.path.join(session.directory.name, "orca.log")
+        self.read_to = 0
+        self.spoken = []
+        self.processes = []
+
+    def start(self):
+        prefs = os.path.join(self.session.directory.name, "orca")
+        os.mkdir(prefs)
+        # Read by Orca as it starts: each line reaches the log as it is
+        # written, not a buffer at a time, and the log keeps what Orca says
+        # and why (not every event's dump, which slows it down).
+        with open(os.path.join(prefs, "orca-customizations.py"), "w", encoding="utf-8") as handle:
+            handle.write("import orca.debug\norca.debug.debugFile.reconfigure(line_buffering=True)\n"
+                         "orca.debug.debugLevel = orca.debug.LEVEL_INFO\n")
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        self.processes.append(subprocess.Popen(["openbox"], **quiet))
+        self.processes.append(subprocess.Popen(
+            ["orca", "--user-prefs", prefs, "--debug-file", self.log,
+             "--disable", "main-window", "--disable", "splash-window"], **quiet))
+        if not wait_until(lambda: "Screen reader on." in self.lines(), timeout=30, step=0.2):
+            raise RuntimeError("Orca did not start")
+        return self
+
+    def stop(self):
+        keep = os.environ.get("TESSALY_KEEP_ORCA_LOG")
+        if keep and os.path.exists(self.log):
+            shutil.copy(self.log, keep)
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.processes = []
+
+    def lines(self, since=0):
+        """What Orca spoke, line by line, from the given line on."""
+        if os.path.exists(self.log):
+            with open(self.log, "rb") as handle:
+                handle.seek(self.read_to)
+                text = handle.read()
+            complete = text[:text.rfind(b"\n") + 1]
+            self.read_to += len(complete)
+            for line in complete.decode("utf-8", "replace").splitlines():
+                match = self.SPOKEN.match(line)
+                if match:
+                    self.spoken.append(match.group(1))
+        return self.spoken[since:]

@@ -4,6 +4,7 @@ import QtTest 1.2
 
 import orvane.rtu 1.0 as TessRtu
 
+import "qrc:/src/qml/common" as Common
 import "qrc:/src/qml/controls/base" as Base
 import "qrc:/src/qml/dialogs" as Dialogs
 import "Fleet.js" as Fleet
@@ -80,6 +81,14 @@ Item {
         signalName: "frameSwapped"
     }
 
+    // What screen readers are told away from the focus.
+    SignalSpy {
+        id: saidSpy
+
+        target: Common.Announcer
+        signalName: "said"
+    }
+
     SignalSpy {
         id: buttonSpy
 
@@ -113,6 +122,17 @@ Item {
             keyClick(Qt.Key_Down);
             compare(list.keyRow, 0);
             return list;
+        }
+
+        // Sorted first on purpose: the first Tab of the run.
+        function test_a_first_tab_shows_the_frame() {
+            var holder = createTemporaryObject(listComponent, root);
+            waitForRendering(holder.list);
+            root.forceActiveFocus();
+            keyClick(Qt.Key_Tab);
+            var box = holder.list.headerItem.selectAllBox;
+            verify(box.activeFocus);
+            verify(findChild(box, "focusFrame").visible, "the first Tab frames the select-all box");
         }
 
         function row(name) {
@@ -198,13 +218,15 @@ Item {
         function test_space_and_enter_on_rows_data() {
             return [
                 { tag: "Space toggles a server", preselect: ["beta-one"], key: Qt.Key_Space, on: "alpha-one",
-                  selected: ["alpha-one", "beta-one"] },
+                  selected: ["alpha-one", "beta-one"], said: "selected" },
+                { tag: "Space takes a server out", preselect: ["alpha-one"], key: Qt.Key_Space, on: "alpha-one",
+                  selected: [], said: "not selected" },
                 { tag: "Enter selects a server alone", preselect: ["beta-one", "beta-two"], key: Qt.Key_Return,
-                  on: "alpha-one", selected: ["alpha-one"] },
+                  on: "alpha-one", selected: ["alpha-one"], said: "selected" },
                 { tag: "Space toggles a system", preselect: ["beta-one"], key: Qt.Key_Space, on: "Alpha",
-                  selected: ["alpha-one", "alpha-two", "beta-one"] },
+                  selected: ["alpha-one", "alpha-two", "beta-one"], said: "2 of 2 servers selected" },
                 { tag: "not logged in", preselect: ["beta-one"], key: Qt.Key_Space, on: "gamma-one",
-                  selected: ["beta-one"] },
+                  selected: ["beta-one"], said: undefined },
             ];
         }
 
@@ -216,11 +238,14 @@ Item {
             while (list.keyRow < row(data.on))
                 keyClick(Qt.Key_Down);
             compare(focusedRow(list), row(data.on));
+            saidSpy.clear();
             keyClick(data.key);
             wait(50);
             var names = ["alpha-one", "alpha-two", "beta-one", "beta-two", "gamma-one"];
             for (var j = 0; j < names.length; ++j)
                 compare(selectedState(names[j]) === Qt.Checked, data.selected.indexOf(names[j]) >= 0, names[j]);
+            // Screen readers say nothing of a list row's checked state.
+            compare(saidSpy.count ? saidSpy.signalArguments[saidSpy.count - 1][0] : undefined, data.said);
         }
 
         function test_space_goes_through_the_confirmation() {
@@ -242,12 +267,16 @@ Item {
             keyClick(Qt.Key_Up);
             verify(box.activeFocus);
             var shown = findChild(box, "checkBox");
+            saidSpy.clear();
             keyClick(Qt.Key_Space);
             tryCompare(model, "selectedCount", model.serversCount - 1);   // Gamma refuses the passwords
             compare(shown.checkedState, Qt.PartiallyChecked);
+            // Screen readers hear nothing of "partly checked" coming or going.
+            compare(saidSpy.signalArguments[saidSpy.count - 1][0], "select / unselect all: partially checked");
             keyClick(Qt.Key_Space);
             tryCompare(model, "selectedCount", 0);
             compare(shown.checkedState, Qt.Unchecked);
+            compare(saidSpy.signalArguments[saidSpy.count - 1][0], "select / unselect all: not checked");
             model.changeItemSelectedState(row("alpha-one"));
             compare(shown.checkedState, Qt.PartiallyChecked);
         }

@@ -259,6 +259,12 @@ TestCase {
         summary.successfulSummary.toggle();
         summary.successfulSummary.toggle();
         compare(summary.successfulSummary.area.count, 1, "shown once, the rows are kept");
+        // A screen reader reads each row as one line, with its server.
+        var changed = summary.successfulSummary.area.itemAtIndex(0).Accessible.name;
+        var failed = summary.failedSummary.area.itemAtIndex(0).Accessible.name;
+        verify(/^alpha-\w+ \(127\.0\.0\.\d+\): system name: Accepted, changed$/.test(changed), changed);
+        verify(/^alpha-\w+ \(127\.0\.0\.\d+\): system name: Accepted, failed: .+$/.test(failed), failed);
+        verify(changed.split(":")[0] !== failed.split(":")[0], "each row names its own server");
         verify(Qt.colorEqual(findChild(summary.successfulSummary, "captionDelimiter").color, "black"));
         verify(Qt.colorEqual(findChild(summary.failedSummary, "captionDelimiter").color, "black"));
 

@@ -23,6 +23,8 @@ Window {
         return (buttons & TessRtu.Buttons.Ok) !== 0 ? TessRtu.Buttons.Ok : 0;
     }
 
+    property bool focusPending: false
+
     signal buttonClicked(int id)
 
     // Closed first, so that a handler may open another dialog at once.
@@ -41,15 +43,28 @@ Window {
 
     // Moving by keyboard, the operator starts on the default button; after
     // a click no button is focused (and so drawn), as before. Enter and
-    // Escape work either way.
+    // Escape work either way. The button takes the focus once the window is
+    // active: focus moved in a window not yet active reached screen readers
+    // before the window did, and they said nothing of the dialog.
+    function focusDefaultButton() {
+        focusPending = false
+        var button = panel.buttonItem(defaultButton)
+        if (button && TessRtu.KeyboardMode.active)
+            button.forceActiveFocus()
+    }
+
     onVisibleChanged: {
         if (!visible)
             return
         requestActivate()
         keyHandler.forceActiveFocus()
-        var button = panel.buttonItem(defaultButton)
-        if (button && TessRtu.KeyboardMode.active)
-            button.forceActiveFocus()
+        focusPending = true
+        if (active)
+            focusDefaultButton()
+    }
+    onActiveChanged: {
+        if (active && focusPending)
+            focusDefaultButton()
     }
 
     flags: Qt.Dialog | Qt.WindowTitleHint | Qt.MSWindowsFixedSizeDialogHint

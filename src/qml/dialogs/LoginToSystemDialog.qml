@@ -1,6 +1,8 @@
 import QtQuick 2.5
 import QtQuick.Window 2.2
 
+import orvane.rtu 1.0 as TessRtu
+
 import "../controls/base" as Base
 import "../common" as Common
 
@@ -28,10 +30,13 @@ Window {
         dialog.close()
     }
 
-    // Every showing starts afresh: nothing typed before stays visible.
+    // Every showing starts afresh, and a closed dialog keeps no password
+    // that another program could read through the accessibility bus.
     onVisibleChanged: {
-        if (!visible)
+        if (!visible) {
+            passwordField.text = ""
             return
+        }
         passwordField.text = ""
         showPassword.checked = false
         requestActivate()
@@ -98,14 +103,10 @@ Window {
                 Accessible.name: text
             }
 
-            // Qt gives a password field no name of its own for screen
-            // readers: the row around it carries the label.
             Row {
                 id: passwordRow
 
                 spacing: Common.SizeManager.spacing.base
-                Accessible.role: Accessible.Grouping
-                Accessible.name: passwordLabel.text
 
                 Base.Text {
                     id: passwordLabel
@@ -122,7 +123,8 @@ Window {
 
                     width: 4 * height
                     echoMode: showPassword.checked ? TextInput.Normal : TextInput.Password
-                    Accessible.name: passwordLabel.text
+                    // Qt withholds a password field's own name.
+                    TessRtu.AccessibleExtras.name: qsTr("Password")
                     Accessible.description: systemCaption.text
                     onAccepted: dialog.login()
                 }

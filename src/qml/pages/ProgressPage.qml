@@ -2,7 +2,7 @@ import QtQuick 2.5
 import "../controls/base" as Base
 import "../common" as Common
 
-Item {
+FocusScope {
     id: thisComponent
 
     objectName: "progressPage"
@@ -16,6 +16,11 @@ Item {
     property int shownCount: 0
     property alias caption: captionText.text
     property alias patienceNote: patienceText
+    property alias progressBar: progressFrame
+
+    function focusHome() {
+        progressFrame.forceActiveFocus();
+    }
 
     Column {
         anchors.fill: parent
@@ -40,20 +45,35 @@ Item {
             color: "#e4e4e4"
         }
 
+        // The progress bar for screen readers: Qt Quick offers the value,
+        // minimum and maximum of an item with these properties, and sends
+        // each new value. It holds the keyboard while the page shows.
         Rectangle {
             id: progressFrame
+
+            objectName: "progressFrame"
+            readonly property int value: thisComponent.shownCount
+            readonly property int minimumValue: 0
+            readonly property int maximumValue: thisComponent.totalCount
 
             width: parent.width
             height: Common.SizeManager.clickableSizes.base
             border.color: "grey"
+            focus: true
+            activeFocusOnTab: true
+
+            Accessible.role: Accessible.ProgressBar
+            Accessible.name: qsTr("Applying changes")
+            Accessible.focusable: true
 
             Base.ProgressBar {
                 objectName: "progressBar"
                 height: parent.height
                 width: parent.width * (thisComponent.shownCount + 1) / (thisComponent.totalCount + 1)
                 indeterminate: true
-                Accessible.name: captionText.text
             }
+
+            Base.FocusFrame {}
         }
 
         Base.Text {

@@ -18,6 +18,13 @@ FocusScope {
     readonly property real panelsWidth: Math.max(ipPortSettings.minimumWidth, dateTimeSettings.minimumWidth,
                                                  systemSettings.minimumWidth)
 
+    // The keyboard starts on the first control of the panels.
+    function focusHome() {
+        var first = settingsColumn.nextItemInFocusChain(true);
+        if (first)
+            first.forceActiveFocus();
+    }
+
     // Every panel hands over its edits; one refusal throws the whole set away.
     function applyChanges() {
         var panels = [];

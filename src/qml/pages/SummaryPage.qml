@@ -20,6 +20,14 @@ Item {
     property alias failedSummary: failedSummary
     property alias nothingAppliedNote: nothingAppliedText
 
+    // The keyboard starts on the result line, so that it is read first.
+    function focusHome() {
+        var line = successfulSummary.visible ? successfulSummary.captionItem
+                 : failedSummary.visible ? failedSummary.captionItem : nothingAppliedText;
+        if (line)
+            line.forceActiveFocus();
+    }
+
     Flickable {
         id: summaryFlickable
 
@@ -69,8 +77,12 @@ Item {
                 wrapMode: Text.Wrap
                 font.pixelSize: Common.SizeManager.fontSizes.large
                 text: qsTr("No changes were applied.")
+                activeFocusOnTab: visible
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
+                Accessible.focusable: true
+
+                Base.FocusFrame {}
             }
         }
     }

@@ -263,12 +263,12 @@ Expandable.MaskedSettingsPanel {
                             grid.conversionSuspended = true;
                             var zones = timeZonePicker.model;
                             if (checkedState === Qt.Checked) {
-                                timeZonePicker.currentIndex = zones.currentTimeZoneIndex;
+                                timeZonePicker.chooseOnBehalf(zones.currentTimeZoneIndex);
                                 // The fields drop what was typed while they read "<now>".
                                 grid.dateTyped = false;
                                 grid.timeTyped = false;
                             } else {
-                                timeZonePicker.currentIndex = timeZonePicker.lastSelectedIndex;
+                                timeZonePicker.chooseOnBehalf(timeZonePicker.lastSelectedIndex);
                                 var index = timeZonePicker.currentIndex;
                                 grid.shownZoneId = zones.isValidValue(index) ? zones.timeZoneIdByIndex(index) : "";
                                 grid.showClock();

@@ -12,6 +12,7 @@ Rectangle {
     // fill a clipped list).
     property real inset: -Common.SizeManager.lineSizes.thick
 
+    objectName: "focusFrame"
     anchors.fill: target
     anchors.margins: inset
     z: 1000

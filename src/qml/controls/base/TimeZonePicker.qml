@@ -2,6 +2,8 @@ import QtQuick 2.5
 import QtQuick.Controls 1.4 as Controls
 import QtQuick.Controls.Styles 1.4
 
+import orvane.rtu 1.0 as TessRtu
+
 import "." as Base
 import "../../common" as Common
 
@@ -62,6 +64,16 @@ Controls.ComboBox {
         }
     }
 
+    // A zone the tool picks for the operator is said aloud: it changes
+    // away from where the keyboard is.
+    function chooseOnBehalf(index) {
+        if (index === currentIndex)
+            return
+        currentIndex = index
+        if (currentText.length > 0)
+            Common.Announcer.say(qsTr("Time zone changed to %1").arg(currentText))
+    }
+
     function scrollEnclosingFlickable(angleDelta) {
         for (var item = parent; item; item = item.parent) {
             if (item.flickableDirection === undefined)
@@ -106,7 +118,10 @@ Controls.ComboBox {
     // forwarded keys are seen before the combo box's own handlers.
     Keys.forwardTo: pseudoEnabled ? [keySearch] : [keyBlocker]
 
-    Accessible.name: qsTr("Time zone: %1").arg(currentText)
+    Accessible.name: qsTr("Time zone")
+    // The chosen zone is the picker's text, so that screen readers read it
+    // as its value and speak it when it changes.
+    TessRtu.AccessibleExtras.valueText: currentText
 
     implicitHeight: Common.SizeManager.clickableSizes.medium
     implicitWidth: 5 * implicitHeight

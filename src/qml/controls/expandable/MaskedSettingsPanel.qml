@@ -1,5 +1,7 @@
 import QtQuick 2.5
 
+import orvane.rtu 1.0 as TessRtu
+
 import "../base" as Base
 import "../../common" as Common
 
@@ -21,6 +23,20 @@ GenericSettingsPanel {
     }
 
     changed: (maskedArea && maskedArea.changed) ? true : false
+
+    // "Edit all" goes away as it is pressed; the keyboard goes on to the
+    // first field it uncovered. A click leaves the fields as they were.
+    function focusFirstField() {
+        if (!TessRtu.KeyboardMode.active)
+            return;
+        var first = area ? area.nextItemInFocusChain(true) : null;
+        for (var item = first; item; item = item.parent) {
+            if (item === area) {
+                first.forceActiveFocus();
+                return;
+            }
+        }
+    }
 
     areaDelegate: Loader {
         sourceComponent: thisComponent.warned ? thisComponent.propertiesDelegate : maskingPanel
@@ -58,7 +74,10 @@ GenericSettingsPanel {
                     width: height * 4
                     text: qsTr("Edit all")
                     Accessible.description: thisComponent.propertiesGroupName
-                    onClicked: thisComponent.warned = true
+                    onClicked: {
+                        thisComponent.warned = true;
+                        thisComponent.focusFirstField();
+                    }
                 }
 
                 Base.Text {

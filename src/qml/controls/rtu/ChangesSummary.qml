@@ -1,4 +1,7 @@
-import QtQuick 2.5
+import QtQuick 2.15
+import QtQuick.Window 2.2
+
+import orvane.rtu 1.0 as TessRtu
 
 import "../base" as Base
 import "../expandable" as Expandable
@@ -11,6 +14,7 @@ Expandable.ExpandableItem {
     property bool successfulSummary: true
     property string caption
     property var model: null
+    readonly property Item captionItem: header ? header.captionItem : null
 
     // Columns widen to their widest cell.
     property real nameColumnWidth: 0
@@ -38,15 +42,25 @@ Expandable.ExpandableItem {
     expanded: !successfulSummary
 
     headerDelegate: Column {
+        readonly property alias captionItem: captionText
+
         spacing: Common.SizeManager.spacing.medium
 
+        // The result line: where the keyboard lands when the summary opens.
         Base.Text {
+            id: captionText
+
+            objectName: "resultLine"
             width: parent.width
             wrapMode: Text.Wrap
             font.pixelSize: Common.SizeManager.fontSizes.large
             text: thisComponent.caption
+            activeFocusOnTab: true
             Accessible.role: Accessible.StaticText
             Accessible.name: text
+            Accessible.focusable: true
+
+            Base.FocusFrame {}
         }
 
         Base.LineDelimiter {
@@ -59,18 +73,59 @@ Expandable.ExpandableItem {
             height: Common.SizeManager.clickableSizes.medium
             width: height * 4
             text: qsTr("Changelog")
-            Accessible.description: thisComponent.expanded ? qsTr("shown") : qsTr("hidden")
-            onClicked: thisComponent.toggle()
+            TessRtu.AccessibleExtras.expandable: true
+            TessRtu.AccessibleExtras.expanded: thisComponent.expanded
+            onClicked: {
+                thisComponent.toggle();
+                // Qt 5 sends screen readers no change of the expanded state.
+                Common.Announcer.say(thisComponent.expanded ? qsTr("Changelog expanded") : qsTr("Changelog collapsed"));
+            }
         }
     }
 
+    // One stop of the Tab order; Up, Down, Home and End move between rows.
     areaDelegate: ListView {
         id: table
+
+        function focusRow(row) {
+            if (count === 0)
+                return;
+            currentIndex = Math.max(0, Math.min(row, count - 1));
+            if (currentItem)
+                currentItem.forceActiveFocus();
+        }
 
         interactive: false
         height: contentHeight
         cacheBuffer: 65535
         model: thisComponent.model
+        // Drawn nowhere: the focus frame shows the row.
+        highlightFollowsCurrentItem: false
+        keyNavigationEnabled: false
+        activeFocusOnTab: !activeFocus && count > 0
+
+        // Tab onto the table lands on its current row.
+        onActiveFocusChanged: {
+            if (activeFocus && Window.activeFocusItem === table)
+                focusRow(currentIndex);
+        }
+        // From a row, Tab leaves the table as from the table itself.
+        Keys.onTabPressed: table.nextItemInFocusChain(true).forceActiveFocus()
+        Keys.onBacktabPressed: table.nextItemInFocusChain(false).forceActiveFocus()
+        Keys.onUpPressed: focusRow(currentIndex - 1)
+        Keys.onDownPressed: focusRow(currentIndex + 1)
+        Keys.onPressed: {
+            if (event.key === Qt.Key_Home)
+                focusRow(0);
+            else if (event.key === Qt.Key_End)
+                focusRow(count - 1);
+            else
+                return;
+            event.accepted = true;
+        }
+
+        Accessible.role: Accessible.List
+        Accessible.name: thisComponent.successfulSummary ? qsTr("Changelog") : thisComponent.caption
 
         section.property: "id"
         section.delegate: Item {
@@ -84,81 +139,96 @@ Expandable.ExpandableItem {
                 thin: false
                 font.pixelSize: Common.SizeManager.fontSizes.medium
                 text: section.substring(section.indexOf("}") + 1)
-                Accessible.role: Accessible.StaticText
-                Accessible.name: text
+                // Each row names its server.
+                Accessible.ignored: true
             }
         }
 
-        delegate: Row {
+        delegate: Item {
             readonly property string rowName: model.name
             readonly property string rowValue: model.value
             readonly property var shown: thisComponent.shownWidths(table.width)
 
-            height: Math.max(nameCell.height, valueCell.height, reasonCell.height)
+            width: cells.width
+            height: cells.height
 
-            // One row is read as one line: setting, value and what happened.
+            // One row is read as one line: server, setting, value and what happened.
             Accessible.role: Accessible.ListItem
-            Accessible.name: qsTr("%1: %2").arg(model.name).arg(model.value)
-            Accessible.description: thisComponent.successfulSummary ? qsTr("changed")
-                : qsTr("failed: %1").arg(model.reason)
-
-            Base.Text {
-                id: nameCell
-
-                objectName: "nameCell"
-                width: shown.name
-                height: contentHeight + Common.SizeManager.spacing.medium
-                verticalAlignment: Text.AlignVCenter
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                font.pixelSize: Common.SizeManager.fontSizes.small
-                text: model.name
-                onImplicitWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
-                                            thisComponent.nameColumnWidth, implicitWidth)
+            Accessible.name: {
+                var server = model.id.substring(model.id.indexOf("}") + 1);
+                return thisComponent.successfulSummary
+                        ? qsTr("%1: %2: %3, changed").arg(server).arg(model.name).arg(model.value)
+                        : qsTr("%1: %2: %3, failed: %4").arg(server).arg(model.name).arg(model.value).arg(model.reason);
             }
+            Accessible.focusable: true
 
-            Base.Text {
-                id: valueCell
+            Row {
+                id: cells
 
-                objectName: "valueCell"
-                width: shown.value
-                height: contentHeight + Common.SizeManager.spacing.medium
-                verticalAlignment: Text.AlignVCenter
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                color: thisComponent.successfulSummary ? "black" : "red"
-                font.pixelSize: Common.SizeManager.fontSizes.small
-                text: model.value
-                onImplicitWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
-                                            thisComponent.valueColumnWidth, implicitWidth)
-            }
+                height: Math.max(nameCell.height, valueCell.height, reasonCell.height)
 
-            Item {
-                width: Common.SizeManager.clickableSizes.base
-                height: nameCell.height
+                Base.Text {
+                    id: nameCell
 
-                Image {
-                    id: successImage
+                    objectName: "nameCell"
+                    width: shown.name
+                    height: contentHeight + Common.SizeManager.spacing.medium
+                    verticalAlignment: Text.AlignVCenter
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                    font.pixelSize: Common.SizeManager.fontSizes.small
+                    text: model.name
+                    onImplicitWidthChanged: thisComponent.nameColumnWidth = thisComponent.widened(
+                                                thisComponent.nameColumnWidth, implicitWidth)
+                }
 
-                    anchors.centerIn: parent
-                    width: Common.SizeManager.clickableSizes.small
-                    height: width
-                    fillMode: Image.PreserveAspectFit
-                    source: thisComponent.successfulSummary ? "qrc:/resources/changelog-ok.png"
-                                                            : "qrc:/resources/changelog-fail.png"
+                Base.Text {
+                    id: valueCell
+
+                    objectName: "valueCell"
+                    width: shown.value
+                    height: contentHeight + Common.SizeManager.spacing.medium
+                    verticalAlignment: Text.AlignVCenter
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                    color: thisComponent.successfulSummary ? "black" : "red"
+                    font.pixelSize: Common.SizeManager.fontSizes.small
+                    text: model.value
+                    onImplicitWidthChanged: thisComponent.valueColumnWidth = thisComponent.widened(
+                                                thisComponent.valueColumnWidth, implicitWidth)
+                }
+
+                Item {
+                    width: Common.SizeManager.clickableSizes.base
+                    height: nameCell.height
+
+                    Image {
+                        id: successImage
+
+                        anchors.centerIn: parent
+                        width: Common.SizeManager.clickableSizes.small
+                        height: width
+                        fillMode: Image.PreserveAspectFit
+                        source: thisComponent.successfulSummary ? "qrc:/resources/changelog-ok.png"
+                                                                : "qrc:/resources/changelog-fail.png"
+                    }
+                }
+
+                Base.Text {
+                    id: reasonCell
+
+                    objectName: "reasonCell"
+                    width: shown.reason
+                    height: contentHeight + Common.SizeManager.spacing.medium
+                    verticalAlignment: Text.AlignVCenter
+                    wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                    font.pixelSize: Common.SizeManager.fontSizes.small
+                    text: model.reason
+                    onImplicitWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
+                                                thisComponent.reasonColumnWidth, implicitWidth)
                 }
             }
 
-            Base.Text {
-                id: reasonCell
-
-                objectName: "reasonCell"
-                width: shown.reason
-                height: contentHeight + Common.SizeManager.spacing.medium
-                verticalAlignment: Text.AlignVCenter
-                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                font.pixelSize: Common.SizeManager.fontSizes.small
-                text: model.reason
-                onImplicitWidthChanged: thisComponent.reasonColumnWidth = thisComponent.widened(
-                                            thisComponent.reasonColumnWidth, implicitWidth)
+            Base.FocusFrame {
+                inset: Common.SizeManager.lineSizes.thin
             }
         }
     }

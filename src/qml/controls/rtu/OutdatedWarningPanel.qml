@@ -15,6 +15,9 @@ Rectangle {
     width: parent ? parent.width : 0
     height: buttonsPanel.height
     y: show ? 0 : -height
+    // Out of sight above the page once it has slid away: neither a stop of
+    // the Tab order nor shown to screen readers.
+    visible: show || y > -height
     color: "#35A0DA"
 
     Behavior on y {

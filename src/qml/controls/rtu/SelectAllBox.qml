@@ -12,9 +12,25 @@ Item {
     // true asks to select everything, false to deselect everything.
     signal selectAllRequested(bool select)
 
+    property int lastCheckedState: Qt.Unchecked
+
     function request() {
         selectAllRequested(checkedState === Qt.Unchecked);
     }
+
+    function stateText(state) {
+        return state === Qt.Checked ? qsTr("checked")
+             : state === Qt.PartiallyChecked ? qsTr("partially checked") : qsTr("not checked");
+    }
+
+    // Screen readers hear a change of "checked" from Qt; one in or out of
+    // "partially checked" they do not, so the focused box says it.
+    onCheckedStateChanged: {
+        if (activeFocus && (checkedState === Qt.PartiallyChecked || lastCheckedState === Qt.PartiallyChecked))
+            Common.Announcer.say(qsTr("%1: %2").arg(captionText.text).arg(stateText(checkedState)));
+        lastCheckedState = checkedState;
+    }
+    Component.onCompleted: lastCheckedState = checkedState
 
     height: row.height + 2 * Common.SizeManager.spacing.base
 

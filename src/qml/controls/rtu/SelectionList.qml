@@ -22,9 +22,6 @@ ListView {
     // view's current row: the view would chase that with its highlight.
     property int keyRow: -1
     property bool keyOnPassword: false
-    // The last control outside the list that had the focus: Tab into the
-    // list from the control after it comes backwards.
-    property Item lastOutsideFocus: null
 
     // The operator chose to apply the unsaved edits instead of changing the selection.
     signal applyChanges()
@@ -124,6 +121,15 @@ ListView {
         holder.selectAllBox.forceActiveFocus();
     }
 
+    // A select-all box that takes the focus is scrolled into sight, however
+    // it got it (Tab wrapping round from the page lands on the lower one).
+    function reveal(holder) {
+        if (holder.y < contentY)
+            contentY = holder.y;
+        else if (holder.y + holder.height > contentY + height)
+            contentY = holder.y + holder.height - height;
+    }
+
     function focusAfterList() {
         var next = nextItemInFocusChain(true);
         if (next && !contains(next))
@@ -194,14 +200,15 @@ ListView {
     model: selectionModel
 
     // Tab into the list lands on the first stop, Backtab on the last one; a
-    // focus scope would otherwise bring back whichever stop had it last.
+    // focus scope would otherwise bring back whichever stop had it last. A
+    // stop that gets the focus back otherwise (its window active again
+    // after a dialog) keeps it.
     onActiveFocusChanged: {
-        if (!activeFocus)
+        if (!activeFocus || (Window.activeFocusItem !== thisComponent && !TessRtu.KeyboardMode.tabbing))
             return;
-        if (lastOutsideFocus !== null && lastOutsideFocus === nextItemInFocusChain(true))
+        if (TessRtu.KeyboardMode.backwards)
             focusLastStop();
-        else if (Window.activeFocusItem === thisComponent
-                 || (lastOutsideFocus !== null && lastOutsideFocus === nextItemInFocusChain(false)))
+        else
             focusSelectAll(headerItem);
     }
 
@@ -241,15 +248,6 @@ ListView {
     Accessible.role: Accessible.List
     Accessible.name: qsTr("Auto-Detected Servers and Systems.")
 
-    Connections {
-        target: thisComponent.Window.window
-        function onActiveFocusItemChanged() {
-            var item = thisComponent.Window.activeFocusItem;
-            if (item && !thisComponent.contains(item))
-                thisComponent.lastOutsideFocus = item;
-        }
-    }
-
     header: Column {
         readonly property alias selectAllBox: headerSelectAll
 
@@ -285,6 +283,10 @@ ListView {
             width: parent.width
             checkedState: thisComponent.selectAllCheckedState
             onSelectAllRequested: thisComponent.selectAll(select)
+            onActiveFocusChanged: {
+                if (activeFocus)
+                    thisComponent.reveal(parent);
+            }
         }
 
         Base.LineDelimiter {
@@ -331,6 +333,10 @@ ListView {
             width: parent.width
             checkedState: thisComponent.selectAllCheckedState
             onSelectAllRequested: thisComponent.selectAll(select)
+            onActiveFocusChanged: {
+                if (activeFocus)
+                    thisComponent.reveal(parent);
+            }
         }
 
         Item { width: 1; height: 1 }
@@ -441,6 +447,15 @@ ListView {
                 .arg(primarySystem);
             loginErrorDialog.show();
         }
+
+        // The keyboard goes back to the system row, whose entry goes once
+        // logged in; after a refusal it stays on the entry, to try again.
+        function onLoginOperationSucceeded(primarySystem) {
+            if (thisComponent.keyOnPassword)
+                thisComponent.focusRow(thisComponent.keyRow, false);
+            Common.Announcer.say(qsTr("Logged in to system %1")
+                                 .arg(primarySystem.length ? primarySystem : qsTr("Unassigned system")));
+        }
     }
 
     Dialogs.MessageDialog {
@@ -473,11 +488,6 @@ ListView {
 
         objectName: "loginDialog"
 
-        // The keyboard goes back to the system row, whose entry goes once logged in.
-        onLoginClicked: {
-            if (thisComponent.keyOnPassword)
-                thisComponent.focusRow(thisComponent.keyRow, false);
-            rtuContext.tryLoginWith(loginDialog.systemName, password);
-        }
+        onLoginClicked: rtuContext.tryLoginWith(loginDialog.systemName, password)
     }
 }

@@ -59,6 +59,12 @@ Item {
         if (!event.isAutoRepeat)
             toggleByKey();
     }
+    // Screen readers say nothing of a list row's checked state as it
+    // changes; the row under the keyboard says it.
+    onSelectedStateChanged: {
+        if (activeFocus)
+            Common.Announcer.say(selectedState === Qt.Checked ? qsTr("selected") : qsTr("not selected"));
+    }
     Keys.onReturnPressed: selectOnlyByKey()
     Keys.onEnterPressed: selectOnlyByKey()
 

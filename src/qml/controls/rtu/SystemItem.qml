@@ -40,6 +40,17 @@ Column {
             if (!event.isAutoRepeat)
                 thisComponent.clicked();
         }
+
+        // Screen readers say nothing of a list row's checked state as it
+        // changes; the row under the keyboard says how much is selected.
+        Connections {
+            target: thisComponent
+            function onSelectedServersCountChanged() {
+                if (rowArea.activeFocus)
+                    Common.Announcer.say(qsTr("%1 of %2 servers selected").arg(thisComponent.selectedServersCount)
+                                         .arg(thisComponent.serversCount));
+            }
+        }
         Keys.onReturnPressed: thisComponent.clicked()
         Keys.onEnterPressed: thisComponent.clicked()
 

@@ -3,6 +3,7 @@
 
     scripts/netns.sh python3 bench/tool/run.py --servers 1000 [--runs 3]
     scripts/netns.sh python3 bench/tool/run.py --batch [--servers 100] [--runs 3]
+    scripts/netns.sh python3 bench/tool/run.py --servers 10000 --fleets 2
 
 Each run starts bench_tool (the tool's own start-up and documents) on a fresh
 virtual X display with Mesa's software OpenGL, as a user without a graphics
@@ -48,24 +49,57 @@ def favour():
         os.nice(-10)
 
 
-def start_fleet(servers, work, log, favoured=False):
-    ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
-    command = [sys.executable, SIM, "--generate", str(servers), "--systems", str(max(1, servers // 20)),
-               "--ready-file", ready]
-    if log:
-        command += ["--log", log]
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=favour if favoured else None)
-    deadline = time.monotonic() + 300
-    while not os.path.exists(ready):
-        if process.poll() is not None or time.monotonic() > deadline:
-            raise RuntimeError("the fleet did not start")
-        time.sleep(0.1)
-    return process
+def fleet_parts(servers, work, parts):
+    """The generated fleet split into descriptions for several simulators:
+    the same ids, names, systems and addresses as one simulator would give."""
+    sys.path.insert(0, os.path.dirname(SIM))
+    from peersim import fleet  # noqa: E402
+    generated = fleet.generate(servers, max(1, servers // 20))
+    size = (servers + parts - 1) // parts
+    paths = []
+    for part in range(parts):
+        items = [dict(generated[index], addresses=[fleet.address_for(index)])
+                 for index in range(part * size, min(servers, (part + 1) * size))]
+        path = os.path.join(work, "fleet-part-%d.json" % part)
+        with open(path, "w", encoding="utf-8") as handle:
+            json.dump({"servers": items}, handle)
+        paths.append(path)
+    return paths
 
 
-def stop(process):
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
+def part_log(log, part):
+    return log if part == 0 else "%s.%d" % (log, part)
+
+
+def start_fleet(servers, work, log, favoured=False, parts=1):
+    """One simulator, or several sharing the fleet (each serves its part and
+    hears every discovery request; the first one's log counts those)."""
+    if parts == 1:
+        sources = [["--generate", str(servers), "--systems", str(max(1, servers // 20))]]
+    else:
+        sources = [["--fleet", path] for path in fleet_parts(servers, work, parts)]
+    processes = []
+    for part, source in enumerate(sources):
+        ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
+        command = [sys.executable, SIM] + source + ["--ready-file", ready]
+        if log:
+            command += ["--log", part_log(log, part)]
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=favour if favoured else None)
+        processes.append(process)
+        deadline = time.monotonic() + 300
+        while not os.path.exists(ready):
+            if process.poll() is not None or time.monotonic() > deadline:
+                stop(processes)
+                raise RuntimeError("the fleet did not start")
+            time.sleep(0.1)
+    return processes
+
+
+def stop(processes):
+    for process in processes:
+        if process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+    for process in processes:
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
@@ -98,23 +132,24 @@ def renderer(stderr_path):
     return ", ".join(found) or "?"
 
 
-def discovery_heard(log, result):
+def discovery_heard(log, result, parts=1):
     """Requests from the tool heard in its lifetime, and the cycles it had."""
     heard = 0
     first_request = None
     start = result["contextEpochMs"] / 1000.0
     end = result["endEpochMs"] / 1000.0
     http_requests = challenged = 0
-    with open(log, encoding="utf-8") as handle:
-        for line in handle:
-            entry = json.loads(line)
-            if entry["kind"] == "discovery" and entry["exact"] and start <= entry["time"] <= end:
-                heard += 1
-                if first_request is None:
-                    first_request = entry["time"]
-            elif entry["kind"] == "http":
-                http_requests += 1
-                challenged += 0 if entry["authorized"] else 1
+    for part in range(parts):
+        with open(part_log(log, part), encoding="utf-8") as handle:
+            for line in handle:
+                entry = json.loads(line)
+                if entry["kind"] == "discovery" and part == 0 and entry["exact"] and start <= entry["time"] <= end:
+                    heard += 1
+                    if first_request is None:
+                        first_request = entry["time"]
+                elif entry["kind"] == "http":
+                    http_requests += 1
+                    challenged += 0 if entry["authorized"] else 1
     expected = int((result["endEpochMs"] - result["contextEpochMs"]) // CYCLE_MS)
     first_s = None if first_request is None else first_request - result["startEpochMs"] / 1000.0
     return heard, expected, http_requests, challenged, first_s
@@ -126,13 +161,13 @@ def fleet_run(options, work, number):
                                        "--rest-from", str(options.baseline_seconds // 2),
                                        "--rest-to", str(options.baseline_seconds - 1)], base_err)
     log = os.path.join(work, "fleet-%d.log" % number)
-    fleet = start_fleet(options.servers, work, log)
+    fleet = start_fleet(options.servers, work, log, parts=options.fleets)
     err = os.path.join(work, "tool-%d.err" % number)
     try:
         result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", str(options.seconds)], err)
     finally:
         stop(fleet)
-    heard, expected, http_requests, challenged, first_request_s = discovery_heard(log, result)
+    heard, expected, http_requests, challenged, first_request_s = discovery_heard(log, result, options.fleets)
     if options.keep:
         with open(os.path.join(work, "result-%d.json" % number), "w") as handle:
             json.dump(result, handle, indent=1)
@@ -239,6 +274,8 @@ def main(argv=None):
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "bin", "bench_tool"))
     parser.add_argument("--keep", action="store_true", help="keep the logs (their folder is printed)")
     parser.add_argument("--busy", type=int, default=0, help="busy-looping processes competing for the cores")
+    parser.add_argument("--fleets", type=int, default=1,
+                        help="simulator processes sharing the fleet (fleet mode; 2 for 10,000 servers)")
     options = parser.parse_args(argv)
     if options.servers is None:
         options.servers = 100 if options.batch else 1000

@@ -285,7 +285,9 @@ private slots:
             << QStringList() << QStringList{"challenged first", "Basic after"};
         // Three requests after the first on one connection.
         QTest::newRow("MaxKeepAliveRequests 3")
-            << "max3" << 300 << QStringList{"reads 9 gettime", "change configure?systemName=D", "reads 2 gettime"}
+            << "max3" << 300
+            << QStringList{"reads 9 gettime", "change configure?systemName=D", "change configure?systemName=DD",
+                           "reads 2 gettime"}
             << QStringList() << QStringList{"earlier at most 3", "changes on fresh connections"};
         QTest::newRow("KeepAliveTimeout 1 s, kept up to 750 ms")
             << "idle1s" << 5000

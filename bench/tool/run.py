@@ -224,7 +224,8 @@ def batch_run(options, work, number):
         try:
             floors.append(json.loads(subprocess.run(
                 [sys.executable, os.path.join(HERE, "replay.py"), log, "--from", str(result["batchStartEpochMs"]),
-                 "--to", str(result["batchEndEpochMs"])], stdout=subprocess.PIPE, text=True, check=True).stdout))
+                 "--to", str(result["batchEndEpochMs"])] + (["--fresh"] if options.fresh_floor else []),
+                stdout=subprocess.PIPE, text=True, check=True).stdout))
         finally:
             stop(fresh)
     floor_s = statistics.median(floor["seconds"] for floor in floors)
@@ -274,6 +275,8 @@ def main(argv=None):
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "bin", "bench_tool"))
     parser.add_argument("--keep", action="store_true", help="keep the logs (their folder is printed)")
     parser.add_argument("--busy", type=int, default=0, help="busy-looping processes competing for the cores")
+    parser.add_argument("--fresh-floor", action="store_true",
+                        help="batch mode: the floor's requests each on a connection of their own")
     parser.add_argument("--fleets", type=int, default=1,
                         help="simulator processes sharing the fleet (fleet mode; 2 for 10,000 servers)")
     options = parser.parse_args(argv)

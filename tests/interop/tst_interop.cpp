@@ -428,10 +428,15 @@ private slots:
                 QTest::qWait(200);
                 QCOMPARE(accessLog(m_apache, logSite).mid(accessBefore).size(), check.mid(9).toInt());
             } else if (check == QLatin1String("chunked")) {
+                // The long answers at least; a short one may come whole to a
+                // connection that closes after it.
                 const QStringList lines = m_nginx.log(QStringLiteral("nginx-access.log"));
                 QVERIFY2(lines.size() >= 3, qPrintable(lines.join('\n')));
-                for (const QString &line : lines.mid(lines.size() - 3))
-                    QVERIFY2(line.endsWith(QLatin1String(" 200 chunked")), qPrintable(lines.join('\n')));
+                for (const QString &line : lines.mid(lines.size() - 3)) {
+                    QVERIFY2(line.contains(QLatin1String(" 200 "))
+                                 && (!line.contains(QLatin1String("iflist")) || line.endsWith(QLatin1String(" chunked"))),
+                             qPrintable(lines.join('\n')));
+                }
             } else {
                 QFAIL(qPrintable(QStringLiteral("unknown check ") + check));
             }

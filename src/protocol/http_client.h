@@ -109,9 +109,10 @@ public:
     virtual void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
                           const OnErrorReply &failure, qint64 timeoutMs, Kind kind = Kind::Change);
 
-    // Opens a connection to a server that has none, for a request that is
-    // about to follow, so that the handshake is over by then. Unused, it is
-    // closed as any idle connection.
+    // Opens a connection to a server that has no unused one, for a request
+    // that is about to follow (a change included: the connection has carried
+    // nothing), so that the handshake is over by then. Unused, it is closed
+    // as any idle connection.
     void preconnect(const QString &host, quint16 port);
 
 private:

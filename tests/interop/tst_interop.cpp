@@ -198,15 +198,7 @@ struct Clients
 
 QUrl apiUrl(quint16 port, const QString &command, const QString &password)
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(kHost);
-    url.setPort(port);
-    url.setPath(QStringLiteral("/api/") + command);
-    if (command.contains(QLatin1Char('?'))) {
-        url.setPath(QStringLiteral("/api/") + command.section(QLatin1Char('?'), 0, 0));
-        url.setQuery(command.section(QLatin1Char('?'), 1));
-    }
+    QUrl url(QStringLiteral("http://%1:%2/api/%3").arg(kHost).arg(port).arg(command));
     url.setUserName(QStringLiteral("admin"));
     url.setPassword(password);
     return url;
@@ -228,8 +220,6 @@ QJsonObject runCli(const QStringList &arguments, QString *describe)
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Access)
 
 class TestInterop : public QObject
 {

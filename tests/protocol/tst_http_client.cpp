@@ -263,22 +263,6 @@ private slots:
         QCOMPARE(post.header("Connection"), QByteArray("close"));
     }
 
-    // An answer compressed although only identity was asked for reads as
-    // the server meant it, and so does the change it confirms.
-    void readsCompressedAnswers()
-    {
-        FakeHttpServer server;
-        const QByteArray json = R"({"error": "0", "errorString": "", "reply": {"systemName": "Lab"}})";
-        FakeReply compressed = FakeReply::json(test::gzipped(json));
-        compressed.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
-        server.setDefaultReply(compressed);
-        HttpClient client(nullptr);
-        const OutcomePtr outcome = get(client, server.url(QStringLiteral("/api/configure")));
-        QTRY_COMPARE(outcome->calls(), 1);
-        QCOMPARE(outcome->successes, 1);
-        QCOMPARE(outcome->body, json);
-    }
-
     // Credentials travel in the URL, as UTF-8, and go out only once the
     // server has challenged: then at once with every later request, from
     // either client of the process. A refused password ends in the server's

@@ -33,6 +33,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -49,57 +50,66 @@ def favour():
         os.nice(-10)
 
 
-def fleet_parts(servers, work, parts):
-    """The generated fleet split into descriptions for several simulators:
-    the same ids, names, systems and addresses as one simulator would give."""
-    sys.path.insert(0, os.path.dirname(SIM))
-    from peersim import fleet  # noqa: E402
-    generated = fleet.generate(servers, max(1, servers // 20))
-    size = (servers + parts - 1) // parts
-    paths = []
-    for part in range(parts):
-        items = [dict(generated[index], addresses=[fleet.address_for(index)])
-                 for index in range(part * size, min(servers, (part + 1) * size))]
-        path = os.path.join(work, "fleet-part-%d.json" % part)
+def start_fleet(servers, work, log, favoured=False):
+    ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
+    command = [sys.executable, SIM, "--generate", str(servers), "--systems", str(max(1, servers // 20)),
+               "--ready-file", ready]
+    if log:
+        command += ["--log", log]
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=favour if favoured else None)
+    deadline = time.monotonic() + 300
+    while not os.path.exists(ready):
+        if process.poll() is not None or time.monotonic() > deadline:
+            raise RuntimeError("the fleet did not start")
+        time.sleep(0.1)
+    return process
+
+
+def split_fleet(servers, processes, work):
+    """Fleet files of the generated fleet split over processes, on addresses of their own."""
+    systems = max(1, servers // 20)
+    files = []
+    share = -(-servers // processes)
+    for part in range(processes):
+        indexes = range(part * share, min(servers, (part + 1) * share))
+        fleet = {"servers": [{
+            "id": "{%s}" % uuid.uuid5(uuid.NAMESPACE_OID, "peer-sim-generated-%d" % index),
+            "name": "Server %04d" % (index + 1),
+            "systemName": "System %02d" % (index % systems + 1),
+            # 127.<part*16 + block/256>.<block%256>.<2..254>
+            "addresses": ["127.%d.%d.%d" % (part * 16 + (number // 253) // 256, (number // 253) % 256,
+                                            number % 253 + 2)],
+        } for number, index in enumerate(indexes)]}
+        path = os.path.join(work, "fleet-%d-of-%d.json" % (part + 1, processes))
         with open(path, "w", encoding="utf-8") as handle:
-            json.dump({"servers": items}, handle)
-        paths.append(path)
-    return paths
+            json.dump(fleet, handle)
+        files.append(path)
+    return files
 
 
-def part_log(log, part):
-    return log if part == 0 else "%s.%d" % (log, part)
-
-
-def start_fleet(servers, work, log, favoured=False, parts=1):
-    """One simulator, or several sharing the fleet (each serves its part and
-    hears every discovery request; the first one's log counts those)."""
-    if parts == 1:
-        sources = [["--generate", str(servers), "--systems", str(max(1, servers // 20))]]
-    else:
-        sources = [["--fleet", path] for path in fleet_parts(servers, work, parts)]
-    processes = []
-    for part, source in enumerate(sources):
+def start_fleets(servers, processes, work, logs, favoured=False):
+    """The generated fleet in one simulator, or split over several, each
+    logging to its own file of logs (every one hears every discovery request)."""
+    if processes == 1:
+        return [start_fleet(servers, work, logs[0], favoured)]
+    fleets = []
+    for path, log in zip(split_fleet(servers, processes, work), logs):
         ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
-        command = [sys.executable, SIM] + source + ["--ready-file", ready]
-        if log:
-            command += ["--log", part_log(log, part)]
+        command = [sys.executable, SIM, "--fleet", path, "--ready-file", ready, "--log", log]
         process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=favour if favoured else None)
-        processes.append(process)
-        deadline = time.monotonic() + 300
+        fleets.append((process, ready))
+    deadline = time.monotonic() + 600
+    for process, ready in fleets:
         while not os.path.exists(ready):
             if process.poll() is not None or time.monotonic() > deadline:
-                stop(processes)
-                raise RuntimeError("the fleet did not start")
+                raise RuntimeError("a fleet did not start")
             time.sleep(0.1)
-    return processes
+    return [process for process, _ in fleets]
 
 
-def stop(processes):
-    for process in processes:
-        if process.poll() is None:
-            process.send_signal(signal.SIGTERM)
-    for process in processes:
+def stop(process):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
@@ -132,15 +142,16 @@ def renderer(stderr_path):
     return ", ".join(found) or "?"
 
 
-def discovery_heard(log, result, parts=1):
-    """Requests from the tool heard in its lifetime, and the cycles it had."""
+def discovery_heard(logs, result):
+    """Requests from the tool heard in its lifetime (by the first fleet), and
+    the cycles it had."""
     heard = 0
     first_request = None
     start = result["contextEpochMs"] / 1000.0
     end = result["endEpochMs"] / 1000.0
     http_requests = challenged = 0
-    for part in range(parts):
-        with open(part_log(log, part), encoding="utf-8") as handle:
+    for part, log in enumerate(logs):
+        with open(log, encoding="utf-8") as handle:
             for line in handle:
                 entry = json.loads(line)
                 if entry["kind"] == "discovery" and part == 0 and entry["exact"] and start <= entry["time"] <= end:
@@ -160,14 +171,15 @@ def fleet_run(options, work, number):
     baseline = run_tool(options.tool, ["--servers", "0", "--seconds", str(options.baseline_seconds),
                                        "--rest-from", str(options.baseline_seconds // 2),
                                        "--rest-to", str(options.baseline_seconds - 1)], base_err)
-    log = os.path.join(work, "fleet-%d.log" % number)
-    fleet = start_fleet(options.servers, work, log, parts=options.fleets)
+    logs = [os.path.join(work, "fleet-%d-%d.log" % (number, part)) for part in range(options.fleets)]
+    fleets = start_fleets(options.servers, options.fleets, work, logs)
     err = os.path.join(work, "tool-%d.err" % number)
     try:
         result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", str(options.seconds)], err)
     finally:
-        stop(fleet)
-    heard, expected, http_requests, challenged, first_request_s = discovery_heard(log, result, options.fleets)
+        for fleet in fleets:
+            stop(fleet)
+    heard, expected, http_requests, challenged, first_request_s = discovery_heard(logs, result)
     if options.keep:
         with open(os.path.join(work, "result-%d.json" % number), "w") as handle:
             json.dump(result, handle, indent=1)

@@ -451,7 +451,8 @@ private slots:
         const QJsonObject listing =
             runCli({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("1")},
                    &describe);
-        QVERIFY2(listing.value(QStringLiteral("loggedInCount")).toInt() == 3, qPrintable(describe));
+        QVERIFY2(listing.value(QStringLiteral("counts")).toObject().value(QStringLiteral("loggedIn")).toInt() == 3,
+                 qPrintable(describe));
 
         const QJsonObject applied = runCli({QStringLiteral("apply"), QStringLiteral("--all"),
                                             QStringLiteral("--set-system-name"), QStringLiteral("Behind Proxies"),
@@ -460,7 +461,7 @@ private slots:
         const QJsonArray rows = applied.value(QStringLiteral("results")).toArray();
         QVERIFY2(rows.size() == 3, qPrintable(describe));
         for (const QJsonValue &row : rows)
-            QVERIFY2(row.toObject().value(QStringLiteral("result")).toString() == QLatin1String("ok"),
+            QVERIFY2(row.toObject().value(QStringLiteral("outcome")).toString() == QLatin1String("ok"),
                      qPrintable(describe));
         for (int i = 1; i <= 3; ++i) {
             const QJsonObject state = sim.server(QStringLiteral("Proxied %1").arg(i));

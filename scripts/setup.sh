@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ make git ccache pkg-config
   qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtbase5-private-dev qtdeclarative5-private-dev
+  zlib1g-dev
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls
   qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
   qml-module-qtquick-privatewidgets qml-module-qt-labs-folderlistmodel

@@ -30,7 +30,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -41,44 +40,8 @@ REPLAY = os.path.join(ROOT, "bench", "tool", "replay.py")
 CHANGES = ("/api/configure", "/api/settime", "/api/ifconfig")
 
 
-def split_fleet(servers, processes, work):
-    """Fleet files of the generated fleet split over processes, on addresses of their own."""
-    systems = max(1, servers // 20)
-    files = []
-    share = -(-servers // processes)
-    for part in range(processes):
-        indexes = range(part * share, min(servers, (part + 1) * share))
-        fleet = {"servers": [{
-            "id": "{%s}" % uuid.uuid5(uuid.NAMESPACE_OID, "peer-sim-generated-%d" % index),
-            "name": "Server %04d" % (index + 1),
-            "systemName": "System %02d" % (index % systems + 1),
-            # 127.<part*16 + block/256>.<block%256>.<2..254>
-            "addresses": ["127.%d.%d.%d" % (part * 16 + (number // 253) // 256, (number // 253) % 256,
-                                            number % 253 + 2)],
-        } for number, index in enumerate(indexes)]}
-        path = os.path.join(work, "fleet-%d-of-%d.json" % (part + 1, processes))
-        with open(path, "w", encoding="utf-8") as handle:
-            json.dump(fleet, handle)
-        files.append(path)
-    return files
-
-
 def start_fleets(options, work, logs):
-    if options.processes == 1:
-        return [tool_bench.start_fleet(options.servers, work, logs[0], favoured=True)]
-    fleets = []
-    for path, log in zip(split_fleet(options.servers, options.processes, work), logs):
-        ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
-        command = [sys.executable, tool_bench.SIM, "--fleet", path, "--ready-file", ready, "--log", log]
-        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=tool_bench.favour)
-        fleets.append((process, ready))
-    deadline = time.monotonic() + 600
-    for process, ready in fleets:
-        while not os.path.exists(ready):
-            if process.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("a fleet did not start")
-            time.sleep(0.1)
-    return [process for process, _ in fleets]
+    return tool_bench.start_fleets(options.servers, options.processes, work, logs, favoured=True)
 
 
 def entries(logs):

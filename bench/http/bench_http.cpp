@@ -1,6 +1,6 @@
 // Times the HTTP transport against the simulated fleet. Runs only inside the
 // private network namespace:
-//   scripts/netns.sh build/bin/bench_http [--mode batch|idle|hostile] [--servers N] [--runs R]
+//   scripts/netns.sh build/bin/bench_http [--mode batch|idle|hostile|curl] [--servers N] [--runs R]
 //
 // batch   (100 servers): system name, then port, on every server: 200
 //         configure requests one after another through HttpClient, against
@@ -12,9 +12,13 @@
 // hostile (3 good servers): a peer with endless replies is asked in parallel;
 //         how its requests end, how the good servers are served, the event
 //         loop's worst lateness and the memory high-water mark.
+// curl    (nginx): GETs of a small file one after another on one kept-alive
+//         connection, through HttpClient and through curl, in alternating
+//         runs; requests per second of each, the first request left out.
 
 #include "peer_sim.h"
 #include "private_network.h"
+#include "web_server.h"
 #include "protocol/http_authentication.h"
 #include "protocol/http_client.h"
 #include "protocol/http_request_writer.h"
@@ -746,6 +750,107 @@ int runHostile()
     return 0;
 }
 
+// Requests per second of curl on one connection: N requests and one, so
+// that its start and its first connection cancel out.
+double curlRate(const QString &configPath, const QString &singlePath, int requests)
+{
+    const auto seconds = [](const QString &config) {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("--silent"), QStringLiteral("--fail"),
+                                            QStringLiteral("--config"), config});
+        if (!curl.waitForFinished(120000) || curl.exitCode() != 0)
+            return -1.0;
+        return clock.nsecsElapsed() / 1e9;
+    };
+    const double many = seconds(configPath);
+    const double one = seconds(singlePath);
+    return many < 0 || one < 0 ? -1.0 : (requests - 1) / (many - one);
+}
+
+// The same through HttpClient: each read sent from the answer of the one
+// before, timed from the first answer on.
+double clientRate(HttpClient &client, const QUrl &url, int requests, QString *error)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    int answered = 0;
+    std::function<void()> sendNext = [&]() {
+        client.sendGet(
+            url,
+            [&](const QByteArray &) {
+                if (++answered == 1)
+                    clock.start();
+                if (answered == requests)
+                    loop.quit();
+                else
+                    sendNext();
+            },
+            [&](const QString &reason, int status) {
+                *error = QStringLiteral("%1 %2").arg(status).arg(reason);
+                loop.quit();
+            },
+            0, HttpClient::Kind::Read);
+    };
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    sendNext();
+    loop.exec();
+    return answered == requests ? (requests - 1) / (clock.nsecsElapsed() / 1e9) : -1.0;
+}
+
+int runCurl(int requests, int runs)
+{
+    const QString host = QStringLiteral("127.0.0.90");
+    const quint16 port = 8090;
+    test::WebServer nginx(test::WebServer::Nginx);
+    nginx.writeFile(QStringLiteral("www/api/gettime"),
+                    R"({"error": "0", "errorString": "", "reply": {"utcTime": "1700000000000", )"
+                    R"("timezoneId": "Europe/Berlin"}})");
+    const QString site = QStringLiteral("server {\n listen %1:%2;\n root @DIR@/www;\n access_log off;\n"
+                                        " keepalive_requests 10000000;\n keepalive_timeout 300s;\n"
+                                        " default_type application/json;\n}\n")
+                             .arg(host)
+                             .arg(port);
+    if (!nginx.start(site, {{host, port}})) {
+        print(nginx.errorString());
+        return 1;
+    }
+    const QString url = QStringLiteral("http://%1:%2/api/gettime").arg(host).arg(port);
+    const QByteArray entry = "url = \"" + url.toLatin1() + "\"\noutput = \"/dev/null\"\n";
+    nginx.writeFile(QStringLiteral("curl-many.conf"), entry.repeated(requests));
+    nginx.writeFile(QStringLiteral("curl-one.conf"), entry);
+    const QString many = nginx.dir() + QStringLiteral("/curl-many.conf");
+    const QString one = nginx.dir() + QStringLiteral("/curl-one.conf");
+
+    print(QStringLiteral("%1 GETs on one kept-alive connection to nginx, %2 alternating runs").arg(requests).arg(runs));
+    QVector<double> ours;
+    QVector<double> theirs;
+    QVector<double> ratios;
+    for (int run = 0; run < runs; ++run) {
+        HttpClient client(nullptr);
+        QString error;
+        const double own = clientRate(client, QUrl(url), requests, &error);
+        const double curl = curlRate(many, one, requests);
+        if (own < 0 || curl < 0) {
+            print(QStringLiteral("run %1 failed: %2").arg(run + 1).arg(error.isEmpty() ? QStringLiteral("curl") : error));
+            return 1;
+        }
+        ours.append(own);
+        theirs.append(curl);
+        ratios.append(own / curl);
+        print(QStringLiteral("run %1: client %2/s, curl %3/s, ratio %4")
+                  .arg(run + 1)
+                  .arg(own, 0, 'f', 0)
+                  .arg(curl, 0, 'f', 0)
+                  .arg(own / curl, 0, 'f', 3));
+    }
+    print(QStringLiteral("client: ") + spread(ours, QStringLiteral("requests/s")));
+    print(QStringLiteral("curl:   ") + spread(theirs, QStringLiteral("requests/s")));
+    print(QStringLiteral("client / curl: ") + spread(ratios, QString()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -753,10 +858,10 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("batch, idle or hostile"),
+    const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("batch, idle, hostile or curl"),
                                         QStringLiteral("MODE"), QStringLiteral("batch"));
     const QCommandLineOption serversOption(QStringLiteral("servers"),
-                                           QStringLiteral("fleet size (batch: 100, idle: 1000)"),
+                                           QStringLiteral("fleet size (batch: 100, idle: 1000); curl: requests (5000)"),
                                            QStringLiteral("N"));
     const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("batch runs"), QStringLiteral("R"),
                                         QStringLiteral("7"));
@@ -774,6 +879,9 @@ int main(int argc, char **argv)
         return runIdle(parser.isSet(serversOption) ? parser.value(serversOption).toInt() : 1000);
     if (mode == QLatin1String("hostile"))
         return runHostile();
+    if (mode == QLatin1String("curl"))
+        return runCurl(parser.isSet(serversOption) ? parser.value(serversOption).toInt() : 5000,
+                       std::max(1, parser.value(runsOption).toInt()));
     std::fprintf(stderr, "unknown mode %s\n", qPrintable(mode));
     return 2;
 }

@@ -6,9 +6,10 @@ the authorized HTTP requests of the given paths sent in a time window, and
 sends them again, in the same order, to fresh simulators of the same fleet:
 one kept-alive connection per server address, each request only after the
 previous answer is complete. Prints the seconds from the first request to the
-last answer.
+last answer. With --fresh every request goes on a connection of its own,
+closed after its answer, as the tool sends changes.
 
-    replay.py LOG [LOG...] --from EPOCH_MS --to EPOCH_MS [--path /api/configure]
+    replay.py LOG [LOG...] --from EPOCH_MS --to EPOCH_MS [--path /api/configure] [--fresh]
 """
 
 import argparse
@@ -44,16 +45,17 @@ def entries_of(handle, start_ms, end_ms, paths):
     return chosen
 
 
-def replay(entries):
+def replay(entries, fresh=False):
     connections = {}
     started = time.perf_counter()
     for entry in entries:
         local = entry["local"]
-        connection = connections.get(local)
+        connection = None if fresh else connections.get(local)
         if connection is None:
             host, port = local.rsplit(":", 1)
             connection = http.client.HTTPConnection(host, int(port), timeout=10)
-            connections[local] = connection
+            if not fresh:
+                connections[local] = connection
         target = entry["path"] + ("?" + entry["rawQuery"] if entry.get("rawQuery") else "")
         headers = {}
         auth = entry.get("auth") or {}
@@ -66,7 +68,9 @@ def replay(entries):
         response.read()
         if response.status != 200:
             raise RuntimeError("%s %s answered %d" % (entry["method"], target, response.status))
-        if response.will_close:
+        if fresh:
+            connection.close()
+        elif response.will_close:
             connection.close()
             del connections[local]
     elapsed = time.perf_counter() - started
@@ -81,12 +85,13 @@ def main(argv=None):
     parser.add_argument("--from", dest="start", type=float, required=True, metavar="EPOCH_MS")
     parser.add_argument("--to", dest="end", type=float, required=True, metavar="EPOCH_MS")
     parser.add_argument("--path", action="append", default=None)
+    parser.add_argument("--fresh", action="store_true", help="a connection of its own for every request")
     options = parser.parse_args(argv)
     entries = requests_in(options.log, options.start, options.end, set(options.path or ["/api/configure"]))
     if not entries:
         print("replay: no request in the window", file=sys.stderr)
         return 1
-    seconds = replay(entries)
+    seconds = replay(entries, options.fresh)
     print(json.dumps({"requests": len(entries), "seconds": seconds}))
     return 0
 

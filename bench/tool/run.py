@@ -3,6 +3,7 @@
 
     scripts/netns.sh python3 bench/tool/run.py --servers 1000 [--runs 3]
     scripts/netns.sh python3 bench/tool/run.py --batch [--servers 100] [--runs 3]
+    scripts/netns.sh python3 bench/tool/run.py --servers 10000 --fleets 2
 
 Each run starts bench_tool (the tool's own start-up and documents) on a fresh
 virtual X display with Mesa's software OpenGL, as a user without a graphics
@@ -32,6 +33,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -61,6 +63,48 @@ def start_fleet(servers, work, log, favoured=False):
             raise RuntimeError("the fleet did not start")
         time.sleep(0.1)
     return process
+
+
+def split_fleet(servers, processes, work):
+    """Fleet files of the generated fleet split over processes, on addresses of their own."""
+    systems = max(1, servers // 20)
+    files = []
+    share = -(-servers // processes)
+    for part in range(processes):
+        indexes = range(part * share, min(servers, (part + 1) * share))
+        fleet = {"servers": [{
+            "id": "{%s}" % uuid.uuid5(uuid.NAMESPACE_OID, "peer-sim-generated-%d" % index),
+            "name": "Server %04d" % (index + 1),
+            "systemName": "System %02d" % (index % systems + 1),
+            # 127.<part*16 + block/256>.<block%256>.<2..254>
+            "addresses": ["127.%d.%d.%d" % (part * 16 + (number // 253) // 256, (number // 253) % 256,
+                                            number % 253 + 2)],
+        } for number, index in enumerate(indexes)]}
+        path = os.path.join(work, "fleet-%d-of-%d.json" % (part + 1, processes))
+        with open(path, "w", encoding="utf-8") as handle:
+            json.dump(fleet, handle)
+        files.append(path)
+    return files
+
+
+def start_fleets(servers, processes, work, logs, favoured=False):
+    """The generated fleet in one simulator, or split over several, each
+    logging to its own file of logs (every one hears every discovery request)."""
+    if processes == 1:
+        return [start_fleet(servers, work, logs[0], favoured)]
+    fleets = []
+    for path, log in zip(split_fleet(servers, processes, work), logs):
+        ready = os.path.join(work, "ready-%d" % time.monotonic_ns())
+        command = [sys.executable, SIM, "--fleet", path, "--ready-file", ready, "--log", log]
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, preexec_fn=favour if favoured else None)
+        fleets.append((process, ready))
+    deadline = time.monotonic() + 600
+    for process, ready in fleets:
+        while not os.path.exists(ready):
+            if process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("a fleet did not start")
+            time.sleep(0.1)
+    return [process for process, _ in fleets]
 
 
 def stop(process):
@@ -98,23 +142,25 @@ def renderer(stderr_path):
     return ", ".join(found) or "?"
 
 
-def discovery_heard(log, result):
-    """Requests from the tool heard in its lifetime, and the cycles it had."""
+def discovery_heard(logs, result):
+    """Requests from the tool heard in its lifetime (by the first fleet), and
+    the cycles it had."""
     heard = 0
     first_request = None
     start = result["contextEpochMs"] / 1000.0
     end = result["endEpochMs"] / 1000.0
     http_requests = challenged = 0
-    with open(log, encoding="utf-8") as handle:
-        for line in handle:
-            entry = json.loads(line)
-            if entry["kind"] == "discovery" and entry["exact"] and start <= entry["time"] <= end:
-                heard += 1
-                if first_request is None:
-                    first_request = entry["time"]
-            elif entry["kind"] == "http":
-                http_requests += 1
-                challenged += 0 if entry["authorized"] else 1
+    for part, log in enumerate(logs):
+        with open(log, encoding="utf-8") as handle:
+            for line in handle:
+                entry = json.loads(line)
+                if entry["kind"] == "discovery" and part == 0 and entry["exact"] and start <= entry["time"] <= end:
+                    heard += 1
+                    if first_request is None:
+                        first_request = entry["time"]
+                elif entry["kind"] == "http":
+                    http_requests += 1
+                    challenged += 0 if entry["authorized"] else 1
     expected = int((result["endEpochMs"] - result["contextEpochMs"]) // CYCLE_MS)
     first_s = None if first_request is None else first_request - result["startEpochMs"] / 1000.0
     return heard, expected, http_requests, challenged, first_s
@@ -125,14 +171,15 @@ def fleet_run(options, work, number):
     baseline = run_tool(options.tool, ["--servers", "0", "--seconds", str(options.baseline_seconds),
                                        "--rest-from", str(options.baseline_seconds // 2),
                                        "--rest-to", str(options.baseline_seconds - 1)], base_err)
-    log = os.path.join(work, "fleet-%d.log" % number)
-    fleet = start_fleet(options.servers, work, log)
+    logs = [os.path.join(work, "fleet-%d-%d.log" % (number, part)) for part in range(options.fleets)]
+    fleets = start_fleets(options.servers, options.fleets, work, logs)
     err = os.path.join(work, "tool-%d.err" % number)
     try:
         result = run_tool(options.tool, ["--servers", str(options.servers), "--seconds", str(options.seconds)], err)
     finally:
-        stop(fleet)
-    heard, expected, http_requests, challenged, first_request_s = discovery_heard(log, result)
+        for fleet in fleets:
+            stop(fleet)
+    heard, expected, http_requests, challenged, first_request_s = discovery_heard(logs, result)
     if options.keep:
         with open(os.path.join(work, "result-%d.json" % number), "w") as handle:
             json.dump(result, handle, indent=1)
@@ -189,7 +236,8 @@ def batch_run(options, work, number):
         try:
             floors.append(json.loads(subprocess.run(
                 [sys.executable, os.path.join(HERE, "replay.py"), log, "--from", str(result["batchStartEpochMs"]),
-                 "--to", str(result["batchEndEpochMs"])], stdout=subprocess.PIPE, text=True, check=True).stdout))
+                 "--to", str(result["batchEndEpochMs"])] + (["--fresh"] if options.fresh_floor else []),
+                stdout=subprocess.PIPE, text=True, check=True).stdout))
         finally:
             stop(fresh)
     floor_s = statistics.median(floor["seconds"] for floor in floors)
@@ -239,6 +287,10 @@ def main(argv=None):
     parser.add_argument("--tool", default=os.path.join(ROOT, "build", "bin", "bench_tool"))
     parser.add_argument("--keep", action="store_true", help="keep the logs (their folder is printed)")
     parser.add_argument("--busy", type=int, default=0, help="busy-looping processes competing for the cores")
+    parser.add_argument("--fresh-floor", action="store_true",
+                        help="batch mode: the floor's requests each on a connection of their own")
+    parser.add_argument("--fleets", type=int, default=1,
+                        help="simulator processes sharing the fleet (fleet mode; 2 for 10,000 servers)")
     options = parser.parse_args(argv)
     if options.servers is None:
         options.servers = 100 if options.batch else 1000

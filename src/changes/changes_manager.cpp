@@ -559,10 +559,12 @@ void ChangesManager::Impl::sendPasswordRequest(ServerInfo *server, const QString
                                                                  AffectedEntities flags) {
             // A server that took the new password but whose answer was lost
             // now only accepts the new one: one more try with it. When the
-            // connection closed unanswered the change itself is not sent
-            // again; reading with the new password tells whether it took.
+            // connection closed unanswered, or the answer came too late, the
+            // change itself is not sent again; reading with the new password
+            // tells whether it took.
             if (!useNewPasswordAsOld && !accepted(errorCode, reason)) {
-                if (reason == QLatin1String(HttpClient::kUnansweredChange))
+                if (reason == QLatin1String(HttpClient::kUnansweredChange)
+                    || reason == QLatin1String(HttpClient::kTimedOutChange))
                     checkPassword(server, password, errorCode, reason, flags);
                 else
                     sendPasswordRequest(server, password, true);

@@ -295,6 +295,7 @@ void TcpStream::flush()
         const ssize_t sent = ::send(int(m_socket), m_pending.constData(), size_t(m_pending.size()), kSendFlags);
 #endif
         if (sent > 0) {
+            m_sent += quint64(sent);
             m_pending.remove(0, int(sent));
             continue;
         }

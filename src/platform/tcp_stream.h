@@ -40,6 +40,8 @@ public:
     // Closes at once and drops what is unsent; no signal follows.
     void abort();
     QAbstractSocket::SocketError error() const { return m_error; }
+    // Bytes the system has taken to send so far.
+    quint64 bytesSent() const { return m_sent; }
 
 signals:
     // Bytes or the end of the stream can be read.
@@ -60,6 +62,7 @@ private:
     qintptr m_socket = -1;
     SocketWatch *m_watch = nullptr;
     QByteArray m_pending;
+    quint64 m_sent = 0;
     int m_lookupId = -1;
     bool m_connecting = false;
     // Aborted, failed or never connected: nothing is sent or signalled.

@@ -62,9 +62,11 @@ bool isPrintable(const QByteArray &value)
     return true;
 }
 
-QByteArray md5Hex(const QByteArray &data)
+QByteArray hashHex(HttpDigest::Algorithm algorithm, const QByteArray &data)
 {
-    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+    return QCryptographicHash::hash(data, algorithm == HttpDigest::Algorithm::Sha256 ? QCryptographicHash::Sha256
+                                                                                     : QCryptographicHash::Md5)
+        .toHex();
 }
 
 } // namespace
@@ -119,10 +121,14 @@ std::optional<HttpDigest> HttpDigest::fromChallenge(const HttpChallenge &challen
     if (challenge.scheme != "digest" || !challenge.params.contains("nonce"))
         return std::nullopt;
     HttpDigest digest;
-    const QByteArray algorithm = challenge.params.value("algorithm", "MD5").toLower();
-    if (algorithm != "md5" && algorithm != "md5-sess")
+    QByteArray algorithm = challenge.params.value("algorithm", "MD5").toLower();
+    digest.m_session = algorithm.endsWith("-sess");
+    if (digest.m_session)
+        algorithm.chop(5);
+    if (algorithm == "sha-256")
+        digest.m_algorithm = Algorithm::Sha256;
+    else if (algorithm != "md5")
         return std::nullopt;
-    digest.m_session = algorithm == "md5-sess";
     if (challenge.params.contains("qop")) {
         for (const QByteArray &qop : challenge.params.value("qop").split(','))
             digest.m_qopAuth = digest.m_qopAuth || qop.trimmed().toLower() == "auth";
@@ -143,21 +149,24 @@ std::optional<HttpDigest> HttpDigest::fromChallenge(const HttpChallenge &challen
 QByteArray HttpDigest::authorization(const QByteArray &method, const QByteArray &uri, const QString &user,
                                      const QString &password, const QByteArray &clientNonce)
 {
+    const auto hash = [this](const QByteArray &data) { return hashHex(m_algorithm, data); };
     const QByteArray userName = user.toUtf8();
-    QByteArray ha1 = md5Hex(userName + ':' + m_realm + ':' + password.toUtf8());
+    QByteArray ha1 = hash(userName + ':' + m_realm + ':' + password.toUtf8());
     if (m_session)
-        ha1 = md5Hex(ha1 + ':' + m_nonce + ':' + clientNonce);
-    const QByteArray ha2 = md5Hex(method + ':' + uri);
+        ha1 = hash(ha1 + ':' + m_nonce + ':' + clientNonce);
+    const QByteArray ha2 = hash(method + ':' + uri);
     QByteArray value = "Digest username=" + quoted(userName) + ", realm=" + quoted(m_realm)
                        + ", nonce=" + quoted(m_nonce) + ", uri=" + quoted(uri);
     if (m_qopAuth) {
         const QByteArray count = QByteArray::number(++m_count, 16).rightJustified(8, '0');
         value += ", qop=auth, nc=" + count + ", cnonce=" + quoted(clientNonce) + ", response="
-                 + quoted(md5Hex(ha1 + ':' + m_nonce + ':' + count + ':' + clientNonce + ":auth:" + ha2));
+                 + quoted(hash(ha1 + ':' + m_nonce + ':' + count + ':' + clientNonce + ":auth:" + ha2));
     } else {
-        value += ", response=" + quoted(md5Hex(ha1 + ':' + m_nonce + ':' + ha2));
+        value += ", response=" + quoted(hash(ha1 + ':' + m_nonce + ':' + ha2));
     }
-    value += m_session ? ", algorithm=MD5-sess" : ", algorithm=MD5";
+    value += m_algorithm == Algorithm::Sha256 ? ", algorithm=SHA-256" : ", algorithm=MD5";
+    if (m_session)
+        value += "-sess";
     if (!m_opaque.isEmpty())
         value += ", opaque=" + quoted(m_opaque);
     return value;

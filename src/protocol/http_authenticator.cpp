@@ -13,56 +13,93 @@ QByteArray clientNonce()
 
 } // namespace
 
+HttpAuthenticator &HttpAuthenticator::shared()
+{
+    static HttpAuthenticator memory;
+    return memory;
+}
+
 QByteArray HttpAuthenticator::authorization(const QString &server, Attempt &attempt, const QByteArray &method,
                                             const QByteArray &target)
 {
-    attempt.sentBasic = false;
+    attempt.sent = Scheme::None;
     if (attempt.password.isEmpty())
         return QByteArray();
-    const auto digest = m_digests.find(digestKey(server, attempt));
-    if (digest != m_digests.end())
-        return digest->authorization(method, target, attempt.user, attempt.password, clientNonce());
-    // A server known to want Digest is asked for a challenge first rather
-    // than shown the password in the open.
-    if (m_digestServers.contains(server))
-        return QByteArray();
-    attempt.sentBasic = true;
-    return basicAuthorization(attempt.user, attempt.password);
+    if (!attempt.digest) {
+        const auto it = m_servers.find(server);
+        if (it == m_servers.end())
+            return QByteArray();
+        Server &known = it->second;
+        if (known.asked == Scheme::Basic) {
+            attempt.sent = Scheme::Basic;
+            return basicAuthorization(attempt.user, attempt.password);
+        }
+        // With every nonce lent out the request goes without credentials,
+        // and the server's challenge gives it one of its own.
+        if (known.asked != Scheme::Digest || known.nonces.isEmpty())
+            return QByteArray();
+        attempt.digest = known.nonces.takeLast();
+    }
+    attempt.sent = Scheme::Digest;
+    return attempt.digest->authorization(method, target, attempt.user, attempt.password, clientNonce());
 }
 
 HttpAuthenticator::Scheme HttpAuthenticator::answerChallenge(const QString &server, Attempt &attempt,
                                                              const QByteArray &challenges)
 {
+    // The nonce the server refused, or counted for a refusal, is not lent again.
+    attempt.digest.reset();
     if (attempt.answeredChallenge || attempt.password.isEmpty())
         return Scheme::None;
     const QList<HttpChallenge> parsed = HttpChallenge::parse(challenges);
+    std::optional<HttpDigest> strongest;
+    bool basicOffered = false;
     for (const HttpChallenge &challenge : parsed) {
-        if (const auto digest = HttpDigest::fromChallenge(challenge)) {
-            m_digests.insert(digestKey(server, attempt), *digest);
-            m_digestServers.insert(server);
-            attempt.answeredChallenge = true;
-            return Scheme::Digest;
-        }
+        basicOffered = basicOffered || challenge.scheme == "basic";
+        const auto digest = HttpDigest::fromChallenge(challenge);
+        if (digest && (!strongest || digest->algorithm() > strongest->algorithm()))
+            strongest = digest;
     }
-    for (const HttpChallenge &challenge : parsed) {
-        if (challenge.scheme == "basic" && !attempt.sentBasic) {
-            m_digests.remove(digestKey(server, attempt));
-            m_digestServers.remove(server);
-            attempt.answeredChallenge = true;
-            return Scheme::Basic;
-        }
+    if (strongest) {
+        m_servers[server].asked = Scheme::Digest;
+        attempt.digest = strongest;
+        attempt.answeredChallenge = true;
+        return Scheme::Digest;
+    }
+    if (basicOffered && attempt.sent != Scheme::Basic) {
+        Server &known = m_servers[server];
+        known.asked = Scheme::Basic;
+        known.nonces.clear();
+        attempt.answeredChallenge = true;
+        return Scheme::Basic;
     }
     return Scheme::None;
 }
 
-void HttpAuthenticator::rejected(const QString &server, const Attempt &attempt)
+void HttpAuthenticator::answered(const QString &server, Attempt &attempt)
 {
-    m_digests.remove(digestKey(server, attempt));
+    if (!attempt.digest)
+        return;
+    const auto it = m_servers.find(server);
+    if (it != m_servers.end() && it->second.asked == Scheme::Digest && it->second.nonces.size() < kMaxNonces)
+        it->second.nonces.append(std::move(*attempt.digest));
+    attempt.digest.reset();
 }
 
-QString HttpAuthenticator::digestKey(const QString &server, const Attempt &attempt)
+void HttpAuthenticator::abandoned(Attempt &attempt)
 {
-    return server + QLatin1Char('\n') + attempt.user + QLatin1Char('\n') + attempt.password;
+    attempt.digest.reset();
+}
+
+HttpAuthenticator::Scheme HttpAuthenticator::schemeOf(const QString &server) const
+{
+    const auto it = m_servers.find(server);
+    return it == m_servers.end() ? Scheme::None : it->second.asked;
+}
+
+void HttpAuthenticator::clear()
+{
+    m_servers.clear();
 }
 
 } // namespace rtu

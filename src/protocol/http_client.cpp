@@ -77,6 +77,26 @@ QString phraseText(const QByteArray &phrase)
     return state.invalidChars == 0 ? text : QString::fromLatin1(phrase);
 }
 
+// How long the connection may wait idle for its next request: -1 as long as
+// the client likes, 0 not at all. A server's Keep-Alive time-out counts
+// whole seconds from its side; a quarter of it is left for the request to
+// travel and for the server's clock running ahead.
+qint64 keepAliveMs(const HttpResponseParser &response)
+{
+    if (!response.keepAlive())
+        return 0;
+    for (const QByteArray &part : response.header("Keep-Alive").split(',')) {
+        const QByteArray item = part.trimmed();
+        if (!item.toLower().startsWith("timeout="))
+            continue;
+        bool ok = false;
+        const qint64 seconds = item.mid(8).trimmed().toLongLong(&ok);
+        if (ok && seconds >= 0)
+            return std::min<qint64>(seconds, qint64(1) << 30) * 750;
+    }
+    return -1;
+}
+
 // How a request is named in diagnostics: never its credentials, and its
 // query only as redactedTarget shows it.
 QString described(const HttpRequest &r)
@@ -173,11 +193,14 @@ private:
     // behind the overall limit.
     Placed place(HttpRequest *r, bool urgent)
     {
-        if (HttpConnection *c = pool.takeIdle(r->server)) {
+        // A change goes out on a connection of its own: one that carried an
+        // answer may still hold late bytes of it, or be closing by now.
+        const bool change = r->kind == Kind::Change;
+        if (HttpConnection *c = pool.takeIdle(r->server, change)) {
             attach(c, r);
             return Placed::OnConnection;
         }
-        switch (pool.makeRoom(r->server)) {
+        switch (pool.makeRoom(r->server, change)) {
         case HttpConnectionPool::Room::Available:
             open(r);
             return Placed::OnConnection;
@@ -226,9 +249,10 @@ private:
     {
         HttpRequest *r = c->request;
         c->parser.reset();
+        c->sentMark = c->socket->bytesSent();
         c->socket->write(HttpRequestWriter::write(r->method, r->target, r->host,
                                                   authenticator.authorization(r->server, r->auth, r->method, r->target),
-                                                  r->body));
+                                                  r->body, r->kind == Kind::Read));
     }
 
     void close(HttpConnection *c, CloseReason why, bool closeSocket = true)
@@ -280,6 +304,7 @@ private:
         // the request went out: a read is tried once more on a fresh one, as
         // browsers do. A change may have been carried out, so it is never
         // sent twice; the caller hears that it may have been.
+        authenticator.abandoned(r->auth);
         if (!c->parser.started() && r->kind == Kind::Read && (c->served > 0 || c->openedAhead) && !r->retried) {
             r->retried = true;
             close(c, why);
@@ -316,7 +341,8 @@ private:
                 pump(server);
             return;
         }
-        const bool reusable = response.keepAlive();
+        const qint64 keepMs = keepAliveMs(response);
+        const bool reusable = keepMs != 0 && r->kind == Kind::Read;
         ++c->served;
         if (status == 401) {
             const HttpAuthenticator::Scheme answer =
@@ -329,12 +355,13 @@ private:
                     send(c);
                     return;
                 }
-                close(c, CloseReason::NotKeptAlive);
+                close(c, keepMs != 0 ? CloseReason::ChangeAnswered : CloseReason::NotKeptAlive);
                 place(r, true);
                 pump(server);
                 return;
             }
-            authenticator.rejected(r->server, r->auth);
+        } else {
+            authenticator.answered(r->server, r->auth);
         }
         const QByteArray body = response.body();
         const QByteArray phrase = response.reasonPhrase();
@@ -344,9 +371,9 @@ private:
         // has had the answer: on loopback the close does the peer's part of
         // the shutdown too, and the caller's next request need not wait for it.
         if (reusable)
-            pool.release(c);
+            pool.release(c, keepMs);
         else
-            close(c, CloseReason::NotKeptAlive, false);
+            close(c, keepMs != 0 ? CloseReason::ChangeAnswered : CloseReason::NotKeptAlive, false);
         bool alive;
         if (status >= 200 && status <= 299) {
             qCInfo(logHttp).noquote().nospace() << described(*r) << " -> " << status << ", " << body.size()
@@ -374,11 +401,17 @@ private:
         HttpConnection *c = r->connection;
         qCInfo(logHttp).noquote().nospace() << described(*r) << " timed out after " << queue.elapsedMs(*r) << " ms "
                                             << waitingText(*r);
+        // A change whose bytes went out may have been carried out, however
+        // late its answer; one still waiting, or connecting, was not.
+        bool written = false;
         if (c) {
             status = c->parser.headComplete() ? c->parser.status() : 0;
+            written = c->socket->bytesSent() > c->sentMark;
             close(c, CloseReason::TimedOut);
         }
-        if (!fail(r, networkError(QStringLiteral("Request Timed Out")), status, c))
+        const QString reason = written && r->kind == Kind::Change ? QString::fromLatin1(kTimedOutChange)
+                                                                  : networkError(QStringLiteral("Request Timed Out"));
+        if (!fail(r, reason, status, c))
             return false;
         pump(server);
         return true;
@@ -416,7 +449,7 @@ private:
     }
 
     QByteArray readBuffer;
-    HttpAuthenticator authenticator;
+    HttpAuthenticator &authenticator = HttpAuthenticator::shared();
     HttpConnectionPool pool;
     HttpRequestQueue queue;
 };

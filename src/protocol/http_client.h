@@ -16,12 +16,17 @@ namespace rtu {
 // HTTP/1.1 itself over sockets of the GUI thread, keeps connections to a
 // server alive for a short while and bounds what any peer can make it hold.
 //
-// Success is a 2xx reply. A failure's reason is the server's phrase for any
-// other status, else "Network Error: " followed by nothing (no phrase),
-// "Request Timed Out", "Reply too large" (a body over kMaxReplyBytes, with
-// the status), or "#" and the QNetworkReply error number: 1 refused, 2
-// closed by the server, 3 host not found, 399 a reply that is not HTTP or
-// passes a limit of its head.
+// Credentials (from the URL) go out only once a server has challenged, in
+// the scheme it asked for; what each server asked is remembered for the
+// whole process (HttpAuthenticator).
+//
+// Success is a 2xx reply, its gzip or deflate coding undone. A failure's
+// reason is the server's phrase for any other status, else "Network Error: "
+// followed by nothing (no phrase), "Request Timed Out", "Reply too large" (a
+// body over kMaxReplyBytes, with the status, also once decoded), or "#" and
+// the QNetworkReply error number: 1 refused, 2 closed by the server, 3 host
+// not found, 399 a reply that is not HTTP, passes a limit of its head or
+// cannot be decoded.
 class HttpClient : public QObject
 {
     Q_OBJECT
@@ -61,12 +66,15 @@ public:
 
     // What a request does to the server, said by whoever sends it. A read
     // may go out once more on a fresh connection when a kept-alive one
-    // closes before any byte of its answer. A change never goes out twice:
-    // the server may have carried it out before it closed, so that loss is
-    // reported as kUnansweredChange.
+    // closes before any byte of its answer. A change goes out on a
+    // connection of its own, closed after its answer, and never twice: the
+    // server may have carried it out before it closed, or before it answered
+    // too late, so those losses are reported as kUnansweredChange and
+    // kTimedOutChange.
     enum class Kind { Change, Read };
     static constexpr char kUnansweredChange[] =
         "Connection closed before the server answered; the change may have been applied";
+    static constexpr char kTimedOutChange[] = "Request Timed Out; the change may have been applied";
 
     // Time-out argument: negative arms none, 0 means the default.
     static constexpr qint64 kDefaultTimeoutMs = 10000;
@@ -101,9 +109,10 @@ public:
     virtual void sendPost(const QUrl &url, const QByteArray &body, const OnSuccessReply &success,
                           const OnErrorReply &failure, qint64 timeoutMs, Kind kind = Kind::Change);
 
-    // Opens a connection to a server that has none, for a request that is
-    // about to follow, so that the handshake is over by then. Unused, it is
-    // closed as any idle connection.
+    // Opens a connection to a server that has no unused one, for a request
+    // that is about to follow (a change included: the connection has carried
+    // nothing), so that the handshake is over by then. Unused, it is closed
+    // as any idle connection.
     void preconnect(const QString &host, quint16 port);
 
 private:

@@ -27,7 +27,8 @@ struct HttpConnection : QObject
     qint64 closeAtMs = 0; // unused until then, it is closed
     HttpRequest *request = nullptr;
     HttpResponseParser parser;
-    int served = 0;
+    quint64 sentMark = 0; // bytes the socket had sent before the current request
+    int served = 0;       // answers read on it, challenges included
     // Opened before any request of its own; the server may have given up on
     // it by the time one comes.
     bool openedAhead = false;

@@ -20,7 +20,7 @@ const char *reasonText(HttpConnectionPool::CloseReason why)
     case Why::Idle:
         return "idle";
     case Why::Evicted:
-        return "evicted for another server";
+        return "evicted to make room";
     case Why::PendingInput:
         return "input nobody asked for";
     case Why::Refused:
@@ -31,6 +31,8 @@ const char *reasonText(HttpConnectionPool::CloseReason why)
         return "transport failed";
     case Why::NotKeptAlive:
         return "not kept alive";
+    case Why::ChangeAnswered:
+        return "a change's own, answered";
     case Why::Malformed:
         return "malformed reply";
     case Why::TooLarge:
@@ -57,31 +59,45 @@ HttpConnectionPool::~HttpConnectionPool()
     shutdown();
 }
 
-HttpConnection *HttpConnectionPool::takeIdle(const QString &server)
+HttpConnection *HttpConnectionPool::takeIdle(const QString &server, bool unusedOnly)
 {
-    const auto it = m_servers.find(server);
-    if (it == m_servers.end())
-        return nullptr;
-    QList<HttpConnection *> &connections = it->second;
-    for (int i = 0; i < connections.size();) {
-        HttpConnection *c = connections.at(i);
-        if (!c->idle) {
-            ++i;
+    HttpConnection *unused = nullptr;
+    for (;;) {
+        const auto it = m_servers.find(server);
+        if (it == m_servers.end())
+            return nullptr;
+        HttpConnection *found = nullptr;
+        unused = nullptr;
+        for (HttpConnection *c : qAsConst(it->second)) {
+            if (!c->idle)
+                continue;
+            if (c->served == 0) {
+                if (!unused)
+                    unused = c;
+            } else if (!unusedOnly && !found) {
+                found = c;
+            }
+        }
+        if (!found)
+            found = unused;
+        if (!found)
+            return nullptr;
+        // Idle connections close in batches: one past its time is not used,
+        // as its server may be closing it by now.
+        if (found->closeAtMs <= m_clock.elapsed()) {
+            close(found, CloseReason::Idle); // erases the list with its last connection
             continue;
         }
-        if (c->socket->hasPendingInput()) {
-            const bool last = connections.size() == 1;
-            close(c, CloseReason::PendingInput); // erases the list with its last connection
-            if (last)
-                return nullptr;
+        if (found->socket->hasPendingInput()) {
+            close(found, CloseReason::PendingInput);
             continue;
         }
-        c->idle = false;
-        m_idle.removeOne(c);
-        qCDebug(logHttp).noquote() << "connection" << c->id << "to" << c->server << "reused";
-        return c;
+        found->idle = false;
+        m_idle.removeOne(found);
+        qCDebug(logHttp).noquote() << "connection" << found->id << "to" << found->server
+                                   << (found->served ? "reused" : "taken unused");
+        return found;
     }
-    return nullptr;
 }
 
 HttpConnectionPool::Room HttpConnectionPool::room(const QString &server) const
@@ -95,8 +111,16 @@ HttpConnectionPool::Room HttpConnectionPool::room(const QString &server) const
 // longer, so it mostly goes after those that went idle about when it opened.
 // It belongs to another server than the one that needs the room, which would
 // have reused it.
-HttpConnectionPool::Room HttpConnectionPool::makeRoom(const QString &server)
+HttpConnectionPool::Room HttpConnectionPool::makeRoom(const QString &server, bool reclaimIdle)
 {
+    if (reclaimIdle && connectionsTo(server) >= m_limits.connectionsPerServer) {
+        for (HttpConnection *c : qAsConst(m_idle)) {
+            if (c->server == server) {
+                close(c, CloseReason::Evicted);
+                break;
+            }
+        }
+    }
     const Room room = this->room(server);
     if (room == Room::Available && m_openCount >= m_limits.openConnections)
         close(m_idle.first(), CloseReason::Evicted);
@@ -124,16 +148,26 @@ HttpConnection *HttpConnectionPool::open(const QString &server, const QString &h
 
 void HttpConnectionPool::preconnect(const QString &server, const QString &host, quint16 port)
 {
-    if (m_openCount >= m_limits.openConnections || connectionsTo(server) > 0)
+    if (m_openCount >= m_limits.openConnections || connectionsTo(server) >= m_limits.connectionsPerServer
+        || hasUnused(server))
         return;
     HttpConnection *c = open(server, host, port);
     c->openedAhead = true;
     makeIdle(c, std::max(m_limits.idleCloseMs, m_limits.openedAheadHoldMs));
 }
 
-void HttpConnectionPool::release(HttpConnection *c)
+void HttpConnectionPool::release(HttpConnection *c, qint64 holdMs)
 {
-    makeIdle(c, m_limits.idleCloseMs);
+    makeIdle(c, holdMs < 0 ? m_limits.idleCloseMs : std::min<qint64>(holdMs, m_limits.idleCloseMs));
+}
+
+bool HttpConnectionPool::hasUnused(const QString &server) const
+{
+    const auto it = m_servers.find(server);
+    if (it == m_servers.end())
+        return false;
+    return std::any_of(it->second.begin(), it->second.end(),
+                       [](const HttpConnection *c) { return c->idle && c->served == 0; });
 }
 
 void HttpConnectionPool::close(HttpConnection *c, CloseReason why, bool closeSocket)

@@ -32,6 +32,7 @@ public:
         ServerClosed,
         Failed, // any other transport error
         NotKeptAlive,
+        ChangeAnswered, // a change's connection is its own
         Malformed,
         TooLarge,
         TimedOut
@@ -64,20 +65,26 @@ public:
 
     // An idle connection to the server, now busy; idle ones with pending
     // input are closed on the way, as the next request would take their
-    // bytes, or the server's close, for its answer.
-    HttpConnection *takeIdle(const QString &server);
+    // bytes, or the server's close, for its answer. With unusedOnly, only
+    // one that has carried no answer yet; otherwise those that have are
+    // taken first, leaving the unused ones to changes.
+    HttpConnection *takeIdle(const QString &server, bool unusedOnly = false);
     // Whether a connection to the server may be opened now.
     Room room(const QString &server) const;
-    // The same, closing the idle connection due first when that makes room.
-    Room makeRoom(const QString &server);
+    // The same, closing the idle connection due first when that makes room;
+    // with reclaimIdle also an idle one of the server's own, which a change
+    // cannot use.
+    Room makeRoom(const QString &server, bool reclaimIdle = false);
     // A busy connection to the server, connecting; failures are signalled
     // from the event loop.
     HttpConnection *open(const QString &server, const QString &host, quint16 port);
-    // Opens an idle connection to a server that has none, held longer than
-    // one that served: its request is expected about when it opens.
+    // Opens an idle connection to a server that has no unused one, held
+    // longer than one that served: its request is expected about when it
+    // opens.
     void preconnect(const QString &server, const QString &host, quint16 port);
-    // Makes the busy connection idle, to be closed if unused for a while.
-    void release(HttpConnection *connection);
+    // Makes the busy connection idle, to be closed if unused for holdMs
+    // (at most the idle limit; negative: the idle limit).
+    void release(HttpConnection *connection, qint64 holdMs = -1);
     // Stops its signals; without closeSocket the caller closes the socket
     // soon after itself. Safe inside the connection's own signals.
     void close(HttpConnection *connection, CloseReason why, bool closeSocket = true);
@@ -89,6 +96,7 @@ public:
 
 private:
     void makeIdle(HttpConnection *connection, qint64 holdMs);
+    bool hasUnused(const QString &server) const;
     void detach(HttpConnection *connection, bool closeSocket);
     void armIdleTimer(qint64 ms);
     void onIdleTimeout();

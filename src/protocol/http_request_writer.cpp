@@ -28,20 +28,22 @@ QByteArray HttpRequestWriter::host(const QUrl &url)
 }
 
 QByteArray HttpRequestWriter::write(const QByteArray &method, const QUrl &url, const QByteArray &authorization,
-                                    const QByteArray &body)
+                                    const QByteArray &body, bool keepAlive)
 {
-    return write(method, target(url), host(url), authorization, body);
+    return write(method, target(url), host(url), authorization, body, keepAlive);
 }
 
 QByteArray HttpRequestWriter::write(const QByteArray &method, const QByteArray &target, const QByteArray &host,
-                                    const QByteArray &authorization, const QByteArray &body)
+                                    const QByteArray &authorization, const QByteArray &body, bool keepAlive)
 {
     QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
     if (!authorization.isEmpty())
         request += "Authorization: " + authorization + "\r\n";
     if (method == "POST")
         request += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    request += "Connection: keep-alive\r\n\r\n";
+    // Without it a server may compress its answer as it likes.
+    request += "Accept-Encoding: identity\r\n";
+    request += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     if (method == "POST")
         request += body;
     return request;

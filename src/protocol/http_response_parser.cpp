@@ -1,6 +1,7 @@
 #include "protocol/http_response_parser.h"
 
 #include "core/ascii.h"
+#include "protocol/http_content_coding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -83,9 +84,20 @@ HttpResponseParser::State HttpResponseParser::fail(Failure failure)
 
 HttpResponseParser::State HttpResponseParser::complete()
 {
-    m_state = State::Complete;
     if (m_stage != Stage::UntilClose)
         m_stage = Stage::Done;
+    // The codings were applied in order; they come off the other way round.
+    for (int i = m_codings.size() - 1; i >= 0 && !m_body.isEmpty(); --i) {
+        switch (HttpContentCoding::decode(m_codings.at(i), m_body, m_limits.maxBodyBytes)) {
+        case HttpContentCoding::Result::Decoded:
+            break;
+        case HttpContentCoding::Result::TooLarge:
+            return fail(Failure::BodyTooLarge);
+        case HttpContentCoding::Result::Unreadable:
+            return fail(Failure::Malformed);
+        }
+    }
+    m_state = State::Complete;
     return m_state;
 }
 
@@ -279,11 +291,14 @@ bool HttpResponseParser::onHeadEnd()
         complete();
         return true;
     }
-    // Only the identity coding was asked for: a body in any other coding is
-    // one this side cannot read.
+    // Only the identity coding was asked for, but a server may compress
+    // anyway: what can be undone is, on a body that is kept.
     for (const QByteArray &coding : tokens(header("Content-Encoding"))) {
-        if (coding != "identity")
+        if (coding == "identity")
+            continue;
+        if (!HttpContentCoding::isKnown(coding))
             return false;
+        m_codings.append(coding);
     }
     bool hasTransfer = false;
     bool hasLength = false;

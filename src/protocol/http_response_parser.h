@@ -63,7 +63,8 @@ public:
     const Headers &headers() const { return m_headers; }
     // The value of a header; repeated fields are joined with ", ".
     QByteArray header(const QByteArray &name) const;
-    // The body of a 2xx response; other bodies are only counted.
+    // The body of a 2xx response, its content codings undone within the
+    // body limit; other bodies are only counted.
     const QByteArray &body() const { return m_body; }
     // Whether the connection may carry another request after this response:
     // never after bytes beyond its end, nor after framing a sender and a
@@ -96,6 +97,7 @@ private:
     QByteArray m_reason;
     Headers m_headers;
     QByteArray m_body;
+    QList<QByteArray> m_codings; // content codings, in the order applied
     qint64 m_bodyBytes = 0;
     qint64 m_remaining = 0; // of the Content-Length body or the current chunk
     bool m_extraBytes = false;

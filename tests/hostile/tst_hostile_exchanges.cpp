@@ -180,25 +180,35 @@ private slots:
 
     // The peer answers the date and time in a way that leaves bytes behind on
     // the connection, then refuses the password. However its framing reads,
-    // the password change must not be reported as made.
+    // and even when the stray bytes come only after the password change went
+    // out (while the server takes its time over it), the password change
+    // must not be reported as made.
     void strayBytesAnswerNothing_data()
     {
         QTest::addColumn<QString>("mode");
-        QTest::newRow("a late complete response") << "lateResponse";
-        QTest::newRow("204, then a body") << "bodyAfter204";
-        QTest::newRow("Content-Length 0, then a body") << "bodyAfterEmpty";
-        QTest::newRow("chunked beside Content-Length") << "chunkedWithLength";
-        QTest::newRow("Transfer-Encoding with a blank before the colon") << "spaceBeforeColon";
-        QTest::newRow("HTTP/1.0 chunked and kept alive") << "http10Chunked";
+        QTest::addColumn<int>("trailMs");
+        QTest::addColumn<int>("changeDelayMs");
+        QTest::newRow("a late complete response") << "lateResponse" << 30 << 0;
+        QTest::newRow("204, then a body") << "bodyAfter204" << 30 << 0;
+        QTest::newRow("Content-Length 0, then a body") << "bodyAfterEmpty" << 30 << 0;
+        QTest::newRow("chunked beside Content-Length") << "chunkedWithLength" << 30 << 0;
+        QTest::newRow("Transfer-Encoding with a blank before the colon") << "spaceBeforeColon" << 30 << 0;
+        QTest::newRow("HTTP/1.0 chunked and kept alive") << "http10Chunked" << 30 << 0;
+        QTest::newRow("a complete response after the next request") << "lateResponse" << 300 << 600;
+        QTest::newRow("204, then a body after the next request") << "bodyAfter204" << 300 << 600;
     }
 
     void strayBytesAnswerNothing()
     {
         QFETCH(QString, mode);
+        QFETCH(int, trailMs);
+        QFETCH(int, changeDelayMs);
         HostileRun run;
         startWithPeer(run, {{QStringLiteral("replyMode"), mode},
                             {QStringLiteral("faultCommands"), QJsonArray{QStringLiteral("settime")}},
-                            {QStringLiteral("trailMs"), 30},
+                            {QStringLiteral("trailMs"), trailMs},
+                            {QStringLiteral("delayMs"), changeDelayMs},
+                            {QStringLiteral("delayCommands"), QJsonArray{QStringLiteral("configure")}},
                             {QStringLiteral("refuse"), QJsonArray{QStringLiteral("password")}}});
         if (QTest::currentTestFailed())
             return;

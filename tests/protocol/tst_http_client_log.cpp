@@ -1,3 +1,4 @@
+#include "protocol/http_authenticator.h"
 #include "protocol/http_client.h"
 
 #include "fake_http_server.h"
@@ -24,8 +25,9 @@ void capture(QtMsgType, const QMessageLogContext &context, const QString &messag
     logged.append(QString::fromLatin1(context.category) + QLatin1String(": ") + message);
 }
 
-// A Digest login with both passwords in the URL, a reused connection, one
-// opened beside it and left idle, and a time-out.
+// A Digest change with both passwords in the URL on connections of its own,
+// reads on a reused connection, one opened beside it and left idle, and a
+// time-out.
 void exchange(quint16 *port)
 {
     FakeHttpServer server;
@@ -59,10 +61,11 @@ void exchange(quint16 *port)
     const auto failed = [&done](const QString &, int) { ++done; };
     client.sendGet(configure, succeeded, failed, 0);
     QTRY_COMPARE(done, 1);
-    client.sendGet(url(QStringLiteral("/api/gettime")), succeeded, failed, 0);
+    const auto read = HttpClient::Kind::Read;
+    client.sendGet(url(QStringLiteral("/api/gettime")), succeeded, failed, 0, read);
     QTRY_COMPARE(done, 2);
-    client.sendGet(url(QStringLiteral("/api/slow")), succeeded, failed, 300);
-    client.sendGet(url(QStringLiteral("/api/iflist")), succeeded, failed, 0);
+    client.sendGet(url(QStringLiteral("/api/slow")), succeeded, failed, 300, read);
+    client.sendGet(url(QStringLiteral("/api/iflist")), succeeded, failed, 0, read);
     QTRY_COMPARE_WITH_TIMEOUT(done, 4, 5000);
     QTest::qWait(300);
 }
@@ -76,6 +79,7 @@ class TestHttpClientLog : public QObject
 private slots:
     void init()
     {
+        HttpAuthenticator::shared().clear();
         logged.clear();
         qInstallMessageHandler(capture);
     }
@@ -98,13 +102,16 @@ private slots:
         const QStringList expected{
             "connection 1 to HOST opened",
             configure + " answers a Digest challenge",
-            configure + " -> 200, 2 bytes in # ms (connection 1)",
-            "connection 1 to HOST reused",
-            "GET /api/slow HOST timed out after # ms on connection 1",
-            "GET /api/slow HOST -> Network Error: Request Timed Out in # ms (connection 1)",
-            "connection 1 to HOST closed: timed out",
-            "GET /api/iflist HOST -> 200, 2 bytes in # ms (connection 2)",
-            "connection 2 to HOST closed: idle",
+            "connection 1 to HOST closed: a change's own, answered",
+            configure + " -> 200, 2 bytes in # ms (connection 2)",
+            "connection 2 to HOST closed: a change's own, answered",
+            "connection 3 to HOST opened",
+            "connection 3 to HOST reused",
+            "GET /api/slow HOST timed out after # ms on connection 3",
+            "GET /api/slow HOST -> Network Error: Request Timed Out in # ms (connection 3)",
+            "connection 3 to HOST closed: timed out",
+            "GET /api/iflist HOST -> 200, 2 bytes in # ms (connection 4)",
+            "connection 4 to HOST closed: idle",
         };
         for (QString line : expected) {
             line = QRegularExpression::escape(QLatin1String("rtu.http: ") + line);

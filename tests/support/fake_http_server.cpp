@@ -1,6 +1,9 @@
 #include "fake_http_server.h"
 
+#include <QCryptographicHash>
 #include <QPointer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -13,6 +16,27 @@ namespace rtu::test {
 namespace {
 
 const char kBufferProperty[] = "fakeHttpBuffer";
+const QByteArray kRealm = "fake";
+
+// The name=value pairs of a Digest Authorization field, unquoted.
+QHash<QByteArray, QByteArray> digestParams(const QByteArray &field)
+{
+    QHash<QByteArray, QByteArray> params;
+    const QRegularExpression pair(QStringLiteral("([A-Za-z-]+)=(\"([^\"]*)\"|[^, ]*)"));
+    auto it = pair.globalMatch(QString::fromLatin1(field.mid(field.indexOf(' ') + 1)));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QString value = m.captured(2).startsWith(QLatin1Char('"')) ? m.captured(3) : m.captured(2);
+        params.insert(m.captured(1).toLower().toLatin1(), value.toLatin1());
+    }
+    return params;
+}
+
+QByteArray digestHash(const QByteArray &algorithm, const QByteArray &data)
+{
+    const auto kind = algorithm.toUpper() == "SHA-256" ? QCryptographicHash::Sha256 : QCryptographicHash::Md5;
+    return QCryptographicHash::hash(data, kind).toHex();
+}
 
 // Parses one complete request off the front of buffer; false while it is
 // still incomplete.
@@ -44,12 +68,15 @@ bool takeRequest(QByteArray &buffer, ReceivedRequest &out)
     buffer.remove(0, headerEnd + 4 + int(length));
 
     const QByteArray authorization = request.header("Authorization");
-    if (authorization.startsWith("Basic ")) {
+    request.hasAuthorization = !authorization.isEmpty();
+    request.scheme = authorization.left(authorization.indexOf(' ')).toLower();
+    if (request.scheme == "basic") {
         const QByteArray decoded = QByteArray::fromBase64(authorization.mid(6));
         const int colon = decoded.indexOf(':');
-        request.hasAuthorization = true;
         request.user = QString::fromUtf8(decoded.left(colon));
         request.password = QString::fromUtf8(decoded.mid(colon + 1));
+    } else if (request.scheme == "digest") {
+        request.user = QString::fromUtf8(digestParams(authorization).value("username"));
     }
     out = request;
     return true;
@@ -153,6 +180,63 @@ void FakeHttpServer::requireBasicAuth(const QStringList &passwords, const QStrin
     m_requireAuth = true;
     m_authPasswords = passwords;
     m_authUser = user;
+    m_digestAlgorithms.clear();
+    m_alsoBasic = true;
+}
+
+void FakeHttpServer::requireDigestAuth(const QStringList &passwords, const QByteArrayList &algorithms, bool alsoBasic,
+                                       const QString &user)
+{
+    requireBasicAuth(passwords, user);
+    m_digestAlgorithms = algorithms;
+    m_alsoBasic = alsoBasic;
+}
+
+bool FakeHttpServer::authorized(const ReceivedRequest &request)
+{
+    const QByteArray field = request.header("Authorization");
+    if (request.scheme == "basic")
+        return m_alsoBasic && request.user == m_authUser && m_authPasswords.contains(request.password);
+    if (request.scheme != "digest" || m_digestAlgorithms.isEmpty())
+        return false;
+    const QHash<QByteArray, QByteArray> p = digestParams(field);
+    const QByteArray nonce = p.value("nonce");
+    const QByteArray algorithm = p.value("algorithm", "MD5");
+    if (!m_nonceUses.contains(nonce) || !m_digestAlgorithms.contains(algorithm) || p.value("qop") != "auth")
+        return false;
+    // Counted on receipt, before anything else is checked.
+    const int uses = ++m_nonceUses[nonce];
+    if (p.value("nc").toInt(nullptr, 16) != uses) {
+        ++m_countRefusals;
+        return false;
+    }
+    const QByteArray ha2 = digestHash(algorithm, request.method + ':' + p.value("uri"));
+    for (const QString &password : qAsConst(m_authPasswords)) {
+        const QByteArray ha1 = digestHash(algorithm, m_authUser.toUtf8() + ':' + kRealm + ':' + password.toUtf8());
+        const QByteArray expected = digestHash(algorithm, ha1 + ':' + nonce + ':' + p.value("nc") + ':'
+                                                              + p.value("cnonce") + ":auth:" + ha2);
+        if (p.value("username") == m_authUser.toUtf8() && p.value("response") == expected)
+            return true;
+    }
+    return false;
+}
+
+FakeReply FakeHttpServer::challenge()
+{
+    FakeReply reply = FakeReply::unauthorized();
+    if (m_digestAlgorithms.isEmpty())
+        return reply;
+    reply.headers.clear();
+    const QByteArray nonce = QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+    m_nonceUses.insert(nonce, 0);
+    for (const QByteArray &algorithm : qAsConst(m_digestAlgorithms)) {
+        reply.headers.append(qMakePair(QByteArray("WWW-Authenticate"),
+                                       "Digest realm=\"" + kRealm + "\", qop=\"auth\", algorithm=" + algorithm
+                                           + ", nonce=\"" + nonce + '"'));
+    }
+    if (m_alsoBasic)
+        reply.headers.append(qMakePair(QByteArray("WWW-Authenticate"), "Basic realm=\"" + kRealm + '"'));
+    return reply;
 }
 
 QVector<ReceivedRequest> FakeHttpServer::authenticatedRequests() const
@@ -199,9 +283,8 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 
 FakeReply FakeHttpServer::replyFor(const ReceivedRequest &request)
 {
-    if (m_requireAuth
-        && (!request.hasAuthorization || request.user != m_authUser || !m_authPasswords.contains(request.password)))
-        return FakeReply::unauthorized();
+    if (m_requireAuth && !authorized(request))
+        return challenge();
     if (!m_queue.isEmpty())
         return m_queue.dequeue();
     if (m_handler)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -56,8 +57,9 @@ struct ReceivedRequest
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
     bool hasAuthorization = false;
-    QString user;        // decoded from "Authorization: Basic ..."
-    QString password;
+    QByteArray scheme;   // of the Authorization field, in lower case
+    QString user;        // from "Authorization: Basic ..." or Digest's username
+    QString password;    // Basic only
     quint16 port = 0;    // the port of the fake that received it
 
     QString path() const;
@@ -92,6 +94,14 @@ public:
     // Requests whose Basic credentials are not "user" with one of these
     // passwords are answered 401 with a Basic challenge (and logged).
     void requireBasicAuth(const QStringList &passwords, const QString &user = QStringLiteral("admin"));
+    // The same with Digest (qop "auth"), challenged with one field per
+    // algorithm offered ("SHA-256", "MD5"), and Basic after them when
+    // alsoBasic. As a strict server does, every request naming a nonce
+    // counts one use of it, and its nc must be that count.
+    void requireDigestAuth(const QStringList &passwords, const QByteArrayList &algorithms, bool alsoBasic = false,
+                           const QString &user = QStringLiteral("admin"));
+    // Requests refused because their nonce count was out of order.
+    int countRefusals() const { return m_countRefusals; }
 
     const QVector<ReceivedRequest> &requests() const { return m_requests; }
     // The requests that carried credentials, i.e. what reached past the challenge.
@@ -116,6 +126,8 @@ private:
     void answer(QTcpSocket *socket, const FakeReply &reply);
     void stream(QTcpSocket *socket, const QByteArray &head, const QByteArray &chunk);
     FakeReply replyFor(const ReceivedRequest &request);
+    bool authorized(const ReceivedRequest &request);
+    FakeReply challenge();
 
     QTcpServer *m_server;
     QQueue<FakeReply> m_queue;
@@ -124,6 +136,10 @@ private:
     bool m_requireAuth = false;
     QString m_authUser;
     QStringList m_authPasswords;
+    QByteArrayList m_digestAlgorithms; // empty: Basic only
+    bool m_alsoBasic = true;
+    QHash<QByteArray, int> m_nonceUses;
+    int m_countRefusals = 0;
     QVector<ReceivedRequest> m_requests;
     int m_connectionCount = 0;
     int m_openConnections = 0;
